@@ -1,0 +1,99 @@
+#include "db/db_connection.h"
+
+#include <sqlite3.h>
+
+#include "log/log.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+plat::CriticalSection g_csDBLock;
+
+namespace {
+
+// Runs `sql` and logs SQLite's error text, as SQLite gave it, when it fails.
+int RunLogged(sqlite3* db, const char* sql) {
+    char* error = nullptr;
+    int rc = sqlite3_exec(db, sql, nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) WriteLog(kLogCategory, kLogLevel, error);
+    if (error != nullptr) sqlite3_free(error);
+    return rc == SQLITE_OK ? 1 : 0;
+}
+
+WString ErrorMessage(const char16_t* text, int code) {
+    return WString(text) + wstr::FromInt(code) + u"]";
+}
+
+}  // namespace
+
+void CDBConnection::Closer::operator()(sqlite3* db) const { sqlite3_close(db); }
+
+CDBConnection::CDBConnection() = default;
+
+CDBConnection::~CDBConnection() { Close(); }
+
+int CDBConnection::OpenDatabase(WString path) {
+    m_strPath = std::move(path);
+    if (m_bOpen == 1) Close();
+    if (!plat::PathExists(m_strPath) && EnsureDatabaseFile(m_strPath) == 0) {
+        WriteLog(kLogCategory, kLogLevel, ErrorMessage(u"数据库文件丢失,并且创建失败,错误码: [", 3));
+        return 0;
+    }
+    if (Open() == 0) {
+        WriteLog(kLogCategory, kLogLevel, ErrorMessage(u"连接到数据库失败,错误码: [", 4));
+        return 0;
+    }
+    return 1;
+}
+
+int CDBConnection::Open() {
+    if (m_bOpen == 1 && m_pDB) return 1;
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open(plat::PathForSqlite(m_strPath).c_str(), &db);
+    if (rc != SQLITE_OK) {
+        sqlite3_close(db);  // sqlite3_open hands out a handle even when it fails
+        m_pDB.reset();
+        m_bOpen = 0;
+        return 0;
+    }
+    m_pDB.reset(db);
+    m_bOpen = 1;
+    return 1;
+}
+
+int CDBConnection::Close() {
+    m_pDB.reset();
+    m_bOpen = 0;
+    return 1;
+}
+
+int CDBConnection::EnsureDatabaseFile(const WString& path) {
+    return plat::PathExists(path) ? 1 : CreateDatabaseFile(path);
+}
+
+int CDBConnection::CreateDatabaseFile(const WString& path) {
+    size_t cut = path.rfind(u'\\');
+    if (cut == WString::npos || cut == 0) return 0;
+    WString folder = path.substr(0, cut);
+    if (DirectoryExists(folder) == 0) MakeDirectory(folder);
+    plat::File file;
+    return file.Open(path, plat::File::Mode::kCreateTruncate) ? 1 : 0;
+}
+
+int CDBConnection::DirectoryExists(const WString& path) { return plat::IsDirectory(path) ? 1 : 0; }
+
+int CDBConnection::MakeDirectory(const WString& path) { return plat::MakeDirectory(path) ? 1 : 0; }
+
+int CDBConnection::Execute(const WString& sql) {
+    if (Open() == 0) return 0;
+    return RunLogged(m_pDB.get(), ToUtf8(sql).c_str());
+}
+
+int CDBConnection::ExecuteAnsi(const WString& sql) {
+    if (m_bOpen == 0) return 0;
+    return ExecuteRaw(ToUtf8(sql).c_str());
+}
+
+int CDBConnection::ExecuteRaw(const char* sql) {
+    if (m_bOpen == 0 || !m_pDB || sql == nullptr) return 0;
+    return RunLogged(m_pDB.get(), sql);
+}

@@ -1,0 +1,19 @@
+// Operations on files that need nothing beyond the File class.
+#include "platform/files.h"
+
+namespace plat {
+
+bool ReadWholeFile(const WString& path, std::string& bytes) {
+    bytes.clear();
+    File file;
+    if (!file.Open(path, File::Mode::kRead)) return false;
+    char buffer[65536];
+    for (;;) {
+        long long n = file.Read(buffer, sizeof buffer);
+        if (n < 0) return false;
+        if (n == 0) return true;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace plat

@@ -1,0 +1,99 @@
+// Files and folders, in the program's own path form.
+//
+// Paths inside the program use "\" as the separator, as on Windows: the program builds
+// them by appending texts such as "\ReData.log" to a folder held without a trailing
+// backslash. On other systems this layer maps "\" to "/" on the way to the system and
+// back on the way in (ToNativePath, FromNativePath); nothing else needs to know.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/wstr.h"
+
+namespace plat {
+
+// The system's form of a program path, and back. Identity on Windows.
+WString ToNativePath(WStringView path);
+WString FromNativePath(WStringView path);
+// The path as SQLite's open and ATTACH take it: the system's form, in UTF-8.
+std::string PathForSqlite(WStringView path);
+
+bool PathExists(const WString& path);   // a file or a folder (PathFileExistsW)
+bool IsDirectory(const WString& path);  // an existing folder (PathIsDirectoryW)
+bool MakeDirectory(const WString& path);  // one level; fails when the parent is missing
+// Moves a file, replacing an existing target (MoveFileExW with MOVEFILE_REPLACE_EXISTING).
+bool MoveReplace(const WString& from, const WString& to);
+bool RemoveFile(const WString& path);
+// Size in bytes of an existing file; -1 when it cannot be read.
+int64_t FileSize(const WString& path);
+// Flushes a folder's entries to disk, so that a rename or a new file inside it survives a
+// power loss. Does nothing where the system offers no such call.
+bool SyncDirectory(const WString& folder);
+
+struct FoundFile {
+    WString name;  // bare name, as the system spells it
+    bool directory = false;
+    bool hidden = false;  // elsewhere than Windows: the name begins with "."
+    bool system = false;  // elsewhere than Windows: never
+};
+
+// Entries of a folder matching a wildcard pattern (a full program path whose last piece
+// may hold * and ?, such as folder + "\*.dbr"), in the order the system yields them.
+// "." and ".." are included when they match, as FindFirstFileW yields them.
+std::vector<FoundFile> FindFiles(const WString& pattern);
+
+// Full path of the running executable (GetModuleFileNameW).
+WString ExecutablePath();
+// The user's local application-data folder (CSIDL_LOCAL_APPDATA; elsewhere
+// $XDG_DATA_HOME, else ~/.local/share). False when there is none.
+bool LocalAppDataFolder(WString& folder);
+
+// A new, empty folder with a unique name under the system's temporary folder.
+// Empty on failure. RemoveTree deletes a folder with everything in it.
+WString MakeTempFolder(const WString& prefix);
+bool RemoveTree(const WString& path);
+
+// An open file, closed by its destructor. Open modes are those the program needs.
+class File {
+public:
+    enum class Mode {
+        kRead,            // read only, shared for reading; fails when missing
+        kAppend,          // write, shared for reading; created when missing; starts at the end
+        kCreateTruncate,  // write; created, or emptied when present
+        kCreateNew,       // write; fails when the file exists already
+    };
+
+    File();
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    bool Open(const WString& path, Mode mode);
+    bool IsOpen() const;
+    void Close();
+
+    // Writes all bytes; false when the system wrote fewer.
+    bool Write(const void* data, size_t size);
+    bool Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
+    // Reads up to `size` bytes; returns how many were read (0 at the end), -1 on error.
+    long long Read(void* data, size_t size);
+    bool Seek(int64_t offset);  // from the start of the file
+    bool SeekToEnd();
+    int64_t Position() const;
+    // Pushes written data through to the disk (FlushFileBuffers / fsync).
+    bool Sync();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const WString& path, std::string& bytes);
+
+}  // namespace plat

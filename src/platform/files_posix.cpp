@@ -1,0 +1,223 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <ftw.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace plat {
+namespace {
+
+// File names on this system are UTF-8 bytes, whatever the ANSI code page.
+std::string Native(const WString& path) { return ToUtf8(ToNativePath(path)); }
+
+WString FromNativeBytes(std::string_view bytes) { return FromNativePath(FromUtf8(bytes)); }
+
+int RetryOpen(const char* path, int flags, mode_t mode = 0666) {
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+WString ToNativePath(WStringView path) { return wstr::ReplaceAll(path, u"\\", u"/"); }
+
+WString FromNativePath(WStringView path) { return wstr::ReplaceAll(path, u"/", u"\\"); }
+
+std::string PathForSqlite(WStringView path) { return ToUtf8(ToNativePath(path)); }
+
+bool PathExists(const WString& path) {
+    struct stat st;
+    return !path.empty() && ::stat(Native(path).c_str(), &st) == 0;
+}
+
+bool IsDirectory(const WString& path) {
+    struct stat st;
+    return !path.empty() && ::stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectory(const WString& path) {
+    return !path.empty() && ::mkdir(Native(path).c_str(), 0777) == 0;
+}
+
+bool MoveReplace(const WString& from, const WString& to) {
+    return ::rename(Native(from).c_str(), Native(to).c_str()) == 0;
+}
+
+bool RemoveFile(const WString& path) {
+    struct stat st;
+    std::string native = Native(path);
+    // DeleteFileW refuses folders; so do we.
+    if (::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    return ::unlink(native.c_str()) == 0;
+}
+
+int64_t FileSize(const WString& path) {
+    struct stat st;
+    if (::stat(Native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool SyncDirectory(const WString& folder) {
+    int fd = RetryOpen(Native(folder).c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::vector<FoundFile> FindFiles(const WString& pattern) {
+    std::vector<FoundFile> found;
+    size_t cut = pattern.rfind(u'\\');
+    WString folder = cut == WString::npos ? WString(u".") : pattern.substr(0, cut);
+    if (folder.empty()) folder = u"\\";  // a pattern in the root folder
+    std::string wildcard = ToUtf8(cut == WString::npos ? pattern : pattern.substr(cut + 1));
+    std::string nativeFolder = Native(folder);
+
+    DIR* dir = ::opendir(nativeFolder.c_str());
+    if (dir == nullptr) return found;
+    while (struct dirent* entry = ::readdir(dir)) {
+        // Windows matches names without regard to case.
+        if (::fnmatch(wildcard.c_str(), entry->d_name, FNM_CASEFOLD) != 0) continue;
+        FoundFile file;
+        file.name = FromUtf8(std::string_view(entry->d_name));
+        file.hidden = entry->d_name[0] == '.';
+        struct stat st;
+        std::string full = nativeFolder;
+        full.append("/").append(entry->d_name);
+        file.directory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        found.push_back(std::move(file));
+    }
+    ::closedir(dir);
+    return found;
+}
+
+WString ExecutablePath() {
+    std::string buffer(PATH_MAX, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0) return WString();
+    buffer.resize(static_cast<size_t>(n));
+    return FromNativeBytes(buffer);
+}
+
+bool LocalAppDataFolder(WString& folder) {
+    const char* xdg = ::getenv("XDG_DATA_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        folder = FromNativeBytes(xdg);
+        return true;
+    }
+    const char* home = ::getenv("HOME");
+    if (home == nullptr || home[0] != '/') return false;
+    folder = FromNativeBytes(std::string(home) + "/.local/share");
+    return true;
+}
+
+WString MakeTempFolder(const WString& prefix) {
+    const char* tmp = ::getenv("TMPDIR");
+    std::string base = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
+    std::string templ = base + "/" + ToUtf8(prefix) + "-XXXXXX";
+    if (::mkdtemp(templ.data()) == nullptr) return WString();
+    return FromNativeBytes(templ);
+}
+
+bool RemoveTree(const WString& path) {
+    auto remove = [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); };
+    return ::nftw(Native(path).c_str(), remove, 16, FTW_DEPTH | FTW_PHYS) == 0;
+}
+
+struct File::Impl {
+    int fd = -1;
+};
+
+File::File() = default;
+File::~File() { Close(); }
+File::File(File&& other) noexcept = default;
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_impl = std::move(other.m_impl);
+    }
+    return *this;
+}
+
+bool File::Open(const WString& path, Mode mode) {
+    Close();
+    int flags = 0;
+    switch (mode) {
+        case Mode::kRead:
+            flags = O_RDONLY;
+            break;
+        case Mode::kAppend:
+            flags = O_WRONLY | O_CREAT | O_APPEND;
+            break;
+        case Mode::kCreateTruncate:
+            flags = O_WRONLY | O_CREAT | O_TRUNC;
+            break;
+        case Mode::kCreateNew:
+            flags = O_WRONLY | O_CREAT | O_EXCL;
+            break;
+    }
+    int fd = RetryOpen(Native(path).c_str(), flags);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // Windows cannot open a folder as a file
+        ::close(fd);
+        return false;
+    }
+    m_impl = std::make_unique<Impl>();
+    m_impl->fd = fd;
+    return true;
+}
+
+bool File::IsOpen() const { return m_impl != nullptr && m_impl->fd >= 0; }
+
+void File::Close() {
+    if (IsOpen()) ::close(m_impl->fd);
+    m_impl.reset();
+}
+
+bool File::Write(const void* data, size_t size) {
+    if (!IsOpen()) return false;
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(m_impl->fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+long long File::Read(void* data, size_t size) {
+    if (!IsOpen()) return -1;
+    ssize_t n;
+    do {
+        n = ::read(m_impl->fd, data, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool File::Seek(int64_t offset) {
+    return IsOpen() && ::lseek(m_impl->fd, static_cast<off_t>(offset), SEEK_SET) == offset;
+}
+
+bool File::SeekToEnd() { return IsOpen() && ::lseek(m_impl->fd, 0, SEEK_END) >= 0; }
+
+int64_t File::Position() const {
+    return IsOpen() ? static_cast<int64_t>(::lseek(m_impl->fd, 0, SEEK_CUR)) : -1;
+}
+
+bool File::Sync() { return IsOpen() && ::fsync(m_impl->fd) == 0; }
+
+}  // namespace plat

@@ -1,0 +1,159 @@
+#include "db/db_connection.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "log/log.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class DbConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        plat::SetAnsiCodePageForTesting(936);
+        ResetLogForTesting();
+        ASSERT_TRUE(OpenLogFile(m_dir.Sub(u"test.log")));
+    }
+    void TearDown() override {
+        ResetLogForTesting();
+        plat::SetAnsiCodePageForTesting(0);
+    }
+    std::string Log() { return ReadFileBytes(m_dir.Sub(u"test.log")); }
+    std::string Ansi(const WString& text) { return *ToAnsi(text); }
+
+    // Counts rows through a connection of its own.
+    int CountRows(const WString& path, const char* sql) {
+        sqlite3* db = nullptr;
+        int count = -1;
+        if (sqlite3_open(plat::PathForSqlite(path).c_str(), &db) == SQLITE_OK) {
+            sqlite3_stmt* stmt = nullptr;
+            if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
+                sqlite3_step(stmt) == SQLITE_ROW) {
+                count = sqlite3_column_int(stmt, 0);
+            }
+            sqlite3_finalize(stmt);
+        }
+        sqlite3_close(db);
+        return count;
+    }
+
+    ScopedTempDir m_dir;
+};
+
+TEST_F(DbConnectionTest, OpenDatabaseCreatesAMissingFileAndOneFolderLevel) {
+    CDBConnection db;
+    EXPECT_EQ(db.IsOpen(), 0);
+    const WString path = m_dir.Sub(u"DB.s3db");
+    ASSERT_EQ(db.OpenDatabase(path), 1);
+    EXPECT_EQ(db.IsOpen(), 1);
+    EXPECT_EQ(db.GetPath(), path);
+    EXPECT_EQ(plat::FileSize(path), 0);  // empty until SQLite writes
+
+    CDBConnection nested;
+    const WString inFolder = m_dir.Sub(u"用户\\DB.s3db");
+    ASSERT_EQ(nested.OpenDatabase(inFolder), 1);  // the missing folder is made first
+    EXPECT_TRUE(plat::IsDirectory(m_dir.Sub(u"用户")));
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(DbConnectionTest, OpenDatabaseLogsCode3WhenTheFileCannotBeCreated) {
+    const std::string code3 = Ansi(u"数据库文件丢失,并且创建失败,错误码: [3]") + "\r\n";
+    CDBConnection db;
+    EXPECT_EQ(db.OpenDatabase(u"DB.s3db.missing-here"), 0);  // no folder part
+    EXPECT_EQ(db.OpenDatabase(u"\\DB.s3db.missing-here"), 0);  // only a leading backslash
+    EXPECT_EQ(db.OpenDatabase(m_dir.Sub(u"a\\b\\DB.s3db")), 0);  // two levels missing
+    EXPECT_FALSE(plat::PathExists(m_dir.Sub(u"a\\b")));
+    EXPECT_EQ(db.IsOpen(), 0);
+    std::string log = Log();
+    size_t first = log.find(code3);
+    ASSERT_NE(first, std::string::npos) << log;
+    size_t second = log.find(code3, first + 1);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_NE(log.find(code3, second + 1), std::string::npos);
+}
+
+TEST_F(DbConnectionTest, OpenDatabaseLogsCode4WhenTheFileCannotBeOpened) {
+    CDBConnection db;
+    plat::MakeDirectory(m_dir.Sub(u"folder"));
+    EXPECT_EQ(db.OpenDatabase(m_dir.Sub(u"folder")), 0);
+    EXPECT_EQ(db.IsOpen(), 0);
+    EXPECT_NE(Log().find(Ansi(u"连接到数据库失败,错误码: [4]") + "\r\n"), std::string::npos);
+}
+
+TEST_F(DbConnectionTest, OpenKeepsAnOpenConnectionAndOpenDatabaseReopens) {
+    CDBConnection db;
+    ASSERT_EQ(db.OpenDatabase(m_dir.Sub(u"a.s3db")), 1);
+    // A temporary table lives exactly as long as its connection.
+    ASSERT_EQ(db.Execute(u"CREATE TEMP TABLE t(x);"), 1);
+    EXPECT_EQ(db.Open(), 1);
+    EXPECT_EQ(db.Execute(u"INSERT INTO t VALUES(1);"), 1);
+    ASSERT_EQ(db.OpenDatabase(m_dir.Sub(u"a.s3db")), 1);
+    EXPECT_EQ(db.Execute(u"INSERT INTO t VALUES(1);"), 0);  // a new connection: t is gone
+    EXPECT_NE(Log().find("no such table: t"), std::string::npos);
+    EXPECT_EQ(db.Close(), 1);
+    EXPECT_EQ(db.Close(), 1);
+}
+
+TEST_F(DbConnectionTest, ExecuteOpensOnDemandButExecuteRawNever) {
+    const WString path = m_dir.Sub(u"b.s3db");
+    CDBConnection db;
+    ASSERT_EQ(db.OpenDatabase(path), 1);
+    db.Close();
+    EXPECT_EQ(db.ExecuteRaw("CREATE TABLE t(x);"), 0);
+    EXPECT_EQ(db.ExecuteAnsi(u"CREATE TABLE t(x);"), 0);
+    EXPECT_EQ(db.IsOpen(), 0);
+    EXPECT_EQ(Log(), "");  // refusals on a closed object are silent
+    EXPECT_EQ(db.Execute(u"CREATE TABLE t(x); INSERT INTO t VALUES(1);"), 1);
+    EXPECT_EQ(db.IsOpen(), 1);
+    EXPECT_EQ(db.ExecuteRaw(nullptr), 0);
+    EXPECT_EQ(db.Execute(u""), 1);
+    EXPECT_EQ(CountRows(path, "SELECT count(*) FROM t"), 1);
+}
+
+TEST_F(DbConnectionTest, FailedStatementsLogSqlitesTextAndStopAtTheFailure) {
+    CDBConnection db;
+    ASSERT_EQ(db.OpenDatabase(m_dir.Sub(u"c.s3db")), 1);
+    EXPECT_EQ(db.Execute(u"CREATE TABLE t(x); INSERT INTO nope VALUES(1); INSERT INTO t VALUES(2);"),
+              0);
+    EXPECT_NE(Log().find("  no such table: nope\r\n"), std::string::npos);
+    EXPECT_EQ(CountRows(m_dir.Sub(u"c.s3db"), "SELECT count(*) FROM t"), 0);
+}
+
+TEST_F(DbConnectionTest, EveryStatementReachesSqliteAsUtf8) {
+    // A table made through ExecuteAnsi must be found by statements that go through Execute,
+    // and its name must be stored as real UTF-8.
+    const WString path = m_dir.Sub(u"d.s3db");
+    CDBConnection db;
+    ASSERT_EQ(db.OpenDatabase(path), 1);
+    ASSERT_EQ(db.ExecuteAnsi(u"CREATE TABLE 用户(名字 TEXT DEFAULT '无名');"), 1);
+    ASSERT_EQ(db.Execute(u"INSERT INTO 用户 DEFAULT VALUES;"), 1);
+    EXPECT_EQ(CountRows(path, "SELECT count(*) FROM \xE7\x94\xA8\xE6\x88\xB7 WHERE "
+                              "\xE5\x90\x8D\xE5\xAD\x97 = '\xE6\x97\xA0\xE5\x90\x8D'"),
+              1);
+}
+
+TEST_F(DbConnectionTest, StatementsOfAnyLengthRunWhole) {
+    WString sql = u"CREATE TABLE wide(id INTEGER";
+    for (int i = 0; i < 400; ++i) sql += u", column_number_" + wstr::FromInt(i) + u" TEXT";
+    sql += u");";
+    ASSERT_GT(sql.size(), 8000u);
+    CDBConnection db;
+    ASSERT_EQ(db.OpenDatabase(m_dir.Sub(u"e.s3db")), 1);
+    EXPECT_EQ(db.ExecuteAnsi(sql), 1);
+    EXPECT_EQ(CountRows(m_dir.Sub(u"e.s3db"),
+                        "SELECT count(*) FROM pragma_table_info('wide')"),
+              401);
+}
+
+TEST_F(DbConnectionTest, PathsWithApostrophesAndChineseOpen) {
+    CDBConnection db;
+    const WString path = m_dir.Sub(u"O'Brien 数据.s3db");
+    ASSERT_EQ(db.OpenDatabase(path), 1);
+    EXPECT_EQ(db.Execute(u"CREATE TABLE t(x);"), 1);
+    EXPECT_GT(plat::FileSize(path), 0);
+}
+
+}  // namespace

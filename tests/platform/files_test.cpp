@@ -1,0 +1,112 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+bool HasName(const std::vector<plat::FoundFile>& files, const WString& name) {
+    return std::any_of(files.begin(), files.end(),
+                       [&](const plat::FoundFile& f) { return f.name == name; });
+}
+
+TEST(FilesTest, FoldersAreCreatedOneLevelAtATime) {
+    ScopedTempDir dir;
+    EXPECT_TRUE(plat::IsDirectory(dir.path()));
+    EXPECT_FALSE(plat::MakeDirectory(dir.Sub(u"a\\b")));  // parent missing
+    EXPECT_TRUE(plat::MakeDirectory(dir.Sub(u"a")));
+    EXPECT_TRUE(plat::MakeDirectory(dir.Sub(u"a\\b")));
+    EXPECT_FALSE(plat::MakeDirectory(dir.Sub(u"a")));  // exists already
+    EXPECT_TRUE(plat::PathExists(dir.Sub(u"a\\b")));
+    EXPECT_FALSE(plat::PathExists(dir.Sub(u"missing")));
+    EXPECT_FALSE(plat::PathExists(u""));
+    EXPECT_FALSE(plat::RemoveFile(dir.Sub(u"a")));  // files only
+}
+
+TEST(FilesTest, MoveReplacesAndRemoveDeletes) {
+    ScopedTempDir dir;
+    WriteFileBytes(dir.Sub(u"数据.s3db"), "new");
+    WriteFileBytes(dir.Sub(u"数据.s3db.tmp"), "old");
+    EXPECT_TRUE(plat::MoveReplace(dir.Sub(u"数据.s3db"), dir.Sub(u"数据.s3db.tmp")));
+    EXPECT_FALSE(plat::PathExists(dir.Sub(u"数据.s3db")));
+    EXPECT_EQ(ReadFileBytes(dir.Sub(u"数据.s3db.tmp")), "new");
+    EXPECT_EQ(plat::FileSize(dir.Sub(u"数据.s3db.tmp")), 3);
+    EXPECT_FALSE(plat::MoveReplace(dir.Sub(u"none"), dir.Sub(u"x")));
+    EXPECT_TRUE(plat::RemoveFile(dir.Sub(u"数据.s3db.tmp")));
+    EXPECT_FALSE(plat::RemoveFile(dir.Sub(u"数据.s3db.tmp")));
+    EXPECT_EQ(plat::FileSize(dir.Sub(u"数据.s3db.tmp")), -1);
+}
+
+TEST(FilesTest, FileModes) {
+    ScopedTempDir dir;
+    const WString path = dir.Sub(u"f.txt");
+    plat::File file;
+    EXPECT_FALSE(file.Open(path, plat::File::Mode::kRead));  // missing
+    ASSERT_TRUE(file.Open(path, plat::File::Mode::kAppend));  // created
+    EXPECT_TRUE(file.Write("one"));
+    file.Close();
+    ASSERT_TRUE(file.Open(path, plat::File::Mode::kAppend));
+    EXPECT_TRUE(file.Seek(0));  // appending writes at the end all the same
+    EXPECT_TRUE(file.Write("two"));
+    EXPECT_TRUE(file.Sync());
+    file.Close();
+    EXPECT_EQ(ReadFileBytes(path), "onetwo");
+    EXPECT_FALSE(file.Open(path, plat::File::Mode::kCreateNew));
+    ASSERT_TRUE(file.Open(path, plat::File::Mode::kCreateTruncate));
+    file.Close();
+    EXPECT_EQ(plat::FileSize(path), 0);
+    EXPECT_FALSE(file.Open(dir.path(), plat::File::Mode::kRead));  // a folder is no file
+    EXPECT_FALSE(file.Write("x"));
+
+    WriteFileBytes(path, "abcdef");
+    ASSERT_TRUE(file.Open(path, plat::File::Mode::kRead));
+    char buffer[4];
+    EXPECT_TRUE(file.Seek(2));
+    EXPECT_EQ(file.Read(buffer, 4), 4);
+    EXPECT_EQ(std::string(buffer, 4), "cdef");
+    EXPECT_EQ(file.Position(), 6);
+    EXPECT_EQ(file.Read(buffer, 4), 0);
+}
+
+TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
+    ScopedTempDir dir;
+    WriteFileBytes(dir.Sub(u"b.dbr"), "");
+    WriteFileBytes(dir.Sub(u"UP.DBR"), "");
+    WriteFileBytes(dir.Sub(u"c.txt"), "");
+    plat::MakeDirectory(dir.Sub(u"d.dbr"));
+    auto found = plat::FindFiles(dir.Sub(u"*.dbr"));
+    EXPECT_EQ(found.size(), 3u);
+    EXPECT_TRUE(HasName(found, u"b.dbr"));
+    EXPECT_TRUE(HasName(found, u"UP.DBR"));  // matched without regard to case
+    for (const auto& f : found) {
+        EXPECT_EQ(f.directory, f.name == u"d.dbr");
+        EXPECT_FALSE(f.system);
+    }
+#ifndef _WIN32
+    // Elsewhere than Windows a leading dot is what hides a file.
+    WriteFileBytes(dir.Sub(u".hidden.dbr"), "");
+    found = plat::FindFiles(dir.Sub(u"*.dbr"));
+    ASSERT_TRUE(HasName(found, u".hidden.dbr"));
+    for (const auto& f : found) EXPECT_EQ(f.hidden, f.name == u".hidden.dbr");
+#endif
+    EXPECT_TRUE(plat::FindFiles(dir.Sub(u"missing\\*.dbr")).empty());
+    EXPECT_TRUE(HasName(plat::FindFiles(dir.Sub(u"*")), u"."));
+}
+
+TEST(FilesTest, ProgramPathsUseBackslashes) {
+    WString exe = plat::ExecutablePath();
+    ASSERT_FALSE(exe.empty());
+    EXPECT_EQ(exe.find(u'/'), WString::npos);
+    EXPECT_NE(exe.rfind(u'\\'), WString::npos);
+    EXPECT_TRUE(plat::PathExists(exe));
+    EXPECT_EQ(plat::FromNativePath(plat::ToNativePath(u"a\\b\\c")), u"a\\b\\c");
+    WString appData;
+    if (plat::LocalAppDataFolder(appData)) {
+        EXPECT_FALSE(appData.empty());
+    }
+}
+
+}  // namespace
