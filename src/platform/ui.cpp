@@ -1,0 +1,20 @@
+#include "platform/ui.h"
+
+#include <atomic>
+
+namespace plat {
+
+int ShowSystemMessageBox(const WString& text, unsigned type);  // the backend's own
+
+namespace {
+std::atomic<MessageBoxFunction> g_messageBox{nullptr};
+}  // namespace
+
+int ShowMessageBox(const WString& text, unsigned type) {
+    if (MessageBoxFunction function = g_messageBox.load()) return function(text, type);
+    return ShowSystemMessageBox(text, type);
+}
+
+void SetMessageBoxForTesting(MessageBoxFunction function) { g_messageBox = function; }
+
+}  // namespace plat
