@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "db/db_connection.h"
 #include "db/db_test_fixture.h"
@@ -199,19 +201,36 @@ TEST_F(TableVersionTest, OperationsOpenOnDemand) {
 }
 
 TEST_F(TableVersionTest, OperationsWaitForTheSharedLock) {
-    // While another holder has g_csDBLock, a registry operation must not run.
-    std::atomic<bool> done{false};
-    g_csDBLock.Enter();
-    std::thread worker([&] {
-        m_db.InsertTableVersion(u"T", u"1");
-        done = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(done);
-    g_csDBLock.Leave();
-    worker.join();
-    EXPECT_TRUE(done);
-    EXPECT_EQ(Rows("T"), "1");
+    // While another holder has g_csDBLock, no registry operation may run.
+    Run(m_path, "INSERT INTO TVERSION VALUES('T','1');");
+    const std::vector<std::function<void()>> operations = {
+        [&] { m_db.InsertTableVersion(u"T", u"1"); },
+        [&] { m_db.UpdateTableVersion(u"T", u"2"); },
+        [&] { m_db.DeleteTableVersion(u"T"); },
+        [&] {
+            int count = 0;
+            m_db.CountTableVersions(u"T", count);
+        },
+        [&] {
+            WString version;
+            m_db.GetTableVersion(u"T", version);
+        },
+        [&] { m_db.SetTableVersion(u"T", u"3"); },
+    };
+    for (size_t i = 0; i < operations.size(); ++i) {
+        std::atomic<bool> done{false};
+        g_csDBLock.Enter();
+        std::thread worker([&] {
+            operations[i]();
+            done = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        EXPECT_FALSE(done) << "operation " << i;
+        g_csDBLock.Leave();
+        worker.join();
+        EXPECT_TRUE(done);
+    }
+    EXPECT_EQ(Version("T"), "3");
 }
 
 }  // namespace
