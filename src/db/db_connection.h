@@ -14,7 +14,7 @@ struct sqlite3;
 extern plat::CriticalSection g_csDBLock;
 
 class CDBConnection {
-public:
+  public:
     CDBConnection();
     ~CDBConnection();
     CDBConnection(const CDBConnection&) = delete;
@@ -46,13 +46,58 @@ public:
     // Runs a UTF-8 statement on an open connection only; 0 when closed or null.
     int ExecuteRaw(const char* sql);
 
+    // --- Table version registry (table TVERSION: F_TABLENAME -> F_TABLEVERSION) ---
+    // Each takes g_csDBLock for its whole run and opens the connection on demand. Names
+    // and versions are bound as statement parameters, so any text is stored as given.
+    // None creates TVERSION: where it is missing they fail.
+
+    // Reads the version recorded for `table` into `version`, which is left unchanged when
+    // there is no row (an SQL NULL gives an empty text). 1 when the query could be run,
+    // row or not; 0 for an empty name or a failed query, not logged.
+    int GetTableVersion(const WString& table, WString& version);
+    // Records `version` for `table`, leaving exactly one row for the name: updates a single
+    // row, inserts when there is none, replaces duplicates. The lock is taken per step.
+    int SetTableVersion(const WString& table, const WString& version);
+    // Number of rows recorded for `table`; `count` is left unchanged on failure, which is
+    // not logged.
+    int CountTableVersions(const WString& table, int& count);
+    // The write operations log SQLite's error text and then their own message on failure.
+    // DeleteTableVersion refuses an empty name.
+    int DeleteTableVersion(const WString& table);
+    int UpdateTableVersion(const WString& table, const WString& version);
+    int InsertTableVersion(const WString& table, const WString& version);
+
+    // --- Tables, columns and triggers ---
+    // The existence tests never open the connection and answer 0 on any failure, without
+    // logging; names are compared exactly (case-sensitive).
+    int TableExists(const WString& table);
+    int TriggerExists(const WString& trigger);
+    // 1 when `column` occurs anywhere in the stored creation statement of `table`: a plain
+    // substring test, so F_NAME is found in a table that has only F_NAME2. Needs an open
+    // connection.
+    int ColumnExists(const WString& table, const WString& column);
+    // ALTER TABLE 'table' ADD 'column' type; `type` follows unchanged and may carry a
+    // default or constraint clause. Needs an open connection; failures are not logged.
+    int AddColumn(const WString& table, const WString& column, const WString& type);
+    // Copies every row of `table`, by column position, into the table of the same name in
+    // the database file at `attachPath`, in one transaction. Runs on the connection of the
+    // database that holds the rows.
+    int CopyTable(const WString& attachPath, const WString& table);
+    // Attaches the file at `attachPath` as NEW_DB and runs `sql` inside a transaction. 1 when
+    // the statement ran and committed. Whatever fails, no transaction stays open and NEW_DB
+    // is detached before returning; each failing statement logs SQLite's error text.
+    int ExecuteWithAttached(const WString& attachPath, const WString& sql);
+    // Runs a complete trigger creation statement under g_csDBLock; logs SQLite's text and a
+    // fixed message on failure.
+    int CreateTrigger(const WString& sql);
+
     int IsOpen() const { return m_bOpen; }
     WString GetPath() const { return m_strPath; }
 
     // The open handle, or null; for the table and version operations of this class.
     sqlite3* Handle() const { return m_pDB.get(); }
 
-private:
+  private:
     struct Closer {
         void operator()(sqlite3* db) const;
     };

@@ -1,0 +1,14 @@
+#include "engine/show_result.h"
+
+#include "log/log.h"
+#include "platform/ui.h"
+
+namespace engine {
+
+void ShowResult(const WString& message, unsigned type, int show) {
+    WriteLog(kLogCategory, kLogLevel, message);
+    if (show != 0)
+        plat::ShowMessageBox(message, type);
+}
+
+}  // namespace engine

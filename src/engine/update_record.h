@@ -1,0 +1,16 @@
+// The update record "configure\update.xml" in the data folder: the script's update time,
+// written once and never rewritten.
+#pragma once
+
+#include "platform/wstr.h"
+
+namespace engine {
+
+// Writes folder + "\configure\update.xml" holding `time` (in the ANSI code page, unescaped),
+// creating the "configure" folder when it is missing. Does nothing when the record (or
+// anything of that name) exists already or `time` is empty. Reports nothing: a record
+// that cannot be written is simply absent, and a failed write removes the partial file so
+// that a later run can write it whole.
+void WriteUpdateRecord(const WString& folder, const WString& time);
+
+}  // namespace engine

@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "db/db_connection.h"
+#include "db/db_test_fixture.h"
+
+namespace {
+
+const std::string kTriggerFailed936 =
+    "\xB4\xB4\xBD\xA8\xB4\xA5\xB7\xA2\xC6\xF7ON_TBL_TLMGROUP_DELETE_TRIGGER"
+    "\xBC\xC7\xC2\xBC\xCA\xA7\xB0\xDC";
+
+class TableOpsTest : public DbTestFixture {
+  protected:
+    void SetUp() override {
+        DbTestFixture::SetUp();
+        m_path = m_dir.Sub(u"DB.s3db");
+        ASSERT_EQ(m_db.OpenDatabase(m_path), 1);
+    }
+
+    // State of the connection under test itself: databases attached, transaction open.
+    int Attached(CDBConnection& db) {
+        sqlite3_stmt* stmt = nullptr;
+        int count = -1;
+        if (sqlite3_prepare_v2(db.Handle(), "SELECT count(*) FROM pragma_database_list", -1, &stmt,
+                               nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW) {
+            count = sqlite3_column_int(stmt, 0);
+        }
+        sqlite3_finalize(stmt);
+        return count;
+    }
+    static bool InTransaction(CDBConnection& db) {
+        return sqlite3_get_autocommit(db.Handle()) == 0;
+    }
+
+    WString m_path;
+    CDBConnection m_db;
+};
+
+TEST_F(TableOpsTest, TableAndTriggerExistence) {
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE T_USER(F_ID);"
+                           u"CREATE TABLE 用户表(名字);"
+                           u"CREATE TABLE \"O'Brien\"(x);"
+                           u"CREATE TRIGGER TR_USER AFTER INSERT ON T_USER BEGIN SELECT 1; END;"),
+              1);
+    EXPECT_EQ(m_db.TableExists(u"T_USER"), 1);
+    EXPECT_EQ(m_db.TableExists(u"t_user"), 0);  // exact, case-sensitive
+    EXPECT_EQ(m_db.TableExists(u"用户表"), 1);
+    EXPECT_EQ(m_db.TableExists(u"O'Brien"), 1);
+    EXPECT_EQ(m_db.TableExists(u"TR_USER"), 0);  // a trigger is not a table
+    EXPECT_EQ(m_db.TableExists(u"T_NONE"), 0);
+    EXPECT_EQ(m_db.TriggerExists(u"TR_USER"), 1);
+    EXPECT_EQ(m_db.TriggerExists(u"tr_user"), 0);
+    EXPECT_EQ(m_db.TriggerExists(u"T_USER"), 0);
+
+    // A name longer than any fixed statement buffer.
+    const WString longName = u"T" + WString(700, u'长');
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE " + longName + u"(x);"), 1);
+    EXPECT_EQ(m_db.TableExists(longName), 1);
+    EXPECT_EQ(m_db.TableExists(longName + u"x"), 0);
+
+    // A closed object answers 0 and stays closed, although its path is set.
+    m_db.Close();
+    EXPECT_EQ(m_db.TableExists(u"T_USER"), 0);
+    EXPECT_EQ(m_db.TriggerExists(u"TR_USER"), 0);
+    EXPECT_EQ(m_db.IsOpen(), 0);
+    EXPECT_TRUE(LogMessages().empty());
+}
+
+TEST_F(TableOpsTest, ColumnExistsSearchesTheCreationText) {
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE T(F_ID INTEGER, F_NAME2 TEXT, 名字 TEXT);"), 1);
+    EXPECT_EQ(m_db.ColumnExists(u"T", u"F_NAME2"), 1);
+    EXPECT_EQ(m_db.ColumnExists(u"T", u"F_NAME"), 1);  // a plain substring test
+    EXPECT_EQ(m_db.ColumnExists(u"T", u"名字"), 1);
+    EXPECT_EQ(m_db.ColumnExists(u"T", u"f_id"), 0);
+    EXPECT_EQ(m_db.ColumnExists(u"T", u"F_OTHER"), 0);
+    EXPECT_EQ(m_db.ColumnExists(u"MISSING", u"F_ID"), 0);
+
+    // A creation statement longer than any fixed buffer, the column at its end.
+    WString sql = u"CREATE TABLE \"O'Wide\"(id INTEGER";
+    for (int i = 0; i < 200; ++i)
+        sql += u", column_number_" + wstr::FromInt(i) + u" TEXT";
+    sql += u", F_LAST TEXT);";
+    ASSERT_GT(sql.size(), 4000u);
+    ASSERT_EQ(m_db.Execute(sql), 1);
+    EXPECT_EQ(m_db.ColumnExists(u"O'Wide", u"F_LAST"), 1);
+
+    m_db.Close();
+    EXPECT_EQ(m_db.ColumnExists(u"T", u"F_ID"), 0);  // needs an open connection
+    EXPECT_EQ(m_db.IsOpen(), 0);
+}
+
+TEST_F(TableOpsTest, AddColumn) {
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE T(F_ID); INSERT INTO T VALUES(1);"
+                           u"CREATE TABLE \"O'Brien\"(x); CREATE TABLE 用户表(x);"),
+              1);
+    // The type text follows unchanged, default clause included.
+    ASSERT_EQ(m_db.AddColumn(u"T", u"F_NEW", u"TEXT DEFAULT '无'"), 1);
+    EXPECT_EQ(Query(m_path, "SELECT F_NEW FROM T"), Utf8(u"无"));
+    EXPECT_NE(Query(m_path, "SELECT sql FROM sqlite_master WHERE name='T'")
+                  .find(Utf8(u"'F_NEW' TEXT DEFAULT '无'")),
+              std::string::npos);
+
+    // Quotes in names, Chinese names, and a type longer than any fixed buffer.
+    EXPECT_EQ(m_db.AddColumn(u"O'Brien", u"it's", u"TEXT"), 1);
+    EXPECT_EQ(Query(m_path,
+                    "SELECT count(*) FROM pragma_table_info('O''Brien') "
+                    "WHERE name='it''s'"),
+              "1");
+    const WString longDefault = u"TEXT DEFAULT '" + WString(1500, u'长') + u"'";
+    EXPECT_EQ(m_db.AddColumn(u"用户表", u"备注", longDefault), 1);
+    EXPECT_EQ(Query(m_path, Utf8(u"SELECT count(*) FROM pragma_table_info('用户表') "
+                                 u"WHERE name='备注'")),
+              "1");
+
+    // Refusals: silent in the log.
+    EXPECT_EQ(m_db.AddColumn(u"T", u"F_NEW", u"TEXT"), 0);  // duplicate column
+    EXPECT_EQ(m_db.AddColumn(u"MISSING", u"F", u"TEXT"), 0);
+    m_db.Close();
+    EXPECT_EQ(m_db.AddColumn(u"T", u"F_MORE", u"TEXT"), 0);
+    EXPECT_EQ(m_db.IsOpen(), 0);
+    EXPECT_TRUE(LogMessages().empty());
+}
+
+TEST_F(TableOpsTest, CopyTableCarriesEveryRowToTheAttachedFile) {
+    // The target lies in a folder with an apostrophe and Chinese in its name.
+    ASSERT_TRUE(plat::MakeDirectory(m_dir.Sub(u"O'Brien 的数据")));
+    const WString target = m_dir.Sub(u"O'Brien 的数据\\新.s3db");
+    Run(target,
+        "CREATE TABLE T_USER(F_ID, F_NAME);"
+        "CREATE TABLE \"order\"(x);"
+        "CREATE TABLE \"it's\"(x);"
+        "CREATE TABLE T_NARROW(F_ID);"
+        "CREATE TABLE " +
+            Utf8(u"用户表") + "(x);");
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE T_USER(F_ID, F_NAME);"
+                           u"INSERT INTO T_USER VALUES(1, 'a'), (2, '张三');"
+                           u"CREATE TABLE \"order\"(x); INSERT INTO \"order\" VALUES(7);"
+                           u"CREATE TABLE \"it's\"(x); INSERT INTO \"it's\" VALUES(8);"
+                           u"CREATE TABLE T_NARROW(F_ID, F_EXTRA); INSERT INTO T_NARROW "
+                           u"VALUES(1, 2);"
+                           u"CREATE TABLE 用户表(x); INSERT INTO 用户表 VALUES(9);"),
+              1);
+
+    EXPECT_EQ(m_db.CopyTable(target, u"T_USER"), 1);
+    EXPECT_EQ(Query(target, "SELECT group_concat(F_ID || F_NAME, ',') FROM T_USER"),
+              Utf8(u"1a,2张三"));
+    EXPECT_EQ(m_db.CopyTable(target, u"order"), 1);
+    EXPECT_EQ(m_db.CopyTable(target, u"it's"), 1);
+    EXPECT_EQ(m_db.CopyTable(target, u"用户表"), 1);
+    EXPECT_EQ(Query(target, "SELECT x FROM \"order\""), "7");
+    EXPECT_EQ(Query(target, "SELECT x FROM \"it's\""), "8");
+    EXPECT_EQ(Query(target, "SELECT x FROM " + Utf8(u"用户表")), "9");
+    EXPECT_TRUE(LogMessages().empty());
+    EXPECT_EQ(Attached(m_db), 1);
+
+    // A different number of columns: nothing is copied, nothing stays attached or open.
+    EXPECT_EQ(m_db.CopyTable(target, u"T_NARROW"), 0);
+    EXPECT_EQ(Query(target, "SELECT count(*) FROM T_NARROW"), "0");
+    EXPECT_EQ(Attached(m_db), 1);
+    EXPECT_FALSE(InTransaction(m_db));
+    std::vector<std::string> log = LogMessages();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("has 1 columns but 2 values were supplied"), std::string::npos) << log[0];
+
+    // The same connection can attach again afterwards.
+    Run(target, "DELETE FROM T_USER;");
+    EXPECT_EQ(m_db.CopyTable(target, u"T_USER"), 1);
+    EXPECT_EQ(Query(target, "SELECT count(*) FROM T_USER"), "2");
+}
+
+TEST_F(TableOpsTest, ExecuteWithAttachedLeavesNothingOpenOnAnyPath) {
+    const WString other = m_dir.Sub(u"other.s3db");
+    Run(other, "CREATE TABLE T(x); INSERT INTO T VALUES(5);");
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE T(x);"), 1);
+
+    // Success: the statement sees both files.
+    EXPECT_EQ(m_db.ExecuteWithAttached(other, u"INSERT INTO main.T SELECT x FROM NEW_DB.T;"), 1);
+    EXPECT_EQ(Query(m_path, "SELECT x FROM T"), "5");
+    EXPECT_EQ(Attached(m_db), 1);
+
+    // A failing statement: rolled back by SQLite, committed around, detached.
+    EXPECT_EQ(m_db.ExecuteWithAttached(other, u"INSERT INTO NEW_DB.MISSING VALUES(1);"), 0);
+    EXPECT_EQ(Attached(m_db), 1);
+    EXPECT_FALSE(InTransaction(m_db));
+    EXPECT_EQ(LogMessages(), (std::vector<std::string>{"no such table: NEW_DB.MISSING"}));
+
+    // A refused COMMIT (a deferred foreign key) leaves neither the transaction nor NEW_DB.
+    ASSERT_EQ(m_db.Execute(u"PRAGMA foreign_keys=ON;"
+                           u"CREATE TABLE P(id PRIMARY KEY);"
+                           u"CREATE TABLE C(p REFERENCES P(id) DEFERRABLE INITIALLY DEFERRED);"),
+              1);
+    EXPECT_EQ(m_db.ExecuteWithAttached(other, u"INSERT INTO C VALUES(99);"), 0);
+    EXPECT_FALSE(InTransaction(m_db));
+    EXPECT_EQ(Attached(m_db), 1);
+    EXPECT_EQ(Query(m_path, "SELECT count(*) FROM C"), "0");
+    EXPECT_EQ(LogMessages().back(), "FOREIGN KEY constraint failed");
+
+    // A failing ATTACH attaches nothing and runs nothing.
+    const size_t before = LogMessages().size();
+    EXPECT_EQ(
+        m_db.ExecuteWithAttached(m_dir.Sub(u"no\\such\\folder.s3db"), u"INSERT INTO T VALUES(6);"),
+        0);
+    EXPECT_EQ(Attached(m_db), 1);
+    EXPECT_FALSE(InTransaction(m_db));
+    EXPECT_EQ(Query(m_path, "SELECT count(*) FROM T"), "1");
+    EXPECT_EQ(LogMessages().size(), before + 1);
+
+    // Opens on demand.
+    m_db.Close();
+    EXPECT_EQ(m_db.ExecuteWithAttached(other, u"INSERT INTO T SELECT x FROM NEW_DB.T;"), 1);
+    EXPECT_EQ(Query(m_path, "SELECT count(*) FROM T"), "2");
+}
+
+TEST_F(TableOpsTest, CreateTrigger) {
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE T(x); CREATE TABLE L(x);"), 1);
+    m_db.Close();  // opens on demand
+    EXPECT_EQ(m_db.CreateTrigger(u"CREATE TRIGGER TR AFTER INSERT ON T BEGIN "
+                                 u"INSERT INTO L VALUES(new.x); END;"),
+              1);
+    EXPECT_EQ(m_db.TriggerExists(u"TR"), 1);
+
+    // Longer than any fixed buffer.
+    WString body;
+    for (int i = 0; i < 300; ++i)
+        body += u"INSERT INTO L VALUES(" + wstr::FromInt(i) + u");";
+    ASSERT_GT(body.size(), 2048u);
+    EXPECT_EQ(
+        m_db.CreateTrigger(u"CREATE TRIGGER 长触发器 AFTER DELETE ON T BEGIN " + body + u" END;"),
+        1);
+    EXPECT_EQ(m_db.TriggerExists(u"长触发器"), 1);
+    EXPECT_TRUE(LogMessages().empty());
+
+    // An invalid statement: SQLite's text, then the fixed message.
+    EXPECT_EQ(m_db.CreateTrigger(u"CREATE TRIGGER BAD AFTER INSERT ON MISSING BEGIN SELECT 1; "
+                                 u"END;"),
+              0);
+    EXPECT_EQ(LogMessages(),
+              (std::vector<std::string>{"no such table: main.MISSING", kTriggerFailed936}));
+
+    // It waits while another holder has g_csDBLock.
+    std::atomic<bool> done{false};
+    g_csDBLock.Enter();
+    std::thread worker([&] {
+        m_db.CreateTrigger(u"CREATE TRIGGER TR2 AFTER UPDATE ON T BEGIN SELECT 1; END;");
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(done);
+    g_csDBLock.Leave();
+    worker.join();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(m_db.TriggerExists(u"TR2"), 1);
+}
+
+}  // namespace
