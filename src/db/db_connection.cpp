@@ -35,7 +35,8 @@ int CDBConnection::OpenDatabase(WString path) {
     m_strPath = std::move(path);
     if (m_bOpen == 1) Close();
     if (!plat::PathExists(m_strPath) && EnsureDatabaseFile(m_strPath) == 0) {
-        WriteLog(kLogCategory, kLogLevel, ErrorMessage(u"数据库文件丢失,并且创建失败,错误码: [", 3));
+        WriteLog(kLogCategory, kLogLevel,
+                 ErrorMessage(u"数据库文件丢失,并且创建失败,错误码: [", 3));
         return 0;
     }
     if (Open() == 0) {

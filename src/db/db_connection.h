@@ -14,7 +14,7 @@ struct sqlite3;
 extern plat::CriticalSection g_csDBLock;
 
 class CDBConnection {
-  public:
+public:
     CDBConnection();
     ~CDBConnection();
     CDBConnection(const CDBConnection&) = delete;
@@ -97,7 +97,7 @@ class CDBConnection {
     // The open handle, or null; for the table and version operations of this class.
     sqlite3* Handle() const { return m_pDB.get(); }
 
-  private:
+private:
     struct Closer {
         void operator()(sqlite3* db) const;
     };

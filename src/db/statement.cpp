@@ -7,13 +7,10 @@
 
 namespace db {
 
-void Statement::Finalizer::operator()(sqlite3_stmt* stmt) const {
-    sqlite3_finalize(stmt);
-}
+void Statement::Finalizer::operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
 
 Statement::Statement(sqlite3* db, const std::string& sql) {
-    if (db == nullptr)
-        return;
+    if (db == nullptr) return;
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
         m_stmt.reset(stmt);
@@ -23,32 +20,26 @@ Statement::Statement(sqlite3* db, const std::string& sql) {
 }
 
 bool Statement::Bind(int index, WStringView text) {
-    if (!m_stmt)
-        return false;
+    if (!m_stmt) return false;
     std::string utf8 = ToUtf8(text);
     return sqlite3_bind_text64(m_stmt.get(), index, utf8.data(), utf8.size(), SQLITE_TRANSIENT,
                                SQLITE_UTF8) == SQLITE_OK;
 }
 
-int Statement::Step() {
-    return m_stmt ? sqlite3_step(m_stmt.get()) : SQLITE_MISUSE;
-}
+int Statement::Step() { return m_stmt ? sqlite3_step(m_stmt.get()) : SQLITE_MISUSE; }
 
 const char* Statement::ColumnText(int index) {
-    if (!m_stmt)
-        return nullptr;
+    if (!m_stmt) return nullptr;
     return reinterpret_cast<const char*>(sqlite3_column_text(m_stmt.get(), index));
 }
 
 int ExecuteBound(sqlite3* db, const std::string& sql, std::initializer_list<WStringView> values) {
-    if (db == nullptr)
-        return 0;
+    if (db == nullptr) return 0;
     Statement statement(db, sql);
     bool ok = statement.Prepared();
     int index = 1;
     for (WStringView value : values) {
-        if (!ok)
-            break;
+        if (!ok) break;
         ok = statement.Bind(index++, value);
     }
     if (ok) {
@@ -57,14 +48,11 @@ int ExecuteBound(sqlite3* db, const std::string& sql, std::initializer_list<WStr
         }
         ok = rc == SQLITE_DONE;
     }
-    if (!ok)
-        WriteLog(kLogCategory, kLogLevel, sqlite3_errmsg(db));
+    if (!ok) WriteLog(kLogCategory, kLogLevel, sqlite3_errmsg(db));
     return ok ? 1 : 0;
 }
 
-WString QuoteSingle(WStringView text) {
-    return wstr::ReplaceAll(text, u"'", u"''");
-}
+WString QuoteSingle(WStringView text) { return wstr::ReplaceAll(text, u"'", u"''"); }
 
 WString QuoteIdentifier(WStringView text) {
     return u"\"" + wstr::ReplaceAll(text, u"\"", u"\"\"") + u"\"";

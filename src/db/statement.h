@@ -15,7 +15,7 @@ struct sqlite3_stmt;
 namespace db {
 
 class Statement {
-  public:
+public:
     // Prepares the UTF-8 text `sql` on `db`; Prepared() tells whether that worked.
     Statement(sqlite3* db, const std::string& sql);
     Statement(const Statement&) = delete;
@@ -30,7 +30,7 @@ class Statement {
     // Column `index` of the current row as UTF-8 text; null for an SQL NULL.
     const char* ColumnText(int index);
 
-  private:
+private:
     struct Finalizer {
         void operator()(sqlite3_stmt* stmt) const;
     };

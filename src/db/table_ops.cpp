@@ -20,11 +20,9 @@ constexpr const char kTriggerFailed936[] =  // 创建触发器ON_TBL_TLMGROUP_DE
 
 // 1 when the query with `name` bound yields a row; any failure answers 0.
 int QueryHasRow(sqlite3* db, const char* sql, const WString& name) {
-    if (db == nullptr)
-        return 0;
+    if (db == nullptr) return 0;
     db::Statement query(db, sql);
-    if (!query.Bind(1, name))
-        return 0;
+    if (!query.Bind(1, name)) return 0;
     return query.Step() == SQLITE_ROW ? 1 : 0;
 }
 
@@ -41,21 +39,17 @@ int CDBConnection::TriggerExists(const WString& trigger) {
 }
 
 int CDBConnection::ColumnExists(const WString& table, const WString& column) {
-    if (m_bOpen == 0 || Handle() == nullptr)
-        return 0;
+    if (m_bOpen == 0 || Handle() == nullptr) return 0;
     db::Statement query(Handle(),
                         "select sql from sqlite_master where tbl_name=? and type='table';");
-    if (!query.Bind(1, table) || query.Step() != SQLITE_ROW)
-        return 0;
+    if (!query.Bind(1, table) || query.Step() != SQLITE_ROW) return 0;
     const char* sql = query.ColumnText(0);
-    if (sql == nullptr)
-        return 0;
+    if (sql == nullptr) return 0;
     return std::string_view(sql).find(ToUtf8(column)) != std::string_view::npos ? 1 : 0;
 }
 
 int CDBConnection::AddColumn(const WString& table, const WString& column, const WString& type) {
-    if (m_bOpen == 0 || Handle() == nullptr)
-        return 0;
+    if (m_bOpen == 0 || Handle() == nullptr) return 0;
     const WString sql = u"ALTER TABLE '" + db::QuoteSingle(table) + u"' ADD '" +
                         db::QuoteSingle(column) + u"' " + type + u";";
     // The caller counts a refused column as a failed step; SQLite's text is not logged.
@@ -96,10 +90,8 @@ int CDBConnection::ExecuteWithAttached(const WString& attachPath, const WString&
 
 int CDBConnection::CreateTrigger(const WString& sql) {
     plat::ScopedLock lock(g_csDBLock);
-    if (Open() == 0)
-        return 0;
-    if (Execute(sql) == 1)
-        return 1;
+    if (Open() == 0) return 0;
+    if (Execute(sql) == 1) return 1;
     WriteLog(kLogCategory, kLogLevel, kTriggerFailed936);
     return 0;
 }

@@ -20,18 +20,15 @@ constexpr const char kUpdateFailed936[] =  // 更新版本号失败
 
 int CDBConnection::CountTableVersions(const WString& table, int& count) {
     plat::ScopedLock lock(g_csDBLock);
-    if (Open() == 0)
-        return 0;
+    if (Open() == 0) return 0;
     db::Statement query(Handle(), "select count(*) as RowCount from TVERSION where F_TABLENAME=?;");
-    if (!query.Bind(1, table))
-        return 0;
+    if (!query.Bind(1, table)) return 0;
     int rc = query.Step();
     if (rc == SQLITE_DONE) {
         count = 0;
         return 1;
     }
-    if (rc != SQLITE_ROW)
-        return 0;
+    if (rc != SQLITE_ROW) return 0;
     // Read the way atoi reads: whatever the value is, below 1 means no rows.
     const char* text = query.ColumnText(0);
     int value = text == nullptr ? 0 : wstr::ToInt(std::string_view(text));
@@ -41,25 +38,19 @@ int CDBConnection::CountTableVersions(const WString& table, int& count) {
 
 int CDBConnection::GetTableVersion(const WString& table, WString& version) {
     plat::ScopedLock lock(g_csDBLock);
-    if (table.empty())
-        return 0;
-    if (Open() == 0)
-        return 0;
+    if (table.empty()) return 0;
+    if (Open() == 0) return 0;
     db::Statement query(Handle(), "select F_TABLEVERSION from TVERSION  where F_TABLENAME=?;");
-    if (!query.Bind(1, table))
-        return 0;
+    if (!query.Bind(1, table)) return 0;
     // Only the first row counts; a failing step reads as "no row".
-    if (query.Step() == SQLITE_ROW)
-        version = FromUtf8(query.ColumnText(0));
+    if (query.Step() == SQLITE_ROW) version = FromUtf8(query.ColumnText(0));
     return 1;
 }
 
 int CDBConnection::DeleteTableVersion(const WString& table) {
     plat::ScopedLock lock(g_csDBLock);
-    if (table.empty())
-        return 0;
-    if (Open() == 0)
-        return 0;
+    if (table.empty()) return 0;
+    if (Open() == 0) return 0;
     if (db::ExecuteBound(Handle(), "delete from TVERSION where F_TABLENAME=?", {table}) == 1) {
         return 1;
     }
@@ -69,8 +60,7 @@ int CDBConnection::DeleteTableVersion(const WString& table) {
 
 int CDBConnection::UpdateTableVersion(const WString& table, const WString& version) {
     plat::ScopedLock lock(g_csDBLock);
-    if (Open() == 0)
-        return 0;
+    if (Open() == 0) return 0;
     if (db::ExecuteBound(Handle(), "UPDATE TVERSION SET F_TABLEVERSION=? WHERE F_TABLENAME=?;",
                          {version, table}) == 1) {
         return 1;
@@ -81,8 +71,7 @@ int CDBConnection::UpdateTableVersion(const WString& table, const WString& versi
 
 int CDBConnection::InsertTableVersion(const WString& table, const WString& version) {
     plat::ScopedLock lock(g_csDBLock);
-    if (Open() == 0)
-        return 0;
+    if (Open() == 0) return 0;
     if (db::ExecuteBound(Handle(),
                          "insert into TVERSION(F_TABLENAME, F_TABLEVERSION) values(?, ?);",
                          {table, version}) == 1) {
@@ -99,9 +88,7 @@ int CDBConnection::SetTableVersion(const WString& table, const WString& version)
     if (CountTableVersions(table, count) == 0 || count == 0) {
         return InsertTableVersion(table, version);
     }
-    if (count == 1)
-        return UpdateTableVersion(table, version);
-    if (DeleteTableVersion(table) == 0)
-        return 0;
+    if (count == 1) return UpdateTableVersion(table, version);
+    if (DeleteTableVersion(table) == 0) return 0;
     return InsertTableVersion(table, version);
 }

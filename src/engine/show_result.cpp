@@ -7,8 +7,7 @@ namespace engine {
 
 void ShowResult(const WString& message, unsigned type, int show) {
     WriteLog(kLogCategory, kLogLevel, message);
-    if (show != 0)
-        plat::ShowMessageBox(message, type);
+    if (show != 0) plat::ShowMessageBox(message, type);
 }
 
 }  // namespace engine

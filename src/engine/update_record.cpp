@@ -11,16 +11,12 @@ namespace engine {
 void WriteUpdateRecord(const WString& folder, const WString& time) {
     const WString configure = folder + u"\\configure";
     // One level only; when it cannot be made, the open below fails.
-    if (!plat::IsDirectory(configure))
-        plat::MakeDirectory(configure);
+    if (!plat::IsDirectory(configure)) plat::MakeDirectory(configure);
     const WString path = configure + u"\\update.xml";
-    if (plat::PathExists(path))
-        return;
-    if (time.empty())
-        return;
+    if (plat::PathExists(path)) return;
+    if (time.empty()) return;
     std::optional<std::string> value = ToAnsi(time);
-    if (!value)
-        return;
+    if (!value) return;
 
     // The declaration says GB2312 whatever the code page is; readers rely on this text.
     std::string content =
@@ -34,13 +30,11 @@ void WriteUpdateRecord(const WString& folder, const WString& time) {
 
     plat::File file;
     // kCreateNew: a record that appeared since the check above is still never rewritten.
-    if (!file.Open(path, plat::File::Mode::kCreateNew))
-        return;
+    if (!file.Open(path, plat::File::Mode::kCreateNew)) return;
     bool written = file.Write(content) && file.Sync();
     file.Close();
     // A cut record would block every later attempt: leave none instead.
-    if (!written)
-        plat::RemoveFile(path);
+    if (!written) plat::RemoveFile(path);
 }
 
 }  // namespace engine

@@ -12,10 +12,8 @@ std::vector<WStringView> SplitParts(WStringView text) {
     size_t start = 0;
     while (start < text.size()) {
         size_t dot = text.find(u'.', start);
-        if (dot == WStringView::npos)
-            dot = text.size();
-        if (dot > start)
-            parts.push_back(text.substr(start, dot - start));
+        if (dot == WStringView::npos) dot = text.size();
+        if (dot > start) parts.push_back(text.substr(start, dot - start));
         start = dot + 1;
     }
     return parts;
@@ -25,23 +23,18 @@ std::vector<WStringView> SplitParts(WStringView text) {
 
 int CompareVersion(const WString& a, const WString& b, int& comparable) {
     comparable = 0;
-    if (a.empty() || b.empty())
-        return 0;
+    if (a.empty() || b.empty()) return 0;
     const std::vector<WStringView> partsA = SplitParts(a);
     const std::vector<WStringView> partsB = SplitParts(b);
-    if (partsA.empty() || partsA.size() != partsB.size())
-        return 0;
+    if (partsA.empty() || partsA.size() != partsB.size()) return 0;
     comparable = 1;
     for (size_t i = 0; i < partsA.size(); ++i) {
         // Computed wide: parts near the int limits must not overflow the difference.
         long long difference =
             static_cast<long long>(wstr::ToInt(partsA[i])) - wstr::ToInt(partsB[i]);
-        if (difference > INT_MAX)
-            return INT_MAX;
-        if (difference < INT_MIN)
-            return INT_MIN;
-        if (difference != 0)
-            return static_cast<int>(difference);
+        if (difference > INT_MAX) return INT_MAX;
+        if (difference < INT_MIN) return INT_MIN;
+        if (difference != 0) return static_cast<int>(difference);
     }
     return 0;
 }

@@ -11,10 +11,10 @@
 namespace {
 
 // Process-wide state, set up when the program starts.
-plat::File g_hLogFile;                     // the current log file; closed while none is current
+plat::File g_hLogFile;                      // the current log file; closed while none is current
 plat::LocalTime g_dtLogDate = plat::Now();  // the date each line's date is compared with
-WString g_strLogFolder;                    // folder of the daily file; see FolderOfDailyFile
-WString g_strLogPath;                      // daily file last opened
+WString g_strLogFolder;                     // folder of the daily file; see FolderOfDailyFile
+WString g_strLogPath;                       // daily file last opened
 
 WString FolderOf(const WString& path) {
     size_t cut = path.rfind(u'\\');
@@ -69,8 +69,8 @@ plat::File* GetLogFile() {
         g_dtLogDate = now;
         g_hLogFile.Close();
         char name[32];
-        std::snprintf(name, sizeof name, "\\%04d%02d%02d.log", g_dtLogDate.year,
-                      g_dtLogDate.month, g_dtLogDate.day);
+        std::snprintf(name, sizeof name, "\\%04d%02d%02d.log", g_dtLogDate.year, g_dtLogDate.month,
+                      g_dtLogDate.day);
         g_strLogPath = FolderOfDailyFile() + wstr::FromAscii(name);
         OpenForAppending(g_strLogPath);
     }

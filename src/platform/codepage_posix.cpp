@@ -60,8 +60,8 @@ iconv_t Converter(unsigned codePage, bool toWide) {
     auto it = cache.find(key);
     if (it == cache.end()) {
         std::string name = IconvName(codePage);
-        iconv_t cd = toWide ? iconv_open(Utf16Name(), name.c_str())
-                            : iconv_open(name.c_str(), Utf16Name());
+        iconv_t cd =
+            toWide ? iconv_open(Utf16Name(), name.c_str()) : iconv_open(name.c_str(), Utf16Name());
         if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
         it = cache.emplace(key, IconvHandle(cd)).first;
     }
@@ -71,8 +71,8 @@ iconv_t Converter(unsigned codePage, bool toWide) {
 
 // Every code page the program meets is ASCII-compatible; pure ASCII text needs no table.
 bool IsAsciiCompatible(unsigned codePage) {
-    return codePage == kCodePageUtf8 || codePage == 936 || codePage == 1252 ||
-           codePage == 20127 || codePage == 28591 || (codePage >= 1250 && codePage <= 1258);
+    return codePage == kCodePageUtf8 || codePage == 936 || codePage == 1252 || codePage == 20127 ||
+           codePage == 28591 || (codePage >= 1250 && codePage <= 1258);
 }
 
 template <typename CharT>
@@ -141,8 +141,8 @@ std::optional<std::string> ToMultiByte(unsigned codePage, WStringView text, bool
     // Like Windows, each UTF-16 unit that cannot be converted becomes one default
     // character (so a character outside the BMP gives two).
     auto skip = [](const char*, size_t) -> size_t { return 2; };
-    if (!RunIconv(cd, reinterpret_cast<const char*>(text.data()), text.size() * 2, out,
-                  replacement, strict, skip)) {
+    if (!RunIconv(cd, reinterpret_cast<const char*>(text.data()), text.size() * 2, out, replacement,
+                  strict, skip)) {
         return std::nullopt;
     }
     return out;

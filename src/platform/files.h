@@ -21,8 +21,8 @@ WString FromNativePath(WStringView path);
 // The path as SQLite's open and ATTACH take it: the system's form, in UTF-8.
 std::string PathForSqlite(WStringView path);
 
-bool PathExists(const WString& path);   // a file or a folder (PathFileExistsW)
-bool IsDirectory(const WString& path);  // an existing folder (PathIsDirectoryW)
+bool PathExists(const WString& path);     // a file or a folder (PathFileExistsW)
+bool IsDirectory(const WString& path);    // an existing folder (PathIsDirectoryW)
 bool MakeDirectory(const WString& path);  // one level; fails when the parent is missing
 // Moves a file, replacing an existing target (MoveFileExW with MOVEFILE_REPLACE_EXISTING).
 bool MoveReplace(const WString& from, const WString& to);

@@ -15,7 +15,8 @@ bool IsSpace(CharT c) {
 template <typename View>
 int ParseInt(View s) {
     size_t i = 0;
-    while (i < s.size() && IsSpace(s[i])) ++i;
+    while (i < s.size() && IsSpace(s[i]))
+        ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
         negative = s[i] == '-';
@@ -36,7 +37,8 @@ int ParseInt(View s) {
 
 WString ToUpper(WStringView s) {
     WString out(s);
-    for (auto& c : out) c = Upper(c);
+    for (auto& c : out)
+        c = Upper(c);
     return out;
 }
 
@@ -59,14 +61,15 @@ WString FromAscii(std::string_view s) { return WString(s.begin(), s.end()); }
 
 WString FromInt(long long value, int width) {
     bool negative = value < 0;
-    unsigned long long magnitude =
-        negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
+                                            : static_cast<unsigned long long>(value);
     WString digits;
     do {
         digits.insert(digits.begin(), char16_t(u'0' + magnitude % 10));
         magnitude /= 10;
     } while (magnitude != 0);
-    while (static_cast<int>(digits.size()) < width) digits.insert(digits.begin(), u'0');
+    while (static_cast<int>(digits.size()) < width)
+        digits.insert(digits.begin(), u'0');
     if (negative) digits.insert(digits.begin(), u'-');
     return digits;
 }

@@ -62,8 +62,8 @@ TEST_F(DbConnectionTest, OpenDatabaseCreatesAMissingFileAndOneFolderLevel) {
 TEST_F(DbConnectionTest, OpenDatabaseLogsCode3WhenTheFileCannotBeCreated) {
     const std::string code3 = Ansi(u"数据库文件丢失,并且创建失败,错误码: [3]") + "\r\n";
     CDBConnection db;
-    EXPECT_EQ(db.OpenDatabase(u"DB.s3db.missing-here"), 0);  // no folder part
-    EXPECT_EQ(db.OpenDatabase(u"\\DB.s3db.missing-here"), 0);  // only a leading backslash
+    EXPECT_EQ(db.OpenDatabase(u"DB.s3db.missing-here"), 0);      // no folder part
+    EXPECT_EQ(db.OpenDatabase(u"\\DB.s3db.missing-here"), 0);    // only a leading backslash
     EXPECT_EQ(db.OpenDatabase(m_dir.Sub(u"a\\b\\DB.s3db")), 0);  // two levels missing
     EXPECT_FALSE(plat::PathExists(m_dir.Sub(u"a\\b")));
     EXPECT_EQ(db.IsOpen(), 0);
@@ -116,8 +116,8 @@ TEST_F(DbConnectionTest, ExecuteOpensOnDemandButExecuteRawNever) {
 TEST_F(DbConnectionTest, FailedStatementsLogSqlitesTextAndStopAtTheFailure) {
     CDBConnection db;
     ASSERT_EQ(db.OpenDatabase(m_dir.Sub(u"c.s3db")), 1);
-    EXPECT_EQ(db.Execute(u"CREATE TABLE t(x); INSERT INTO nope VALUES(1); INSERT INTO t VALUES(2);"),
-              0);
+    EXPECT_EQ(
+        db.Execute(u"CREATE TABLE t(x); INSERT INTO nope VALUES(1); INSERT INTO t VALUES(2);"), 0);
     EXPECT_NE(Log().find("  no such table: nope\r\n"), std::string::npos);
     EXPECT_EQ(CountRows(m_dir.Sub(u"c.s3db"), "SELECT count(*) FROM t"), 0);
 }
@@ -130,21 +130,22 @@ TEST_F(DbConnectionTest, EveryStatementReachesSqliteAsUtf8) {
     ASSERT_EQ(db.OpenDatabase(path), 1);
     ASSERT_EQ(db.ExecuteAnsi(u"CREATE TABLE 用户(名字 TEXT DEFAULT '无名');"), 1);
     ASSERT_EQ(db.Execute(u"INSERT INTO 用户 DEFAULT VALUES;"), 1);
-    EXPECT_EQ(CountRows(path, "SELECT count(*) FROM \xE7\x94\xA8\xE6\x88\xB7 WHERE "
-                              "\xE5\x90\x8D\xE5\xAD\x97 = '\xE6\x97\xA0\xE5\x90\x8D'"),
+    EXPECT_EQ(CountRows(path,
+                        "SELECT count(*) FROM \xE7\x94\xA8\xE6\x88\xB7 WHERE "
+                        "\xE5\x90\x8D\xE5\xAD\x97 = '\xE6\x97\xA0\xE5\x90\x8D'"),
               1);
 }
 
 TEST_F(DbConnectionTest, StatementsOfAnyLengthRunWhole) {
     WString sql = u"CREATE TABLE wide(id INTEGER";
-    for (int i = 0; i < 400; ++i) sql += u", column_number_" + wstr::FromInt(i) + u" TEXT";
+    for (int i = 0; i < 400; ++i)
+        sql += u", column_number_" + wstr::FromInt(i) + u" TEXT";
     sql += u");";
     ASSERT_GT(sql.size(), 8000u);
     CDBConnection db;
     ASSERT_EQ(db.OpenDatabase(m_dir.Sub(u"e.s3db")), 1);
     EXPECT_EQ(db.ExecuteAnsi(sql), 1);
-    EXPECT_EQ(CountRows(m_dir.Sub(u"e.s3db"),
-                        "SELECT count(*) FROM pragma_table_info('wide')"),
+    EXPECT_EQ(CountRows(m_dir.Sub(u"e.s3db"), "SELECT count(*) FROM pragma_table_info('wide')"),
               401);
 }
 

@@ -14,7 +14,7 @@
 #include "support/temp_dir.h"
 
 class DbTestFixture : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         plat::SetAnsiCodePageForTesting(936);
         ResetLogForTesting();
@@ -32,8 +32,7 @@ class DbTestFixture : public ::testing::Test {
         size_t start = 0;
         while (start < log.size()) {
             size_t end = log.find("\r\n", start);
-            if (end == std::string::npos)
-                end = log.size();
+            if (end == std::string::npos) end = log.size();
             const std::string line = log.substr(start, end - start);
             // "yyyy-mm-dd hh:mm:ss  ThreadId:0Xdddddddd  message"
             size_t blanks = line.find("  ", line.find("ThreadId:0X"));

@@ -15,7 +15,7 @@ const std::string kTriggerFailed936 =
     "\xBC\xC7\xC2\xBC\xCA\xA7\xB0\xDC";
 
 class TableOpsTest : public DbTestFixture {
-  protected:
+protected:
     void SetUp() override {
         DbTestFixture::SetUp();
         m_path = m_dir.Sub(u"DB.s3db");

@@ -17,7 +17,7 @@ const std::string kDeleteFailed936 = "\xC9\xBE\xB3\xFD\xB6\xE0\xD3\xE0\xB0\xE6\x
 const std::string kUpdateFailed936 = "\xB8\xFC\xD0\xC2\xB0\xE6\xB1\xBE\xBA\xC5\xCA\xA7\xB0\xDC";
 
 class TableVersionTest : public DbTestFixture {
-  protected:
+protected:
     void SetUp() override {
         DbTestFixture::SetUp();
         m_path = m_dir.Sub(u"DB.s3db");

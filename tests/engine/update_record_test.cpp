@@ -11,7 +11,7 @@ namespace {
 using engine::WriteUpdateRecord;
 
 class UpdateRecordTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { plat::SetAnsiCodePageForTesting(936); }
     void TearDown() override { plat::SetAnsiCodePageForTesting(0); }
 

@@ -30,8 +30,7 @@ protected:
     static std::string Header(const plat::LocalTime& t) {
         char text[64];
         std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d  ThreadId:0X%08lu  ",
-                      t.year, t.month, t.day, t.hour, t.minute, t.second,
-                      plat::CurrentThreadId());
+                      t.year, t.month, t.day, t.hour, t.minute, t.second, plat::CurrentThreadId());
         return text;
     }
 
@@ -43,9 +42,10 @@ TEST_F(LogTest, LineFormatAndEncodings) {
     ASSERT_TRUE(OpenLogFile(path));
     WriteLog(kLogCategory, kLogLevel, u"数据迁移成功！");
     WriteLog(kLogCategory, kLogLevel, "no such table: T\xE4\xB8\xAD");  // 8-bit, unchanged
-    const std::string expected = Header(g_fakeNow) + "\xCA\xFD\xBE\xDD\xC7\xA8\xD2\xC6\xB3\xC9"
-                                 "\xB9\xA6\xA3\xA1\r\n" + Header(g_fakeNow) +
-                                 "no such table: T\xE4\xB8\xAD\r\n";
+    const std::string expected = Header(g_fakeNow) +
+                                 "\xCA\xFD\xBE\xDD\xC7\xA8\xD2\xC6\xB3\xC9"
+                                 "\xB9\xA6\xA3\xA1\r\n" +
+                                 Header(g_fakeNow) + "no such table: T\xE4\xB8\xAD\r\n";
     EXPECT_EQ(ReadFileBytes(path), expected);
 }
 
@@ -94,8 +94,8 @@ TEST_F(LogTest, DateChangeSwitchesToTheDailyFileBesideTheLastLog) {
     EXPECT_EQ(ReadFileBytes(path), Header(plat::LocalTime{2026, 12, 8, 10, 30, 5}) + "today\r\n");
     const WString daily = m_dir.Sub(u"20261209.log");
     EXPECT_EQ(GetDailyLogPath(), daily);
-    EXPECT_EQ(ReadFileBytes(daily), Header(g_fakeNow) + "tomorrow\r\n" + Header(g_fakeNow) +
-                                        "later\r\n");
+    EXPECT_EQ(ReadFileBytes(daily),
+              Header(g_fakeNow) + "tomorrow\r\n" + Header(g_fakeNow) + "later\r\n");
     // OpenLogFile does not move the date: the migration log is current again until the
     // date differs from the day just recorded.
     ASSERT_TRUE(OpenLogFile(path));

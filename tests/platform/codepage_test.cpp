@@ -40,10 +40,14 @@ TEST_F(CodePageTest, InvalidBytesBecomeReplacementCharacters) {
     WString cut = *plat::MultiByteToWide(936, "ab\x81");
     EXPECT_EQ(cut.size(), 3u);
     EXPECT_EQ(cut.substr(0, 2), u"ab");
-    EXPECT_EQ(FromUtf8(std::string_view("a\xFF" "b")), u"a\uFFFDb");
+    EXPECT_EQ(FromUtf8(std::string_view("a\xFF"
+                                        "b")),
+              u"a\uFFFDb");
     EXPECT_FALSE(plat::MultiByteToWideStrict(936, "ab\x81"));
     // A lone surrogate has no UTF-8 form.
-    EXPECT_EQ(ToUtf8(WString(u"a") + char16_t(0xD800) + u"b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(ToUtf8(WString(u"a") + char16_t(0xD800) + u"b"),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 TEST_F(CodePageTest, Utf8AndAnsiAt65001) {
@@ -63,7 +67,8 @@ TEST_F(CodePageTest, UnknownCodePageFails) {
 
 TEST_F(CodePageTest, LongTextConvertsWhole) {
     WString text;
-    for (int i = 0; i < 20000; ++i) text += u"迁a";
+    for (int i = 0; i < 20000; ++i)
+        text += u"迁a";
     auto bytes = plat::WideToMultiByte(936, text);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(bytes->size(), 60000u);

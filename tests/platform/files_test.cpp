@@ -44,7 +44,7 @@ TEST(FilesTest, FileModes) {
     ScopedTempDir dir;
     const WString path = dir.Sub(u"f.txt");
     plat::File file;
-    EXPECT_FALSE(file.Open(path, plat::File::Mode::kRead));  // missing
+    EXPECT_FALSE(file.Open(path, plat::File::Mode::kRead));   // missing
     ASSERT_TRUE(file.Open(path, plat::File::Mode::kAppend));  // created
     EXPECT_TRUE(file.Write("one"));
     file.Close();
@@ -90,7 +90,8 @@ TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
     WriteFileBytes(dir.Sub(u".hidden.dbr"), "");
     found = plat::FindFiles(dir.Sub(u"*.dbr"));
     ASSERT_TRUE(HasName(found, u".hidden.dbr"));
-    for (const auto& f : found) EXPECT_EQ(f.hidden, f.name == u".hidden.dbr");
+    for (const auto& f : found)
+        EXPECT_EQ(f.hidden, f.name == u".hidden.dbr");
 #endif
     EXPECT_TRUE(plat::FindFiles(dir.Sub(u"missing\\*.dbr")).empty());
     EXPECT_TRUE(HasName(plat::FindFiles(dir.Sub(u"*")), u"."));
