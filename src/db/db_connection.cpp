@@ -98,3 +98,5 @@ int CDBConnection::ExecuteRaw(const char* sql) {
     if (m_bOpen == 0 || !m_pDB || sql == nullptr) return 0;
     return RunLogged(m_pDB.get(), sql);
 }
+
+int CDBConnection::LastChanges() const { return m_pDB ? sqlite3_changes(m_pDB.get()) : 0; }

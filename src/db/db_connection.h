@@ -91,6 +91,9 @@ public:
     // fixed message on failure.
     int CreateTrigger(const WString& sql);
 
+    // Rows changed by the last INSERT, UPDATE or DELETE on this connection (0 when closed).
+    int LastChanges() const;
+
     int IsOpen() const { return m_bOpen; }
     WString GetPath() const { return m_strPath; }
 

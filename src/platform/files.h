@@ -26,6 +26,9 @@ bool IsDirectory(const WString& path);    // an existing folder (PathIsDirectory
 bool MakeDirectory(const WString& path);  // one level; fails when the parent is missing
 // Moves a file, replacing an existing target (MoveFileExW with MOVEFILE_REPLACE_EXISTING).
 bool MoveReplace(const WString& from, const WString& to);
+// Moves a file only when nothing exists at `to` (MoveFileExW without the replace flag):
+// for copies that must never overwrite another.
+bool MoveNoReplace(const WString& from, const WString& to);
 bool RemoveFile(const WString& path);
 // Size in bytes of an existing file; -1 when it cannot be read.
 int64_t FileSize(const WString& path);

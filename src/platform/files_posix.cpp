@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -52,6 +53,19 @@ bool MakeDirectory(const WString& path) {
 
 bool MoveReplace(const WString& from, const WString& to) {
     return ::rename(Native(from).c_str(), Native(to).c_str()) == 0;
+}
+
+bool MoveNoReplace(const WString& from, const WString& to) {
+    const std::string source = Native(from);
+    const std::string target = Native(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without RENAME_NOREPLACE: a hard link fails on an existing target too.
+    if (::link(source.c_str(), target.c_str()) != 0) return false;
+    ::unlink(source.c_str());
+    return true;
 }
 
 bool RemoveFile(const WString& path) {

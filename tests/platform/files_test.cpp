@@ -35,6 +35,12 @@ TEST(FilesTest, MoveReplacesAndRemoveDeletes) {
     EXPECT_EQ(ReadFileBytes(dir.Sub(u"数据.s3db.tmp")), "new");
     EXPECT_EQ(plat::FileSize(dir.Sub(u"数据.s3db.tmp")), 3);
     EXPECT_FALSE(plat::MoveReplace(dir.Sub(u"none"), dir.Sub(u"x")));
+    WriteFileBytes(dir.Sub(u"other"), "other");
+    EXPECT_FALSE(plat::MoveNoReplace(dir.Sub(u"other"), dir.Sub(u"数据.s3db.tmp")));
+    EXPECT_EQ(ReadFileBytes(dir.Sub(u"数据.s3db.tmp")), "new");
+    EXPECT_TRUE(plat::MoveNoReplace(dir.Sub(u"other"), dir.Sub(u"kept")));
+    EXPECT_FALSE(plat::PathExists(dir.Sub(u"other")));
+    EXPECT_EQ(ReadFileBytes(dir.Sub(u"kept")), "other");
     EXPECT_TRUE(plat::RemoveFile(dir.Sub(u"数据.s3db.tmp")));
     EXPECT_FALSE(plat::RemoveFile(dir.Sub(u"数据.s3db.tmp")));
     EXPECT_EQ(plat::FileSize(dir.Sub(u"数据.s3db.tmp")), -1);
