@@ -1,7 +1,20 @@
 // Operations on files that need nothing beyond the File class.
 #include "platform/files.h"
 
+#include <atomic>
+
 namespace plat {
+
+namespace {
+std::atomic<FileFaultFunction> g_fileFault{nullptr};
+}  // namespace
+
+void SetFileFaultForTesting(FileFaultFunction function) { g_fileFault = function; }
+
+bool FileFaultInjected(FileOperation operation, const WString& path) {
+    FileFaultFunction fault = g_fileFault.load();
+    return fault != nullptr && fault(operation, path);
+}
 
 bool ReadWholeFile(const WString& path, std::string& bytes) {
     bytes.clear();

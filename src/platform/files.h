@@ -96,6 +96,14 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// Fault injection for tests: while a function is set, every operation that changes the file
+// system asks it first and fails, as the system call would, when it answers true.
+enum class FileOperation { kCreate, kWrite, kMove, kRemove, kMakeDirectory };
+using FileFaultFunction = bool (*)(FileOperation operation, const WString& path);
+void SetFileFaultForTesting(FileFaultFunction function);
+// The backends' question: should this operation fail now?
+bool FileFaultInjected(FileOperation operation, const WString& path);
+
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const WString& path, std::string& bytes);
 

@@ -48,14 +48,17 @@ bool IsDirectory(const WString& path) {
 }
 
 bool MakeDirectory(const WString& path) {
+    if (FileFaultInjected(FileOperation::kMakeDirectory, path)) return false;
     return !path.empty() && ::mkdir(Native(path).c_str(), 0777) == 0;
 }
 
 bool MoveReplace(const WString& from, const WString& to) {
+    if (FileFaultInjected(FileOperation::kMove, from)) return false;
     return ::rename(Native(from).c_str(), Native(to).c_str()) == 0;
 }
 
 bool MoveNoReplace(const WString& from, const WString& to) {
+    if (FileFaultInjected(FileOperation::kMove, from)) return false;
     const std::string source = Native(from);
     const std::string target = Native(to);
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
@@ -70,6 +73,7 @@ bool MoveNoReplace(const WString& from, const WString& to) {
 
 bool RemoveFile(const WString& path) {
     struct stat st;
+    if (FileFaultInjected(FileOperation::kRemove, path)) return false;
     std::string native = Native(path);
     // DeleteFileW refuses folders; so do we.
     if (::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
@@ -151,6 +155,7 @@ bool RemoveTree(const WString& path) {
 
 struct File::Impl {
     int fd = -1;
+    WString path;
 };
 
 File::File() = default;
@@ -181,6 +186,7 @@ bool File::Open(const WString& path, Mode mode) {
             flags = O_WRONLY | O_CREAT | O_EXCL;
             break;
     }
+    if (mode != Mode::kRead && FileFaultInjected(FileOperation::kCreate, path)) return false;
     int fd = RetryOpen(Native(path).c_str(), flags);
     if (fd < 0) return false;
     struct stat st;
@@ -190,6 +196,7 @@ bool File::Open(const WString& path, Mode mode) {
     }
     m_impl = std::make_unique<Impl>();
     m_impl->fd = fd;
+    m_impl->path = path;
     return true;
 }
 
@@ -202,6 +209,7 @@ void File::Close() {
 
 bool File::Write(const void* data, size_t size) {
     if (!IsOpen()) return false;
+    if (FileFaultInjected(FileOperation::kWrite, m_impl->path)) return false;
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         ssize_t n = ::write(m_impl->fd, p, size);
