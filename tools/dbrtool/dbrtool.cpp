@@ -177,6 +177,7 @@ class Checker {
     void ReadHeader();
     void CheckPath(const std::string& key, const WString& value);
     void CheckItem(const ScriptItem& item, int itemLine, int endLine);
+    void CheckBetweenItems(int from, int to);
     bool ReadItems();
     void PrintItems();
 
@@ -332,20 +333,34 @@ void Checker::CheckItem(const ScriptItem& item, int itemLine, int endLine) {
     }
 }
 
+// The item pass skips every line between items, tags included: a tag there usually
+// belongs to an item that lost its DBNAME tag.
+void Checker::CheckBetweenItems(int from, int to) {
+    for (int number = from; number <= to; ++number) {
+        const WString& line = Line(number);
+        if (CScriptFile::IsTagLine(line)) {
+            Warn(number, "the tag " + U8(line) +
+                             " stands outside any item and is ignored (is a <DBNAME:...> "
+                             "tag missing before it?)");
+        }
+    }
+}
+
 bool Checker::ReadItems() {
     m_script.Rewind();
     ScriptItem item;
+    int lastEnd = 0;
     while (m_script.ReadItem(item)) {
+        CheckBetweenItems(lastEnd + 1, m_script.GetItemLine() - 1);
+        lastEnd = m_script.GetLineNumber();
         ++m_nItems;
-        auto& counts = m_counts[item.nDbIndex];
-        if (counts[0] == 0)
-            counts.fill(0);
-        ++counts[0];
-        ++counts[static_cast<size_t>(item.nType)];
+        ++m_counts[item.nDbIndex][static_cast<size_t>(item.nType)];  // zeroed when new
         CheckItem(item, m_script.GetItemLine(), m_script.GetLineNumber());
     }
-    if (m_script.GetItemLine() == 0)
+    if (m_script.GetItemLine() == 0) {
+        CheckBetweenItems(lastEnd + 1, static_cast<int>(m_lines.size()));
         return true;
+    }
     const int line = m_script.GetItemLine();
     m_error = "error: item " + std::to_string(m_nItems + 1) + " at line " + std::to_string(line) +
               " (" + U8(Line(line)) + "): " + DescribeItemError(m_script.GetItemError()) +
