@@ -1,6 +1,7 @@
 #include "dbrtool/dbrtool.h"
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -171,7 +172,14 @@ class Checker {
         m_warnings.push_back(line > 0 ? "warning: line " + std::to_string(line) + ": " + text
                                       : "warning: " + text);
     }
-    const WString& Line(int number) const { return m_lines[static_cast<size_t>(number) - 1]; }
+    // Line `number` as read at the start (empty if the file changed since and has no such
+    // line any more).
+    const WString& Line(int number) const {
+        static const WString kNone;
+        if (number < 1 || number > static_cast<int>(m_lines.size()))
+            return kNone;
+        return m_lines[static_cast<size_t>(number) - 1];
+    }
     void ScanLines();
     void CheckValue(const char* key, const WString& value);
     void ReadHeader();
