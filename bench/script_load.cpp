@@ -21,9 +21,7 @@
 
 namespace {
 
-WString Number(int64_t n) {
-    return wstr::FromInt(n);
-}
+WString Number(int64_t n) { return wstr::FromInt(n); }
 
 WString MakeScript(int items, int databases) {
     WString text = u"HEAD\nUPDATETIME=2024-01-01 00:00:00\nMAIN=8.0.0\n";
@@ -74,8 +72,7 @@ struct LoadResult {
 // the item pass from the top.
 bool LoadLikeTheMigration(const WString& script, const WString& dataFolder, LoadResult& result) {
     CScriptFile file;
-    if (!file.Open(script))
-        return false;
+    if (!file.Open(script)) return false;
     WString value;
     file.ReadUpdateTime(value);
     file.ReadMain(value);

@@ -24,8 +24,7 @@ WString DecodeLine(WStringView text) {
     if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
         decoded.reserve(text.size());
         for (char16_t c : text) {
-            if (c == 0)
-                break;
+            if (c == 0) break;
             auto byte = static_cast<unsigned char>(c);
             DecodeByte(byte);
             decoded.push_back(byte);
@@ -34,12 +33,10 @@ WString DecodeLine(WStringView text) {
     }
     const unsigned codePage = plat::AnsiCodePage();
     std::optional<std::string> narrow = plat::WideToMultiByte(codePage, text);
-    if (!narrow)
-        return decoded;
+    if (!narrow) return decoded;
     std::string& bytes = *narrow;
     size_t zero = bytes.find('\0');
-    if (zero != std::string::npos)
-        bytes.resize(zero);
+    if (zero != std::string::npos) bytes.resize(zero);
     for (char& c : bytes) {
         auto byte = static_cast<unsigned char>(c);
         DecodeByte(byte);
@@ -64,8 +61,7 @@ WString RawLine(const std::string& raw, size_t from, size_t& next) {
     while (at + 2 <= raw.size()) {
         char16_t unit = UnitAt(raw, at);
         at += 2;
-        if (unit == u'\n')
-            break;
+        if (unit == u'\n') break;
         line.push_back(unit);
     }
     next = at;
@@ -77,8 +73,7 @@ WString RawLine(const std::string& raw, size_t from, size_t& next) {
 bool CCryptFile::Open(const WString& path) {
     Close();
     std::string raw;
-    if (!plat::ReadWholeFile(path, raw))
-        return false;
+    if (!plat::ReadWholeFile(path, raw)) return false;
     m_raw = std::move(raw);
     // A trailing odd byte cannot form a code unit; it is never read.
     size_t start = 0;
@@ -106,26 +101,22 @@ bool CCryptFile::Close() {
 }
 
 bool CCryptFile::Seek(int64_t offset) {
-    if (!m_bOpen || offset < 0)
-        return false;
+    if (!m_bOpen || offset < 0) return false;
     m_nPos = offset;
     return true;
 }
 
 int64_t CCryptFile::LineStartingAt(int64_t offset) {
     const auto count = static_cast<int64_t>(m_lineStarts.size());
-    if (m_nNextLine < count && m_lineStarts[m_nNextLine] == offset)
-        return m_nNextLine;
+    if (m_nNextLine < count && m_lineStarts[m_nNextLine] == offset) return m_nNextLine;
     auto it = std::lower_bound(m_lineStarts.begin(), m_lineStarts.end(), offset);
-    if (it == m_lineStarts.end() || *it != offset)
-        return -1;
+    if (it == m_lineStarts.end() || *it != offset) return -1;
     return it - m_lineStarts.begin();
 }
 
 bool CCryptFile::ReadString(WString& line) {
     line.clear();
-    if (!m_bOpen || m_nPos < 0 || m_nPos + 2 > GetLength())
-        return false;
+    if (!m_bOpen || m_nPos < 0 || m_nPos + 2 > GetLength()) return false;
     int64_t index = LineStartingAt(m_nPos);
     if (index < 0) {
         ReadUnaligned(line);

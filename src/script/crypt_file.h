@@ -29,7 +29,7 @@ WString DecodeLine(WStringView text);
 // Positions are byte offsets into the file, as a file stream would report them, so a
 // position taken with GetPosition and given back to Seek finds the same line again.
 class CCryptFile {
-  public:
+public:
     CCryptFile() = default;
     CCryptFile(const CCryptFile&) = delete;
     CCryptFile& operator=(const CCryptFile&) = delete;
@@ -61,7 +61,7 @@ class CCryptFile {
     // Number of lines in the file.
     int GetLineCount() const { return static_cast<int>(m_lineStarts.size()); }
 
-  private:
+private:
     // Index of the line that starts exactly at `offset`, or -1.
     int64_t LineStartingAt(int64_t offset);
     // Reads from an offset where no line starts (a Seek into the middle of a line).

@@ -27,8 +27,7 @@ bool EncodeLine(WStringView text, WString& stored) {
     }
     const unsigned codePage = plat::AnsiCodePage();
     std::optional<std::string> narrow = plat::WideToMultiByteStrict(codePage, text);
-    if (!narrow)
-        return false;
+    if (!narrow) return false;
     for (char& c : *narrow) {
         auto byte = static_cast<unsigned char>(c);
         EncodeByte(byte);
@@ -36,8 +35,7 @@ bool EncodeLine(WStringView text, WString& stored) {
     }
     std::optional<WString> wide = plat::MultiByteToWideStrict(codePage, *narrow);
     // The reader converts back with its own, lossy, rules: only its result counts.
-    if (!wide || wide->find(u'\n') != WString::npos || DecodeLine(*wide) != text)
-        return false;
+    if (!wide || wide->find(u'\n') != WString::npos || DecodeLine(*wide) != text) return false;
     stored = std::move(*wide);
     return true;
 }
@@ -70,8 +68,7 @@ bool EncodeScript(WStringView text, std::string& bytes, int& nBadLine) {
 
 bool WriteScriptFile(const WString& path, WStringView text, int& nBadLine) {
     std::string bytes;
-    if (!EncodeScript(text, bytes, nBadLine))
-        return false;
+    if (!EncodeScript(text, bytes, nBadLine)) return false;
     // A name of our own beside the target, never one that exists already.
     plat::File file;
     WString temporary;
@@ -79,8 +76,7 @@ bool WriteScriptFile(const WString& path, WStringView text, int& nBadLine) {
         temporary = path + u".writing" + wstr::FromInt(attempt);
         file.Open(temporary, plat::File::Mode::kCreateNew);
     }
-    if (!file.IsOpen())
-        return false;
+    if (!file.IsOpen()) return false;
     bool written = file.Write(bytes) && file.Sync();
     file.Close();
     if (!written || !plat::MoveReplace(temporary, path)) {

@@ -8,37 +8,29 @@ constexpr WStringView kHeaderStart = u"HEAD";
 
 void AppendWithoutQuotes(WString& out, const WString& line) {
     for (char16_t c : line) {
-        if (c != u'"')
-            out.push_back(c);
+        if (c != u'"') out.push_back(c);
     }
 }
 
 // The number after the first "DBN" of `text`, read leniently; false without "DBN".
 bool DatabaseNumber(const WString& text, int& number, WString* rest = nullptr) {
     size_t at = text.find(u"DBN");
-    if (at == WString::npos)
-        return false;
+    if (at == WString::npos) return false;
     WStringView after = WStringView(text).substr(at + 3);
     number = wstr::ToInt(after);
-    if (rest != nullptr)
-        *rest = WString(after);
+    if (rest != nullptr) *rest = WString(after);
     return true;
 }
 
 // Which kind a NAME tag names; 0 for none. TABLE wins outright; of the other words the
 // last one found in this order counts (ALTER and SQLONE together give SQLONE).
 int KindOf(const WString& name) {
-    if (wstr::Contains(name, u"TABLE"))
-        return ITEM_TABLE;
+    if (wstr::Contains(name, u"TABLE")) return ITEM_TABLE;
     int kind = 0;
-    if (wstr::Contains(name, u"ALTER"))
-        kind = ITEM_ALTER;
-    if (wstr::Contains(name, u"TRIGGER"))
-        kind = ITEM_TRIGGER;
-    if (wstr::Contains(name, u"SQLONE"))
-        kind = ITEM_SQLONE;
-    if (wstr::Contains(name, u"SQLTWO"))
-        kind = ITEM_SQLTWO;
+    if (wstr::Contains(name, u"ALTER")) kind = ITEM_ALTER;
+    if (wstr::Contains(name, u"TRIGGER")) kind = ITEM_TRIGGER;
+    if (wstr::Contains(name, u"SQLONE")) kind = ITEM_SQLONE;
+    if (wstr::Contains(name, u"SQLTWO")) kind = ITEM_SQLTWO;
     return kind;
 }
 
@@ -82,8 +74,7 @@ bool CScriptFile::Close() {
 }
 
 void CScriptFile::Rewind() {
-    if (IsOpen())
-        m_file.Seek(0);
+    if (IsOpen()) m_file.Seek(0);
 }
 
 bool CScriptFile::IsTagLine(WStringView line) {
@@ -91,43 +82,32 @@ bool CScriptFile::IsTagLine(WStringView line) {
 }
 
 WString CScriptFile::StripTag(WStringView text) {
-    if (text.size() < 2)
-        return WString();
+    if (text.size() < 2) return WString();
     return WString(text.substr(1, text.size() - 2));
 }
 
 bool CScriptFile::ReadPrefixKey(WStringView key, WString& value) {
     value.clear();
-    if (!IsOpen())
-        return false;
+    if (!IsOpen()) return false;
     Rewind();
     bool inHeader = false;
     WString line;
     while (m_file.ReadString(line)) {
-        if (wstr::StartsWith(line, kHeaderStart))
-            inHeader = true;
-        if (!inHeader || !wstr::StartsWith(line, key))
-            continue;
+        if (wstr::StartsWith(line, kHeaderStart)) inHeader = true;
+        if (!inHeader || !wstr::StartsWith(line, key)) continue;
         size_t equals = line.find(u'=');
-        if (equals == WString::npos)
-            continue;
+        if (equals == WString::npos) continue;
         value = line.substr(equals + 1);
         return true;
     }
     return false;
 }
 
-bool CScriptFile::ReadUpdateTime(WString& value) {
-    return ReadPrefixKey(u"UPDATETIME", value);
-}
+bool CScriptFile::ReadUpdateTime(WString& value) { return ReadPrefixKey(u"UPDATETIME", value); }
 
-bool CScriptFile::ReadDatabaseFile(WString& value) {
-    return ReadPrefixKey(u"DATABASEFILE", value);
-}
+bool CScriptFile::ReadDatabaseFile(WString& value) { return ReadPrefixKey(u"DATABASEFILE", value); }
 
-bool CScriptFile::ReadMain(WString& value) {
-    return ReadPrefixKey(u"MAIN", value);
-}
+bool CScriptFile::ReadMain(WString& value) { return ReadPrefixKey(u"MAIN", value); }
 
 void CScriptFile::BuildHeaderIndex() {
     m_headerIndex.clear();
@@ -136,15 +116,11 @@ void CScriptFile::BuildHeaderIndex() {
     WString line;
     for (;;) {
         int64_t start = m_file.GetPosition();
-        if (!m_file.ReadString(line))
-            break;
-        if (wstr::StartsWith(line, kHeaderStart))
-            inHeader = true;
-        if (!inHeader)
-            continue;
+        if (!m_file.ReadString(line)) break;
+        if (wstr::StartsWith(line, kHeaderStart)) inHeader = true;
+        if (!inHeader) continue;
         size_t equals = line.find(u'=');
-        if (equals == WString::npos)
-            continue;
+        if (equals == WString::npos) continue;
         m_headerIndex.emplace(line.substr(0, equals), start);  // the first line wins
     }
     m_bHeaderIndexed = true;
@@ -152,10 +128,8 @@ void CScriptFile::BuildHeaderIndex() {
 
 bool CScriptFile::ReadHeaderValue(const WString& key, WString& value) {
     value.clear();
-    if (!IsOpen())
-        return false;
-    if (!m_bHeaderIndexed)
-        BuildHeaderIndex();
+    if (!IsOpen()) return false;
+    if (!m_bHeaderIndexed) BuildHeaderIndex();
     auto it = m_headerIndex.find(key);
     if (it == m_headerIndex.end()) {
         // Where a scan that found nothing would have stopped.
@@ -166,19 +140,16 @@ bool CScriptFile::ReadHeaderValue(const WString& key, WString& value) {
     // would have left them: just after the matching line.
     WString line;
     m_file.Seek(it->second);
-    if (!m_file.ReadString(line))
-        return false;
+    if (!m_file.ReadString(line)) return false;
     value = line.substr(line.find(u'=') + 1);
     return true;
 }
 
 bool CScriptFile::ReadTag(WStringView prefix, WString& value) {
-    if (!IsOpen())
-        return false;
+    if (!IsOpen()) return false;
     WString line;
     while (m_file.ReadString(line)) {
-        if (!IsTagLine(line))
-            continue;
+        if (!IsTagLine(line)) continue;
         WString inner = StripTag(line);
         if (wstr::StartsWith(inner, prefix)) {
             value = inner.substr(prefix.size());
@@ -188,23 +159,17 @@ bool CScriptFile::ReadTag(WStringView prefix, WString& value) {
     return false;
 }
 
-bool CScriptFile::ReadDbNameTag(WString& value) {
-    return ReadTag(u"DBNAME:", value);
-}
+bool CScriptFile::ReadDbNameTag(WString& value) { return ReadTag(u"DBNAME:", value); }
 
-bool CScriptFile::ReadNameTag(WString& value) {
-    return ReadTag(u"NAME:", value);
-}
+bool CScriptFile::ReadNameTag(WString& value) { return ReadTag(u"NAME:", value); }
 
 bool CScriptFile::ReadItemText(WString& text) {
-    if (!IsOpen())
-        return false;
+    if (!IsOpen()) return false;
     int64_t mark = m_file.GetPosition();
     bool found = false;
     WString line;
     while (m_file.ReadString(line)) {
-        if (IsTagLine(line))
-            break;
+        if (IsTagLine(line)) break;
         AppendWithoutQuotes(text, line);
         found = true;
         mark = m_file.GetPosition();
@@ -216,15 +181,13 @@ bool CScriptFile::ReadItemText(WString& text) {
 
 bool CScriptFile::ReadBody(WString& body, bool& sawBegin) {
     sawBegin = false;
-    if (!IsOpen())
-        return false;
+    if (!IsOpen()) return false;
     WString line;
     while (m_file.ReadString(line)) {
         if (IsTagLine(line)) {
             WString inner = StripTag(line);
             if (!sawBegin) {
-                if (wstr::Contains(inner, u"BEGIN"))
-                    sawBegin = true;
+                if (wstr::Contains(inner, u"BEGIN")) sawBegin = true;
             } else if (wstr::Contains(inner, u"END")) {
                 return true;
             }
@@ -243,8 +206,7 @@ bool CScriptFile::ReadItemBody(WString& body) {
 bool CScriptFile::ReadItem(ScriptItem& item) {
     m_nItemLine = 0;
     m_itemError = ItemError::kNone;
-    if (!IsOpen())
-        return false;
+    if (!IsOpen()) return false;
     // The caller reuses one record for the whole pass: clearing it keeps a field that
     // this item does not set (an ALTER without a column, an SQLTWO without a second
     // database) from carrying the previous item's value into this one.
@@ -257,12 +219,10 @@ bool CScriptFile::ReadItem(ScriptItem& item) {
     }
     WString name;
     if (!ReadNameTag(name)) {
-        if (m_nItemLine != 0)
-            m_itemError = ItemError::kNoNameTag;
+        if (m_nItemLine != 0) m_itemError = ItemError::kNoNameTag;
         return false;
     }
-    if (m_nItemLine == 0)
-        m_nItemLine = GetLineNumber();
+    if (m_nItemLine == 0) m_nItemLine = GetLineNumber();
     item.nType = KindOf(name);
     if (item.nType == 0) {
         m_itemError = ItemError::kNoKind;

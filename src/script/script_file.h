@@ -59,7 +59,7 @@ enum class ItemError {
 const char* DescribeItemError(ItemError error);
 
 class CScriptFile {
-  public:
+public:
     CScriptFile() = default;
     ~CScriptFile() { Close(); }
     CScriptFile(const CScriptFile&) = delete;
@@ -119,7 +119,7 @@ class CScriptFile {
     // The text without its first and last character.
     static WString StripTag(WStringView text);
 
-  private:
+private:
     bool ReadPrefixKey(WStringView key, WString& value);
     bool ReadTag(WStringView prefix, WString& value);
     // ReadItemBody, telling also whether the BEGIN tag was seen.

@@ -12,7 +12,7 @@
 namespace {
 
 class CryptFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { plat::SetAnsiCodePageForTesting(936); }
     void TearDown() override { plat::SetAnsiCodePageForTesting(0); }
 
@@ -30,8 +30,7 @@ class CryptFileTest : public ::testing::Test {
 unsigned char Scramble(unsigned char byte) {
     if (byte >= 0x21 && byte <= 0x7F)
         return static_cast<unsigned char>(0x21 + (byte - 0x21 + 26) % 95);
-    if (byte >= 0x81)
-        return static_cast<unsigned char>(0x81 + (byte - 0x81 + 11) % 127);
+    if (byte >= 0x81) return static_cast<unsigned char>(0x81 + (byte - 0x81 + 11) % 127);
     return byte;
 }
 

@@ -9,7 +9,7 @@
 namespace {
 
 class DatabaseListTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { plat::SetAnsiCodePageForTesting(936); }
     void TearDown() override { plat::SetAnsiCodePageForTesting(0); }
 

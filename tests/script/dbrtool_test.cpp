@@ -12,7 +12,7 @@
 namespace {
 
 class DbrToolTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { plat::SetAnsiCodePageForTesting(936); }
     void TearDown() override { plat::SetAnsiCodePageForTesting(0); }
 

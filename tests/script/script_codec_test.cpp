@@ -10,7 +10,7 @@
 namespace {
 
 class ScriptCodecTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { plat::SetAnsiCodePageForTesting(936); }
     void TearDown() override { plat::SetAnsiCodePageForTesting(0); }
 
@@ -102,8 +102,7 @@ TEST_F(ScriptCodecTest, WriteScriptFileNeverLeavesAPartialFile) {
     auto found = plat::FindFiles(m_dir.Sub(u"*"));
     std::vector<WString> names;
     for (const auto& f : found) {
-        if (f.name != u"." && f.name != u"..")
-            names.push_back(f.name);
+        if (f.name != u"." && f.name != u"..") names.push_back(f.name);
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<WString>{u"folder.dbr", u"升级.dbr"}));

@@ -10,7 +10,7 @@
 namespace {
 
 class ScriptFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { plat::SetAnsiCodePageForTesting(936); }
     void TearDown() override {
         ResetLogForTesting();

@@ -17,9 +17,7 @@
 namespace dbrtool {
 namespace {
 
-std::string U8(WStringView text) {
-    return ToUtf8(text);
-}
+std::string U8(WStringView text) { return ToUtf8(text); }
 
 // A value as the user should see it: quoted, with a carriage return made visible.
 std::string Shown(WStringView value) {
@@ -31,14 +29,11 @@ std::string Hex(uint32_t value) {
     std::string text;
     for (int shift = 12; shift >= 0; shift -= 4)
         text.push_back(kDigits[(value >> shift) & 0xF]);
-    if (value > 0xFFFF)
-        text.insert(0, 1, kDigits[(value >> 16) & 0xF]);
+    if (value > 0xFFFF) text.insert(0, 1, kDigits[(value >> 16) & 0xF]);
     return text;
 }
 
-std::string CodePageName() {
-    return "code page " + std::to_string(plat::AnsiCodePage());
-}
+std::string CodePageName() { return "code page " + std::to_string(plat::AnsiCodePage()); }
 
 // Reads an input file whole, refusing what is no file or holds nothing.
 bool ReadInput(const WString& path, std::string& bytes, std::ostream& err) {
@@ -84,8 +79,7 @@ bool CheckScriptBytes(const WString& path, const std::string& bytes, std::ostrea
     }
     bool lineFeedByte = false;
     for (size_t at = 0; at + 1 < bytes.size(); at += 2) {
-        if (bytes[at] == '\n' && bytes[at + 1] == '\0')
-            return true;
+        if (bytes[at] == '\n' && bytes[at + 1] == '\0') return true;
         lineFeedByte = lineFeedByte || bytes[at] == '\n' || bytes[at + 1] == '\n';
     }
     if (lineFeedByte) {
@@ -99,14 +93,12 @@ bool CheckScriptBytes(const WString& path, const std::string& bytes, std::ostrea
 bool LoadScript(const WString& path, CCryptFile& file, std::ostream& err,
                 bool* startsWithBom = nullptr) {
     std::string bytes;
-    if (!ReadInput(path, bytes, err) || !CheckScriptBytes(path, bytes, err))
-        return false;
+    if (!ReadInput(path, bytes, err) || !CheckScriptBytes(path, bytes, err)) return false;
     if (!file.Open(path)) {
         err << "dbrtool: " << U8(path) << ": cannot be read\n";
         return false;
     }
-    if (startsWithBom != nullptr)
-        *startsWithBom = bytes.compare(0, 2, "\xFF\xFE") == 0;
+    if (startsWithBom != nullptr) *startsWithBom = bytes.compare(0, 2, "\xFF\xFE") == 0;
     return true;
 }
 
@@ -116,16 +108,13 @@ bool LoadScript(const WString& path, CCryptFile& file, std::ostream& err,
 // return of CR LF line ends (a script's values would otherwise end in it). False, with
 // the line number, when a line is not valid UTF-8.
 bool SplitUtf8Lines(std::string_view bytes, std::vector<WString>& lines, int& nBadLine) {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        bytes.remove_prefix(3);
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     size_t start = 0;
     while (start < bytes.size()) {
         size_t end = bytes.find('\n', start);
-        if (end == std::string_view::npos)
-            end = bytes.size();
+        if (end == std::string_view::npos) end = bytes.size();
         std::string_view line = bytes.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         std::optional<WString> wide = plat::MultiByteToWideStrict(plat::kCodePageUtf8, line);
         if (!wide) {
             nBadLine = static_cast<int>(lines.size()) + 1;
@@ -142,13 +131,11 @@ std::string DescribeRefusal(const WString& line) {
     WString stored;
     for (size_t at = 0; at < line.size();) {
         size_t length = 1;
-        if (line[at] >= 0xD800 && line[at] <= 0xDBFF && at + 1 < line.size())
-            length = 2;
+        if (line[at] >= 0xD800 && line[at] <= 0xDBFF && at + 1 < line.size()) length = 2;
         WStringView character = WStringView(line).substr(at, length);
         if (!EncodeLine(character, stored)) {
             uint32_t code = line[at];
-            if (length == 2)
-                code = 0x10000 + ((code - 0xD800) << 10) + (line[at + 1] - 0xDC00);
+            if (length == 2) code = 0x10000 + ((code - 0xD800) << 10) + (line[at + 1] - 0xDC00);
             return "the character " + U8(character) + " (U+" + Hex(code) +
                    ") cannot be stored so that it reads back under " + CodePageName();
         }
@@ -162,12 +149,12 @@ std::string DescribeRefusal(const WString& line) {
 const char* const kKindNames[] = {"?", "TABLE", "ALTER", "TRIGGER", "SQLONE", "SQLTWO"};
 
 class Checker {
-  public:
+public:
     Checker(const WString& path, std::ostream& out) : m_path(path), m_out(out) {}
 
     int Run(CCryptFile& file, bool startsWithBom);
 
-  private:
+private:
     void Warn(int line, const std::string& text) {
         m_warnings.push_back(line > 0 ? "warning: line " + std::to_string(line) + ": " + text
                                       : "warning: " + text);
@@ -176,8 +163,7 @@ class Checker {
     // line any more).
     const WString& Line(int number) const {
         static const WString kNone;
-        if (number < 1 || number > static_cast<int>(m_lines.size()))
-            return kNone;
+        if (number < 1 || number > static_cast<int>(m_lines.size())) return kNone;
         return m_lines[static_cast<size_t>(number) - 1];
     }
     void ScanLines();
@@ -204,8 +190,7 @@ class Checker {
 void Checker::ScanLines() {
     for (int number = 1; number <= static_cast<int>(m_lines.size()); ++number) {
         const WString& line = Line(number);
-        if (m_nHeadLine == 0 && wstr::StartsWith(line, u"HEAD"))
-            m_nHeadLine = number;
+        if (m_nHeadLine == 0 && wstr::StartsWith(line, u"HEAD")) m_nHeadLine = number;
         if (!line.empty() && (line[0] == u' ' || line[0] == u'\t')) {
             size_t first = line.find_first_not_of(u" \t");
             if (first != WString::npos && CScriptFile::IsTagLine(WStringView(line).substr(first))) {
@@ -221,8 +206,7 @@ void Checker::ScanLines() {
     for (int number = 1; number < m_nHeadLine; ++number) {
         const WString& line = Line(number);
         size_t equals = line.find(u'=');
-        if (equals == WString::npos)
-            continue;
+        if (equals == WString::npos) continue;
         for (WStringView key : kKeys) {
             if (wstr::StartsWith(line, key)) {
                 Warn(number, "header key " + U8(WStringView(line).substr(0, equals)) +
@@ -299,8 +283,7 @@ void Checker::ReadHeader() {
         CheckValue(("DBNPATH" + n).c_str(), keys.strSubPath);
         CheckPath("DBN" + n, keys.strDbName);
         CheckPath("DBNPATH" + n, keys.strSubPath);
-        if (!keys.bHasTargetVersion)
-            Warn(0, "no MAINDBVER" + n + " line");
+        if (!keys.bHasTargetVersion) Warn(0, "no MAINDBVER" + n + " line");
     }
     if (static_cast<int>(header.databases.size()) < header.nCount) {
         Warn(0, "DBNCOUNT is " + std::to_string(header.nCount) + " but there is no DBN" +
@@ -382,8 +365,7 @@ void Checker::PrintItems() {
         m_out << "  DBN" << number << ":";
         const char* separator = " ";
         for (int kind = ITEM_TABLE; kind <= ITEM_SQLTWO; ++kind) {
-            if (counts[static_cast<size_t>(kind)] == 0)
-                continue;
+            if (counts[static_cast<size_t>(kind)] == 0) continue;
             m_out << separator << kKindNames[kind] << " " << counts[static_cast<size_t>(kind)];
             separator = ", ";
         }
@@ -414,10 +396,8 @@ int Checker::Run(CCryptFile& file, bool startsWithBom) {
     PrintItems();
     for (const std::string& warning : m_warnings)
         m_out << warning << "\n";
-    if (!itemsOk)
-        m_out << m_error << "\n";
-    if (!headerError.empty())
-        m_out << headerError << "\n";
+    if (!itemsOk) m_out << m_error << "\n";
+    if (!headerError.empty()) m_out << headerError << "\n";
     if (itemsOk && headerError.empty()) {
         m_out << "OK: " << m_nItems << " items, " << m_warnings.size() << " warnings\n";
         return kExitOk;
@@ -429,8 +409,7 @@ int Checker::Run(CCryptFile& file, bool startsWithBom) {
 
 int Decode(const WString& scriptPath, std::ostream& out, std::ostream& err) {
     CCryptFile file;
-    if (!LoadScript(scriptPath, file, err))
-        return kExitFailed;
+    if (!LoadScript(scriptPath, file, err)) return kExitFailed;
     WString line;
     while (file.ReadString(line))
         out << U8(line) << '\n';
@@ -441,8 +420,7 @@ int Decode(const WString& scriptPath, std::ostream& out, std::ostream& err) {
 int Encode(const WString& textPath, const WString& scriptPath, std::ostream& out,
            std::ostream& err) {
     std::string bytes;
-    if (!ReadInput(textPath, bytes, err))
-        return kExitFailed;
+    if (!ReadInput(textPath, bytes, err)) return kExitFailed;
     std::vector<WString> lines;
     int badLine = 0;
     if (!SplitUtf8Lines(bytes, lines, badLine)) {
@@ -475,8 +453,7 @@ int Encode(const WString& textPath, const WString& scriptPath, std::ostream& out
 int Check(const WString& scriptPath, std::ostream& out, std::ostream& err) {
     CCryptFile file;
     bool startsWithBom = false;
-    if (!LoadScript(scriptPath, file, err, &startsWithBom))
-        return kExitFailed;
+    if (!LoadScript(scriptPath, file, err, &startsWithBom)) return kExitFailed;
     Checker checker(scriptPath, out);
     return checker.Run(file, startsWithBom);
 }
@@ -527,12 +504,9 @@ int Run(const std::vector<WString>& args, std::ostream& out, std::ostream& err) 
         PrintHelp(out);
         return kExitOk;
     }
-    if (command == u"decode" && args.size() == 2)
-        return Decode(args[1], out, err);
-    if (command == u"encode" && args.size() == 3)
-        return Encode(args[1], args[2], out, err);
-    if (command == u"check" && args.size() == 2)
-        return Check(args[1], out, err);
+    if (command == u"decode" && args.size() == 2) return Decode(args[1], out, err);
+    if (command == u"encode" && args.size() == 3) return Encode(args[1], args[2], out, err);
+    if (command == u"check" && args.size() == 2) return Check(args[1], out, err);
     if (command == u"decode" || command == u"encode" || command == u"check") {
         err << "dbrtool: wrong number of arguments for " << U8(command)
             << " (dbrtool --help shows the usage)\n";
