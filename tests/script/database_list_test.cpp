@@ -11,7 +11,10 @@ namespace {
 class DatabaseListTest : public ::testing::Test {
 protected:
     void SetUp() override { plat::SetAnsiCodePageForTesting(936); }
-    void TearDown() override { plat::SetAnsiCodePageForTesting(0); }
+    void TearDown() override {
+        plat::SetFileFaultForTesting(nullptr);
+        plat::SetAnsiCodePageForTesting(0);
+    }
 
     void Load(WStringView text) {
         WriteScript(m_dir.Sub(u"test.dbr"), text);
@@ -161,8 +164,12 @@ TEST_F(DatabaseListTest, EnsureFolderPath) {
     WriteFileBytes(base + u"\\file", "");
     EXPECT_FALSE(EnsureFolderPath(base, u"file"));
     EXPECT_FALSE(EnsureFolderPath(base, u"file\\deeper"));
-    // A name too long for any file system fails after its parent was made.
-    EXPECT_FALSE(EnsureFolderPath(base, u"new\\" + WString(300, u'n')));
+    // A level that cannot be made after its parent was.
+    plat::SetFileFaultForTesting([](plat::FileOperation operation, const WString& path) {
+        return operation == plat::FileOperation::kMakeDirectory && wstr::Contains(path, u"deeper");
+    });
+    EXPECT_FALSE(EnsureFolderPath(base, u"new\\deeper\\x"));
+    plat::SetFileFaultForTesting(nullptr);
     EXPECT_TRUE(plat::IsDirectory(base + u"\\new"));
 }
 

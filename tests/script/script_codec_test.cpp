@@ -9,10 +9,18 @@
 
 namespace {
 
+plat::FileOperation g_failingOperation;
+bool FailOneKind(plat::FileOperation operation, const WString&) {
+    return operation == g_failingOperation;
+}
+
 class ScriptCodecTest : public ::testing::Test {
 protected:
     void SetUp() override { plat::SetAnsiCodePageForTesting(936); }
-    void TearDown() override { plat::SetAnsiCodePageForTesting(0); }
+    void TearDown() override {
+        plat::SetFileFaultForTesting(nullptr);
+        plat::SetAnsiCodePageForTesting(0);
+    }
 
     ScopedTempDir m_dir;
 };
@@ -97,6 +105,17 @@ TEST_F(ScriptCodecTest, WriteScriptFileNeverLeavesAPartialFile) {
     plat::MakeDirectory(m_dir.Sub(u"folder.dbr"));
     EXPECT_FALSE(WriteScriptFile(m_dir.Sub(u"folder.dbr"), u"HEAD\n", badLine));
     EXPECT_EQ(badLine, 0);
+
+    // A failed create, write or move leaves the old script as it was.
+    for (auto operation :
+         {plat::FileOperation::kCreate, plat::FileOperation::kWrite, plat::FileOperation::kMove}) {
+        g_failingOperation = operation;
+        plat::SetFileFaultForTesting(FailOneKind);
+        EXPECT_FALSE(WriteScriptFile(path, u"HEAD\nnew\n", badLine));
+        plat::SetFileFaultForTesting(nullptr);
+        EXPECT_EQ(badLine, 0);
+        EXPECT_EQ(ReadFileBytes(path), before);
+    }
 
     // Only the finished scripts remain: no temporary file is left behind.
     auto found = plat::FindFiles(m_dir.Sub(u"*"));
