@@ -116,7 +116,7 @@ int64_t CCryptFile::LineStartingAt(int64_t offset) {
 
 bool CCryptFile::ReadString(WString& line) {
     line.clear();
-    if (!m_bOpen || m_nPos < 0 || m_nPos + 2 > GetLength()) return false;
+    if (!m_bOpen || m_nPos < 0 || m_nPos > GetLength() - 2) return false;
     int64_t index = LineStartingAt(m_nPos);
     if (index < 0) {
         ReadUnaligned(line);
