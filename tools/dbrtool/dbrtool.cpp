@@ -1,0 +1,520 @@
+#include "dbrtool/dbrtool.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "script/crypt_file.h"
+#include "script/database_list.h"
+#include "script/script_codec.h"
+#include "script/script_file.h"
+
+namespace dbrtool {
+namespace {
+
+std::string U8(WStringView text) { return ToUtf8(text); }
+
+// A value as the user should see it: quoted, with a carriage return made visible.
+std::string Shown(WStringView value) {
+    return "\"" + U8(wstr::ReplaceAll(value, u"\r", u"\\r")) + "\"";
+}
+
+std::string Hex(uint32_t value) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (int shift = 12; shift >= 0; shift -= 4)
+        text.push_back(kDigits[(value >> shift) & 0xF]);
+    if (value > 0xFFFF) text.insert(0, 1, kDigits[(value >> 16) & 0xF]);
+    return text;
+}
+
+std::string CodePageName() { return "code page " + std::to_string(plat::AnsiCodePage()); }
+
+// Reads an input file whole, refusing what is no file or holds nothing.
+bool ReadInput(const WString& path, std::string& bytes, std::ostream& err) {
+    const std::string name = U8(path);
+    if (!plat::PathExists(path)) {
+        err << "dbrtool: " << name << ": no such file\n";
+        return false;
+    }
+    if (plat::IsDirectory(path)) {
+        err << "dbrtool: " << name << ": is a folder, not a file\n";
+        return false;
+    }
+    if (!plat::ReadWholeFile(path, bytes)) {
+        err << "dbrtool: " << name << ": cannot be read\n";
+        return false;
+    }
+    if (bytes.empty()) {
+        err << "dbrtool: " << name << ": the file is empty\n";
+        return false;
+    }
+    return true;
+}
+
+// Refuses a file that cannot be a script: scripts are 16-bit little-endian text with a
+// 16-bit line feed after each line.
+bool CheckScriptBytes(const WString& path, const std::string& bytes, std::ostream& err) {
+    const std::string name = U8(path);
+    if (bytes.size() % 2 != 0) {
+        err << "dbrtool: " << name << ": odd number of bytes (" << bytes.size()
+            << "): not 16-bit text, so not a script\n";
+        return false;
+    }
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        err << "dbrtool: " << name
+            << ": starts with a UTF-8 byte order mark: a plain text file, not a scrambled "
+               "script (dbrtool encode makes one)\n";
+        return false;
+    }
+    if (bytes.compare(0, 2, "\xFE\xFF") == 0) {
+        err << "dbrtool: " << name
+            << ": big-endian 16-bit text; scripts are little-endian, so not a script\n";
+        return false;
+    }
+    bool lineFeedByte = false;
+    for (size_t at = 0; at + 1 < bytes.size(); at += 2) {
+        if (bytes[at] == '\n' && bytes[at + 1] == '\0') return true;
+        lineFeedByte = lineFeedByte || bytes[at] == '\n' || bytes[at + 1] == '\n';
+    }
+    if (lineFeedByte) {
+        err << "dbrtool: " << name
+            << ": holds line feeds but no 16-bit ones: 8-bit text, not a script\n";
+        return false;
+    }
+    return true;  // one line without a line feed
+}
+
+bool LoadScript(const WString& path, CCryptFile& file, std::ostream& err,
+                bool* startsWithBom = nullptr) {
+    std::string bytes;
+    if (!ReadInput(path, bytes, err) || !CheckScriptBytes(path, bytes, err)) return false;
+    if (!file.Open(path)) {
+        err << "dbrtool: " << U8(path) << ": cannot be read\n";
+        return false;
+    }
+    if (startsWithBom != nullptr) *startsWithBom = bytes.compare(0, 2, "\xFF\xFE") == 0;
+    return true;
+}
+
+// ---- encode ----
+
+// Splits UTF-8 text into lines, dropping a leading byte order mark and the carriage
+// return of CR LF line ends (a script's values would otherwise end in it). False, with
+// the line number, when a line is not valid UTF-8.
+bool SplitUtf8Lines(std::string_view bytes, std::vector<WString>& lines, int& nBadLine) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos) end = bytes.size();
+        std::string_view line = bytes.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::optional<WString> wide = plat::MultiByteToWideStrict(plat::kCodePageUtf8, line);
+        if (!wide) {
+            nBadLine = static_cast<int>(lines.size()) + 1;
+            return false;
+        }
+        lines.push_back(std::move(*wide));
+        start = end + 1;
+    }
+    return true;
+}
+
+// Names the first character of a refused line that cannot be stored even on its own.
+std::string DescribeRefusal(const WString& line) {
+    WString stored;
+    for (size_t at = 0; at < line.size();) {
+        size_t length = 1;
+        if (line[at] >= 0xD800 && line[at] <= 0xDBFF && at + 1 < line.size()) length = 2;
+        WStringView character = WStringView(line).substr(at, length);
+        if (!EncodeLine(character, stored)) {
+            uint32_t code = line[at];
+            if (length == 2) code = 0x10000 + ((code - 0xD800) << 10) + (line[at + 1] - 0xDC00);
+            return "the character " + U8(character) + " (U+" + Hex(code) +
+                   ") cannot be stored so that it reads back under " + CodePageName();
+        }
+        at += length;
+    }
+    return "its scrambled bytes would read back as other characters under " + CodePageName();
+}
+
+// ---- check ----
+
+const char* const kKindNames[] = {"?", "TABLE", "ALTER", "TRIGGER", "SQLONE", "SQLTWO"};
+
+class Checker {
+public:
+    Checker(const WString& path, std::ostream& out) : m_path(path), m_out(out) {}
+
+    int Run(CCryptFile& file, bool startsWithBom);
+
+private:
+    void Warn(int line, const std::string& text) {
+        m_warnings.push_back(line > 0 ? "warning: line " + std::to_string(line) + ": " + text
+                                      : "warning: " + text);
+    }
+    // Line `number` as read at the start (empty if the file changed since and has no such
+    // line any more).
+    const WString& Line(int number) const {
+        static const WString kNone;
+        if (number < 1 || number > static_cast<int>(m_lines.size())) return kNone;
+        return m_lines[static_cast<size_t>(number) - 1];
+    }
+    void ScanLines();
+    void CheckValue(const char* key, const WString& value);
+    void ReadHeader();
+    void CheckPath(const std::string& key, const WString& value);
+    void CheckItem(const ScriptItem& item, int itemLine, int endLine);
+    void CheckBetweenItems(int from, int to);
+    bool ReadItems();
+    void PrintItems();
+
+    WString m_path;
+    std::ostream& m_out;
+    CScriptFile m_script;
+    std::vector<WString> m_lines;
+    int m_nHeadLine = 0;
+    std::set<int> m_listed;  // database numbers of the header's list
+    std::map<int, std::array<int, 6>> m_counts;
+    int m_nItems = 0;
+    std::vector<std::string> m_warnings;
+    std::string m_error;
+};
+
+void Checker::ScanLines() {
+    for (int number = 1; number <= static_cast<int>(m_lines.size()); ++number) {
+        const WString& line = Line(number);
+        if (m_nHeadLine == 0 && wstr::StartsWith(line, u"HEAD")) m_nHeadLine = number;
+        if (!line.empty() && (line[0] == u' ' || line[0] == u'\t')) {
+            size_t first = line.find_first_not_of(u" \t");
+            if (first != WString::npos && CScriptFile::IsTagLine(WStringView(line).substr(first))) {
+                Warn(number, "a blank before \"<\" makes this a text line, not a tag");
+            }
+        }
+    }
+    if (m_nHeadLine == 0) {
+        Warn(0, "no line starts with HEAD: the migration finds no header key at all");
+        return;
+    }
+    static const WStringView kKeys[] = {u"UPDATETIME", u"DATABASEFILE", u"MAIN", u"DBN"};
+    for (int number = 1; number < m_nHeadLine; ++number) {
+        const WString& line = Line(number);
+        size_t equals = line.find(u'=');
+        if (equals == WString::npos) continue;
+        for (WStringView key : kKeys) {
+            if (wstr::StartsWith(line, key)) {
+                Warn(number, "header key " + U8(WStringView(line).substr(0, equals)) +
+                                 " stands before the HEAD line (line " +
+                                 std::to_string(m_nHeadLine) + ") and is ignored");
+                break;
+            }
+        }
+    }
+}
+
+void Checker::CheckValue(const char* key, const WString& value) {
+    if (!value.empty() && value.back() == u'\r') {
+        Warn(0, std::string(key) + " value " + Shown(value) +
+                    " ends in a carriage return (CR LF line ends?); the migration keeps it");
+    }
+}
+
+void Checker::CheckPath(const std::string& key, const WString& value) {
+    WString pieces = wstr::ReplaceAll(value, u"/", u"\\");
+    if (pieces == u".." || wstr::StartsWith(pieces, u"..\\") || wstr::Contains(pieces, u"\\..\\") ||
+        wstr::Contains(pieces + u"\\", u"\\..\\") || wstr::Contains(value, u":")) {
+        Warn(0, key + " " + Shown(value) + " leads outside the data folder");
+    }
+}
+
+void Checker::ReadHeader() {
+    WString value;
+    if (m_script.ReadMain(value)) {
+        int line = m_script.GetLineNumber();
+        m_out << "client version required (MAIN): " << Shown(value) << "\n";
+        if (wstr::StartsWith(Line(line), u"MAINDBVER")) {
+            Warn(line,
+                 "the MAIN reader takes this MAINDBVER line; put the MAIN line before "
+                 "every MAINDBVER line");
+        }
+        CheckValue("MAIN", value);
+    } else {
+        m_out << "client version required (MAIN): (missing)\n";
+        Warn(0, "no MAIN line: the client version is not checked");
+    }
+    if (m_script.ReadUpdateTime(value)) {
+        m_out << "update time (UPDATETIME): " << Shown(value) << "\n";
+        CheckValue("UPDATETIME", value);
+    } else {
+        m_out << "update time (UPDATETIME): (missing)\n";
+    }
+    if (m_script.ReadDatabaseFile(value)) {
+        m_out << "data files (DATABASEFILE): " << Shown(value) << "\n";
+        CheckValue("DATABASEFILE", value);
+    } else {
+        m_out << "data files (DATABASEFILE): (missing)\n";
+        m_error = "error: no DATABASEFILE line: the migration refuses the script";
+    }
+
+    DatabaseHeader header;
+    ReadDatabaseHeader(m_script, header);
+    if (!header.bHasCount) {
+        m_out << "databases (DBNCOUNT): (missing)\n";
+        Warn(0, "no DBNCOUNT line: the script upgrades no database");
+        return;
+    }
+    CheckValue("DBNCOUNT", header.strCount);
+    m_out << "databases (DBNCOUNT=" << U8(wstr::ReplaceAll(header.strCount, u"\r", u"\\r"))
+          << "): " << header.databases.size() << "\n";
+    for (const DatabaseKeys& keys : header.databases) {
+        const std::string n = std::to_string(keys.nIndex);
+        m_listed.insert(keys.nIndex);
+        m_out << "  DBN" << n << ": file " << Shown(keys.strDbName) << ", target version "
+              << (keys.bHasTargetVersion ? Shown(keys.strTargetVersion) : "(missing)")
+              << ", sub-folder " << (keys.bHasSubPath ? Shown(keys.strSubPath) : "(none)") << "\n";
+        CheckValue(("DBN" + n).c_str(), keys.strDbName);
+        CheckValue(("MAINDBVER" + n).c_str(), keys.strTargetVersion);
+        CheckValue(("DBNPATH" + n).c_str(), keys.strSubPath);
+        CheckPath("DBN" + n, keys.strDbName);
+        CheckPath("DBNPATH" + n, keys.strSubPath);
+        if (!keys.bHasTargetVersion) Warn(0, "no MAINDBVER" + n + " line");
+    }
+    if (static_cast<int>(header.databases.size()) < header.nCount) {
+        Warn(0, "DBNCOUNT is " + std::to_string(header.nCount) + " but there is no DBN" +
+                    std::to_string(header.databases.size() + 1) +
+                    " line: later databases are not used");
+    }
+}
+
+void Checker::CheckItem(const ScriptItem& item, int itemLine, int endLine) {
+    const std::string where = "item " + std::to_string(m_nItems) + ": ";
+    if (m_listed.count(item.nDbIndex) == 0) {
+        Warn(itemLine, where + "database number " + std::to_string(item.nDbIndex) +
+                           " is not in the header's list; the migration skips the item");
+    }
+    if (item.nType == ITEM_SQLTWO && m_listed.count(item.nRefDbIndex) == 0) {
+        Warn(itemLine, where + "second database number " + std::to_string(item.nRefDbIndex) +
+                           " is not in the header's list; the migration skips the item");
+    }
+    if (item.nType == ITEM_ALTER && item.strColumn.empty()) {
+        Warn(itemLine, where + "ALTER item text " + Shown(item.strName) +
+                           " has no comma before the column name");
+    }
+    for (const WString* text : {&item.strName, &item.strColumn, &item.strVersion}) {
+        if (!text->empty() && text->back() == u'\r') {
+            Warn(itemLine, where + "item text " + Shown(*text) + " ends in a carriage return");
+        }
+    }
+    // A DBNAME tag inside the item means a tag of this item is missing and it swallowed
+    // the next one.
+    for (int number = itemLine + 1; number < endLine; ++number) {
+        const WString& line = Line(number);
+        if (CScriptFile::IsTagLine(line) &&
+            wstr::StartsWith(CScriptFile::StripTag(line), u"DBNAME:")) {
+            Warn(number, where + "this DBNAME tag lies inside the item that begins at line " +
+                             std::to_string(itemLine) +
+                             " (a tag is missing there); the item it begins is lost");
+        }
+    }
+}
+
+// The item pass skips every line between items, tags included: a tag there usually
+// belongs to an item that lost its DBNAME tag.
+void Checker::CheckBetweenItems(int from, int to) {
+    for (int number = from; number <= to; ++number) {
+        const WString& line = Line(number);
+        if (CScriptFile::IsTagLine(line)) {
+            Warn(number, "the tag " + U8(line) +
+                             " stands outside any item and is ignored (is a <DBNAME:...> "
+                             "tag missing before it?)");
+        }
+    }
+}
+
+bool Checker::ReadItems() {
+    m_script.Rewind();
+    ScriptItem item;
+    int lastEnd = 0;
+    while (m_script.ReadItem(item)) {
+        CheckBetweenItems(lastEnd + 1, m_script.GetItemLine() - 1);
+        lastEnd = m_script.GetLineNumber();
+        ++m_nItems;
+        ++m_counts[item.nDbIndex][static_cast<size_t>(item.nType)];  // zeroed when new
+        CheckItem(item, m_script.GetItemLine(), m_script.GetLineNumber());
+    }
+    if (m_script.GetItemLine() == 0) {
+        CheckBetweenItems(lastEnd + 1, static_cast<int>(m_lines.size()));
+        return true;
+    }
+    const int line = m_script.GetItemLine();
+    m_error = "error: item " + std::to_string(m_nItems + 1) + " at line " + std::to_string(line) +
+              " (" + U8(Line(line)) + "): " + DescribeItemError(m_script.GetItemError()) +
+              "; the migration stops there and skips every later item";
+    return false;
+}
+
+void Checker::PrintItems() {
+    m_out << "items: " << m_nItems << "\n";
+    for (const auto& [number, counts] : m_counts) {
+        m_out << "  DBN" << number << ":";
+        const char* separator = " ";
+        for (int kind = ITEM_TABLE; kind <= ITEM_SQLTWO; ++kind) {
+            if (counts[static_cast<size_t>(kind)] == 0) continue;
+            m_out << separator << kKindNames[kind] << " " << counts[static_cast<size_t>(kind)];
+            separator = ", ";
+        }
+        m_out << "\n";
+    }
+}
+
+int Checker::Run(CCryptFile& file, bool startsWithBom) {
+    WString line;
+    while (file.ReadString(line))
+        m_lines.push_back(line);
+    if (!m_script.Open(m_path)) {
+        m_out << "dbrtool: " << U8(m_path) << ": cannot be read\n";
+        return kExitFailed;
+    }
+    m_out << "script: " << U8(m_path) << " (" << m_lines.size() << " lines, " << CodePageName()
+          << ")\n";
+    if (startsWithBom) {
+        Warn(1,
+             "the file starts with a byte order mark (U+FEFF), which stays part of the "
+             "first line: that line never starts with HEAD or \"<\"");
+    }
+    ScanLines();
+    ReadHeader();
+    std::string headerError = m_error;
+    m_error.clear();
+    bool itemsOk = ReadItems();
+    PrintItems();
+    for (const std::string& warning : m_warnings)
+        m_out << warning << "\n";
+    if (!itemsOk) m_out << m_error << "\n";
+    if (!headerError.empty()) m_out << headerError << "\n";
+    if (itemsOk && headerError.empty()) {
+        m_out << "OK: " << m_nItems << " items, " << m_warnings.size() << " warnings\n";
+        return kExitOk;
+    }
+    return kExitFailed;
+}
+
+}  // namespace
+
+int Decode(const WString& scriptPath, std::ostream& out, std::ostream& err) {
+    CCryptFile file;
+    if (!LoadScript(scriptPath, file, err)) return kExitFailed;
+    WString line;
+    while (file.ReadString(line))
+        out << U8(line) << '\n';
+    out.flush();
+    return kExitOk;
+}
+
+int Encode(const WString& textPath, const WString& scriptPath, std::ostream& out,
+           std::ostream& err) {
+    std::string bytes;
+    if (!ReadInput(textPath, bytes, err)) return kExitFailed;
+    std::vector<WString> lines;
+    int badLine = 0;
+    if (!SplitUtf8Lines(bytes, lines, badLine)) {
+        err << "dbrtool: " << U8(textPath) << ":" << badLine
+            << ": not valid UTF-8; nothing written\n";
+        return kExitFailed;
+    }
+    if (lines.empty()) {
+        err << "dbrtool: " << U8(textPath) << ": holds no line\n";
+        return kExitFailed;
+    }
+    WString text;
+    for (const WString& line : lines)
+        text += line + u"\n";
+    if (!WriteScriptFile(scriptPath, text, badLine)) {
+        if (badLine > 0) {
+            err << "dbrtool: " << U8(textPath) << ":" << badLine
+                << ": line refused: " << DescribeRefusal(lines[badLine - 1])
+                << "; nothing written\n";
+        } else {
+            err << "dbrtool: " << U8(scriptPath) << ": cannot be written\n";
+        }
+        return kExitFailed;
+    }
+    out << "wrote " << U8(scriptPath) << ": " << lines.size() << " lines, " << CodePageName()
+        << "\n";
+    return kExitOk;
+}
+
+int Check(const WString& scriptPath, std::ostream& out, std::ostream& err) {
+    CCryptFile file;
+    bool startsWithBom = false;
+    if (!LoadScript(scriptPath, file, err, &startsWithBom)) return kExitFailed;
+    Checker checker(scriptPath, out);
+    return checker.Run(file, startsWithBom);
+}
+
+void PrintHelp(std::ostream& out) {
+    out << R"(dbrtool: read, write and check Quorvel upgrade scripts (*.dbr)
+
+Usage:
+  dbrtool decode FILE.dbr
+      Prints the descrambled text of a script as UTF-8, one line per line.
+      Example: dbrtool decode upgrade.dbr > upgrade.txt
+
+  dbrtool encode IN.txt OUT.dbr
+      Writes a scrambled script (16-bit little-endian, no byte order mark, LF line
+      ends) from a UTF-8 text file. A UTF-8 byte order mark and the CR of CR LF line
+      ends are dropped. Refuses, naming the line, any line whose scrambled form would
+      not read back identically under the ANSI code page; OUT.dbr is then left as it was.
+      Example: dbrtool encode upgrade.txt upgrade.dbr
+
+  dbrtool check FILE.dbr
+      Reads the header and every item the way the migration does and prints a summary:
+      the client version required, each database with its file, target version and
+      sub-folder, and the items per database and kind. Warns about header keys before
+      the HEAD line, a MAINDBVER line that the MAIN reader takes, values ending in a
+      carriage return, items for databases the header does not list, ALTER items
+      without a comma and items that swallow the next one. Fails, naming the item and
+      its line, when the migration would stop at a malformed item.
+      Example: dbrtool check upgrade.dbr
+
+  dbrtool --help
+      Shows this text.
+
+The ANSI code page is 936 (Simplified Chinese) unless the environment variable
+QUORVEL_CODEPAGE names another (on Windows: the system's).
+
+Exit codes: 0 success, 1 bad input, a refused line or a malformed script, 2 wrong
+usage.
+)";
+}
+
+int Run(const std::vector<WString>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        PrintHelp(err);
+        return kExitUsage;
+    }
+    const WString& command = args[0];
+    if (command == u"--help" || command == u"-h" || command == u"help") {
+        PrintHelp(out);
+        return kExitOk;
+    }
+    if (command == u"decode" && args.size() == 2) return Decode(args[1], out, err);
+    if (command == u"encode" && args.size() == 3) return Encode(args[1], args[2], out, err);
+    if (command == u"check" && args.size() == 2) return Check(args[1], out, err);
+    if (command == u"decode" || command == u"encode" || command == u"check") {
+        err << "dbrtool: wrong number of arguments for " << U8(command)
+            << " (dbrtool --help shows the usage)\n";
+    } else {
+        err << "dbrtool: unknown command " << Shown(command)
+            << " (dbrtool --help shows the usage)\n";
+    }
+    return kExitUsage;
+}
+
+}  // namespace dbrtool

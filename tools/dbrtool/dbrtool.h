@@ -1,0 +1,29 @@
+// dbrtool: reads, writes and checks scrambled upgrade scripts (*.dbr) for the people who
+// write them. The commands are plain functions over streams so that tests can drive
+// them; main() only turns the command line into text.
+#pragma once
+
+#include <ostream>
+#include <vector>
+
+#include "platform/wstr.h"
+
+namespace dbrtool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;  // bad input, a refused line, or a malformed script
+constexpr int kExitUsage = 2;   // unknown command or wrong arguments
+
+// Runs the command named by `args` (without the program name). Summaries and decoded
+// text go to `out`, diagnostics to `err`. Returns the process exit code.
+int Run(const std::vector<WString>& args, std::ostream& out, std::ostream& err);
+
+// The individual commands, as Run calls them.
+int Decode(const WString& scriptPath, std::ostream& out, std::ostream& err);
+int Encode(const WString& textPath, const WString& scriptPath, std::ostream& out,
+           std::ostream& err);
+int Check(const WString& scriptPath, std::ostream& out, std::ostream& err);
+
+void PrintHelp(std::ostream& out);
+
+}  // namespace dbrtool
