@@ -1,0 +1,394 @@
+// One migration run: checks, set-aside of every database that is behind the script,
+// fresh files built from the script's items with the old rows carried across, versions
+// recorded, set-aside files removed.
+//
+// The set-aside file holds the only complete copy of a database's rows until the run has
+// carried them. So a set-aside file is deleted only when every table of its rows was
+// created and filled; otherwise it is kept under a name no later run replaces.
+#include <cstdio>
+#include <set>
+
+#include "db/db_connection.h"
+#include "engine/data_files.h"
+#include "engine/db_process.h"
+#include "engine/show_result.h"
+#include "engine/update_record.h"
+#include "engine/version_compare.h"
+#include "log/log.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+
+namespace {
+
+constexpr char16_t kVersionTable[] = u"TMAIN";
+constexpr char16_t kUserDataName[] = u"vuserdat";
+
+void Log(const WString& text) { WriteLog(kLogCategory, kLogLevel, text); }
+
+// `format` with its one "%s" replaced by `value`.
+WString Format(WStringView format, const WString& value) {
+    return wstr::ReplaceAll(format, u"%s", value);
+}
+
+// Backslashes doubled by an empty sub-folder level or a name with a folder in it do not
+// make another file: "a\\b" and "a\b" are the same path.
+WString NormalisedPath(const WString& path) {
+    WString out;
+    for (char16_t c : path) {
+        if (c == u'\\' && !out.empty() && out.back() == u'\\') continue;
+        out.push_back(c);
+    }
+    return out;
+}
+
+bool SamePath(const WString& a, const WString& b) {
+    return wstr::EqualsNoCase(NormalisedPath(a), NormalisedPath(b));
+}
+
+WString Timestamp14() {
+    plat::LocalTime t = plat::Now();
+    return wstr::FromInt(t.year, 4) + wstr::FromInt(t.month, 2) + wstr::FromInt(t.day, 2) +
+           wstr::FromInt(t.hour, 2) + wstr::FromInt(t.minute, 2) + wstr::FromInt(t.second, 2);
+}
+
+// Moves `from` to `stem` + ".bak", or, when that name is taken, to stem + "-2.bak" and so
+// on: a kept copy never replaces another. Returns the name used, empty on failure.
+WString MoveToUniqueName(const WString& from, const WString& stem, WStringView suffix) {
+    for (int n = 1; n < 1000; ++n) {
+        WString target = stem + (n == 1 ? WString() : u"-" + wstr::FromInt(n)) + WString(suffix);
+        if (plat::PathExists(target)) continue;
+        if (plat::MoveNoReplace(from, target)) return target;
+        if (!plat::PathExists(target)) return WString();  // the move itself failed
+    }
+    return WString();
+}
+
+}  // namespace
+
+// What one run knows besides the engine's own state.
+struct CDBProcess::RunState {
+    int nResult = 1;
+    WString strDataDir;
+    std::vector<WString> dataFiles;
+
+    // The set-aside copy of the database named "vuserdat": the shared source of last
+    // resort for table rows. Not owned; `pUserDatEntry` owns it.
+    CDBConnection* pUserDat = nullptr;
+    DbEntry* pUserDatEntry = nullptr;
+
+    // The first extra data file of DATABASEFILE, when it could be opened.
+    CDBConnection extraSource;
+    bool bExtraOpen = false;
+    WString strExtraPath;
+
+    // Sources whose rows were not all carried: their files must survive the run.
+    std::set<const DbEntry*> keepSetAside;
+    bool bKeepExtra = false;
+};
+
+void CDBProcess::ShowResult(const WString& message, unsigned type, int show) {
+    engine::ShowResult(message, type, show);
+}
+
+void CDBProcess::LoadDatabaseList(const WString& baseFolder) {
+    ::LoadDatabaseList(m_scriptFile, baseFolder, m_mapDatabases);
+}
+
+void CDBProcess::ClearDatabaseList() { ::ClearDatabaseList(m_mapDatabases); }
+
+std::vector<WString> CDBProcess::CollectDataFiles(const WString& list, const WString& folder) {
+    return engine::CollectDataFiles(list, folder);
+}
+
+void CDBProcess::WriteUpdateRecord(const WString& folder, const WString& time) {
+    engine::WriteUpdateRecord(folder, time);
+}
+
+void CDBProcess::Progress(const WString& line) const {
+    if (m_fnProgress) m_fnProgress(line);
+}
+
+int CDBProcess::Migrate() {
+    RunState run;
+    run.strDataDir = m_strDataDir.empty() ? m_strInstallDir : m_strDataDir;
+
+    if (m_bScriptFound == 0 || m_strScriptName.empty()) {
+        ShowResult(u"没有升级脚本", plat::kMbOk, m_bInteractive);
+        return 0;
+    }
+    const WString strScriptPath = m_strInstallDir + u"\\" + m_strScriptName;
+    if (!plat::PathExists(strScriptPath)) {
+        // Shown even in a silent run: an installer that lost the script must be told.
+        ShowResult(u"文件:" + strScriptPath + u" 不存在!", plat::kMbOk, 1);
+        return 0;
+    }
+    if (!OpenLogFile(m_strInstallDir + u"\\log\\ReData.log")) {
+        OpenLogFile(m_strInstallDir + u"\\ReData.log");
+    }
+
+    // A script that cannot be opened yields no header values: the run ends below.
+    m_scriptFile.Open(strScriptPath);
+
+    if (m_bInteractive == 0) {
+        WString strTime;
+        if (m_scriptFile.ReadUpdateTime(strTime)) WriteUpdateRecord(run.strDataDir, strTime);
+    }
+
+    WString strMain;
+    m_scriptFile.ReadMain(strMain);
+    int bComparable = 0;
+    if (engine::CompareVersion(m_strSubVersion, strMain, bComparable) < 0) {
+        ShowResult(u"主程序版本号不对，迁移失败！", plat::kMbOk, m_bInteractive);
+        return 0;
+    }
+
+    LoadDatabaseList(run.strDataDir);
+
+    WString strDataFiles;
+    if (!m_scriptFile.ReadDatabaseFile(strDataFiles)) {
+        ShowResult(u"获取数据库名失败！", plat::kMbOk, m_bInteractive);
+        return 0;
+    }
+    for (WString& name : CollectDataFiles(strDataFiles, run.strDataDir)) {
+        // A database of the list is never an extra source: the run would delete it.
+        const WString path = run.strDataDir + u"\\" + name;
+        bool isDatabase = false;
+        for (const auto& [n, pEntry] : m_mapDatabases) {
+            if (pEntry && SamePath(pEntry->strFilePath, path)) isDatabase = true;
+        }
+        if (isDatabase) {
+            Log(u"DATABASEFILE " + name + u" is a database of the list; not used as a source");
+            continue;
+        }
+        run.dataFiles.push_back(std::move(name));
+    }
+
+    // Nothing is set aside for a script whose items cannot all be read: in such a script
+    // the items after the bad one would silently be dropped, and their rows with them.
+    if (!CheckScriptItems()) {
+        ShowResult(u"升级脚本格式错误！", plat::kMbOk, m_bInteractive);
+        return 0;
+    }
+
+    PrepareDatabases(run);
+    bool bAnyMigrated = false;
+    for (const auto& [n, pEntry] : m_mapDatabases) {
+        if (pEntry && pEntry->bEnabled) bAnyMigrated = true;
+    }
+    if (!bAnyMigrated) return 0;
+
+    if (!run.dataFiles.empty()) {
+        run.strExtraPath = run.strDataDir + u"\\" + run.dataFiles.front();
+        run.bExtraOpen = run.extraSource.OpenDatabase(run.strExtraPath) == 1;
+    }
+
+    ApplyItems(run);
+    FinishDatabases(run);
+    FinishExtraSource(run);
+    return run.nResult;
+}
+
+bool CDBProcess::CheckScriptItems() {
+    m_scriptFile.Rewind();
+    ScriptItem item;
+    while (m_scriptFile.ReadItem(item)) {
+    }
+    if (m_scriptFile.GetItemError() == ItemError::kNone) return true;
+    Log(u"升级脚本格式错误: " + m_scriptFile.GetFilePath() + u" 第" +
+        wstr::FromInt(m_scriptFile.GetItemLine()) + u"行: " +
+        wstr::FromAscii(DescribeItemError(m_scriptFile.GetItemError())));
+    return false;
+}
+
+void CDBProcess::PrepareDatabases(RunState& run) {
+    for (auto& [n, pEntry] : m_mapDatabases) {
+        if (!pEntry || pEntry->bEnabled == 0) continue;
+        DbEntry& entry = *pEntry;
+        const WString strTmpPath = entry.strFilePath + u".tmp";
+
+        if (plat::PathExists(entry.strFilePath) && !plat::IsDirectory(entry.strFilePath) &&
+            entry.pDb) {
+            entry.pDb->OpenDatabase(entry.strFilePath);
+            entry.pDb->GetTableVersion(kVersionTable, entry.strCurVersion);
+            entry.pDb->Close();
+            int bComparable = 0;
+            int nOrder =
+                engine::CompareVersion(entry.strCurVersion, entry.strTargetVersion, bComparable);
+            if (bComparable && nOrder >= 0) {
+                entry.bEnabled = 0;
+                Log(Format(u"数据库%s版本号已经最新,不需要迁移！", entry.strDbName));
+            } else {
+                Log(u"rename to tmp");
+                entry.bEnabled = plat::MoveReplace(entry.strFilePath, strTmpPath) ? 1 : 0;
+                if (entry.bEnabled) {
+                    entry.pOldDb = std::make_unique<CDBConnection>();
+                    entry.pOldDb->OpenDatabase(strTmpPath);
+                    if (wstr::EqualsNoCase(entry.strDbName, kUserDataName)) {
+                        run.pUserDat = entry.pOldDb.get();
+                        run.pUserDatEntry = &entry;
+                    }
+                }
+            }
+        }
+
+        if (entry.bEnabled && entry.pDb) {
+            entry.bEnabled = entry.pDb->OpenDatabase(entry.strFilePath);
+            if (entry.bEnabled == 0 && entry.pOldDb) {
+                // No fresh file to carry the rows into: put the database back as it was.
+                entry.pOldDb.reset();
+                if (run.pUserDatEntry == &entry) {
+                    run.pUserDat = nullptr;
+                    run.pUserDatEntry = nullptr;
+                }
+                if (plat::FileSize(entry.strFilePath) == 0) plat::RemoveFile(entry.strFilePath);
+                if (!plat::PathExists(entry.strFilePath) &&
+                    plat::MoveReplace(strTmpPath, entry.strFilePath)) {
+                    Log(u"无法创建新数据库, 已恢复原数据库: " + entry.strFilePath);
+                } else {
+                    Log(u"无法创建新数据库, 原数据库保留在: " + strTmpPath);
+                }
+            }
+        }
+        if (entry.bEnabled) {
+            Progress(u"迁移数据库 " + entry.strDbName + u" (" +
+                     (entry.strCurVersion.empty() ? WString(u"无版本") : entry.strCurVersion) +
+                     u" -> " + entry.strTargetVersion + u")");
+        }
+    }
+}
+
+bool CDBProcess::IsDue(const DbEntry& entry, const ScriptItem& item) const {
+    if (entry.strCurVersion.empty()) return true;
+    int bComparable = 0;
+    int nOrder = engine::CompareVersion(entry.strCurVersion, item.strVersion, bComparable);
+    return nOrder < 0 || bComparable == 0;
+}
+
+void CDBProcess::ApplyItems(RunState& run) {
+    m_scriptFile.Rewind();
+    ScriptItem item;
+    while (m_scriptFile.ReadItem(item)) {
+        auto found = m_mapDatabases.find(item.nDbIndex);
+        if (found == m_mapDatabases.end() || !found->second) continue;
+        DbEntry& entry = *found->second;
+        if (entry.bEnabled != 1 || !entry.pDb) continue;
+        CDBConnection& db = *entry.pDb;
+
+        switch (item.nType) {
+            case ITEM_TABLE:
+                ApplyTableItem(run, entry, item);
+                break;
+            case ITEM_ALTER:
+                if (!item.strName.empty() && !item.strColumn.empty() &&
+                    db.ColumnExists(item.strName, item.strColumn) == 0 &&
+                    db.AddColumn(item.strName, item.strColumn, item.strSql) == 0) {
+                    run.nResult = 0;
+                }
+                break;
+            case ITEM_TRIGGER:
+                if (db.TriggerExists(item.strName) == 0 && db.CreateTrigger(item.strSql) == 0) {
+                    run.nResult = 0;
+                }
+                break;
+            case ITEM_SQLONE:
+                if (IsDue(entry, item) && db.Execute(item.strSql) == 0) {
+                    Log(Format(u"DBExecute SQL Failed! :%s \n", item.strVersion));
+                }
+                break;
+            case ITEM_SQLTWO: {
+                WString strOther;
+                if (item.nRefDbIndex == item.nDbIndex && entry.pOldDb) {
+                    strOther = entry.pOldDb->GetPath();
+                } else {
+                    auto ref = m_mapDatabases.find(item.nRefDbIndex);
+                    if (ref != m_mapDatabases.end() && ref->second) {
+                        strOther = ref->second->pOldDb ? ref->second->pOldDb->GetPath()
+                                                       : ref->second->strFilePath;
+                    }
+                }
+                if (!strOther.empty() && IsDue(entry, item) &&
+                    db.ExecuteWithAttached(strOther, item.strSql) == 0) {
+                    Log(Format(u"DBExecute TWOSQL Failed! :%s \n", item.strVersion));
+                }
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}
+
+void CDBProcess::ApplyTableItem(RunState& run, DbEntry& entry, const ScriptItem& item) {
+    CDBConnection& db = *entry.pDb;
+    if (db.TableExists(item.strName)) return;
+
+    // The rows come from the database's own set-aside file, else from the shared
+    // "vuserdat" copy, else from the extra data file: the first that has the table.
+    CDBConnection* pSource = nullptr;
+    const DbEntry* pSourceEntry = nullptr;
+    bool bFromExtra = false;
+    if (entry.pOldDb && entry.pOldDb->TableExists(item.strName)) {
+        pSource = entry.pOldDb.get();
+        pSourceEntry = &entry;
+    } else if (run.pUserDat && run.pUserDat->TableExists(item.strName)) {
+        pSource = run.pUserDat;
+        pSourceEntry = run.pUserDatEntry;
+    } else if (run.bExtraOpen && run.extraSource.TableExists(item.strName)) {
+        pSource = &run.extraSource;
+        bFromExtra = true;
+    }
+
+    // Rows that were not carried must stay where they are: keep the source's file (and
+    // the database's own set-aside file) past the end of the run.
+    auto keepSource = [&] {
+        run.nResult = 0;
+        run.keepSetAside.insert(&entry);
+        if (pSourceEntry) run.keepSetAside.insert(pSourceEntry);
+        if (bFromExtra) run.bKeepExtra = true;
+    };
+
+    if (db.ExecuteAnsi(item.strSql) == 0) {
+        keepSource();
+        return;
+    }
+    if (pSource == nullptr) return;
+    if (pSource->CopyTable(entry.strFilePath, item.strName) == 0) {
+        Log(Format(u"CopyTableToFile Failed! :%s \n", item.strName));
+        keepSource();
+        return;
+    }
+    Progress(u"  表 " + item.strName + u": " + wstr::FromInt(pSource->LastChanges()) + u" 行");
+}
+
+void CDBProcess::FinishDatabases(RunState& run) {
+    for (auto& [n, pEntry] : m_mapDatabases) {
+        if (!pEntry || pEntry->bEnabled != 1) continue;
+        DbEntry& entry = *pEntry;
+        entry.pDb->SetTableVersion(kVersionTable, entry.strTargetVersion);
+        if (!entry.pOldDb || !entry.pOldDb->IsOpen()) continue;
+        const WString strOldPath = entry.pOldDb->GetPath();
+        entry.pOldDb->Close();
+        if (run.keepSetAside.count(&entry) == 0) {
+            plat::RemoveFile(strOldPath);
+            continue;
+        }
+        WString kept =
+            MoveToUniqueName(strOldPath, entry.strFilePath + u"." + Timestamp14(), u".bak");
+        if (!kept.empty()) {
+            Log(u"数据未能全部迁移, 原数据库保留为: " + kept);
+        } else {
+            Log(u"数据未能全部迁移, 原数据库保留在: " + strOldPath);
+        }
+    }
+}
+
+void CDBProcess::FinishExtraSource(RunState& run) {
+    if (!run.bExtraOpen) return;
+    run.extraSource.Close();
+    if (run.bKeepExtra) {
+        Log(u"数据未能全部迁移, 数据文件保留: " + run.strExtraPath);
+        return;
+    }
+    plat::RemoveFile(run.strExtraPath);
+}

@@ -1,0 +1,158 @@
+// End-to-end migrations: an installation folder made in a unique temporary folder, old
+// databases filled through SQLite, a scrambled script written with the script encoder,
+// one CDBProcess run, and the resulting files examined.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/db_process.h"
+#include "log/log.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "script/script_codec.h"
+#include "support/sqlite_probe.h"
+#include "support/temp_dir.h"
+
+// The plain text of an upgrade script, built line by line.
+class ScriptText {
+public:
+    ScriptText& Line(WStringView line) {
+        m_text.append(line);
+        m_text.push_back(u'\n');
+        return *this;
+    }
+    // HEAD, UPDATETIME, MAIN and DATABASEFILE lines.
+    ScriptText& Head(WStringView main, WStringView dataFiles = u"extra.s3db",
+                     WStringView updateTime = u"2026-12-08 10:00:00") {
+        Line(u"HEAD");
+        if (!updateTime.empty()) Line(u"UPDATETIME=" + WString(updateTime));
+        Line(u"MAIN=" + WString(main));
+        return Line(u"DATABASEFILE=" + WString(dataFiles));
+    }
+    ScriptText& Count(int n) { return Line(u"DBNCOUNT=" + wstr::FromInt(n)); }
+    ScriptText& Database(int n, WStringView file, WStringView version, WStringView subPath = u"") {
+        const WString number = wstr::FromInt(n);
+        Line(u"DBN" + number + u"=" + WString(file));
+        Line(u"MAINDBVER" + number + u"=" + WString(version));
+        return Line(u"DBNPATH" + number + u"=" + WString(subPath));
+    }
+    ScriptText& Item(int db, WStringView kind, WStringView text, WStringView body) {
+        Line(u"<DBNAME:DBN" + wstr::FromInt(db) + u">");
+        Line(u"<NAME:" + WString(kind) + u">");
+        Line(text);
+        Line(u"<BEGIN>");
+        Line(body);
+        return Line(u"<END>");
+    }
+    const WString& Text() const { return m_text; }
+
+private:
+    WString m_text;
+};
+
+class MigrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        s_messages.clear();
+        s_now = plat::LocalTime{2026, 12, 8, 10, 30, 0};
+        plat::SetClockForTesting(&Clock);
+        plat::SetMessageBoxForTesting(&CaptureMessage);
+        plat::SetAnsiCodePageForTesting(936);
+        ResetLogForTesting();
+        m_process.m_strInstallDir = m_dir.path();
+        m_process.m_bScriptFound = 1;
+        m_process.m_strScriptName = u"up.dbr";
+        m_process.m_strSubVersion = u"8.0.0.5";
+        m_process.m_bInteractive = 0;
+    }
+    void TearDown() override {
+        ResetLogForTesting();
+        plat::SetFileFaultForTesting(nullptr);
+        plat::SetMessageBoxForTesting(nullptr);
+        plat::SetClockForTesting(nullptr);
+        plat::SetAnsiCodePageForTesting(0);
+    }
+
+    // Path below the installation folder, "a\b" style.
+    WString At(WStringView relative) const { return m_dir.Sub(relative); }
+    bool Exists(WStringView relative) const { return plat::PathExists(At(relative)); }
+
+    // Makes a database file below the installation folder with `sql` run on it.
+    void MakeDb(WStringView relative, const std::string& sql) {
+        const WString path = At(relative);
+        size_t cut = path.rfind(u'\\');
+        if (!plat::IsDirectory(path.substr(0, cut))) plat::MakeDirectory(path.substr(0, cut));
+        std::string error;
+        ASSERT_TRUE(probe::Exec(path, sql, &error)) << error;
+    }
+    std::vector<std::string> Rows(WStringView relative, const std::string& sql) const {
+        return probe::Rows(At(relative), sql);
+    }
+    std::string Value(WStringView relative, const std::string& sql) const {
+        return probe::Value(At(relative), sql);
+    }
+    std::string Version(WStringView relative) const {
+        return Value(relative, "SELECT F_TABLEVERSION FROM TVERSION WHERE F_TABLENAME='TMAIN'");
+    }
+
+    void WriteScript(const ScriptText& script, WStringView name = u"up.dbr") {
+        int badLine = 0;
+        ASSERT_TRUE(WriteScriptFile(At(name), script.Text(), badLine)) << "line " << badLine;
+    }
+
+    int Migrate() { return m_process.Migrate(); }
+
+    // The migration log, converted from code page 936.
+    WString Log() const {
+        std::string bytes = ReadFileBytes(At(u"log\\ReData.log"));
+        if (bytes.empty()) bytes = ReadFileBytes(At(u"ReData.log"));
+        return FromAnsi(bytes);
+    }
+    bool LogHas(WStringView text) const { return Log().find(text) != WString::npos; }
+
+    // Names in the installation folder (or a sub-folder) that match `pattern`.
+    std::vector<WString> Files(WStringView pattern) const {
+        std::vector<WString> names;
+        for (const auto& f : plat::FindFiles(At(pattern))) {
+            if (f.name != u"." && f.name != u"..") names.push_back(f.name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static int CaptureMessage(const WString& text, unsigned) {
+        s_messages.push_back(text);
+        return 1;
+    }
+    static plat::LocalTime Clock() { return s_now; }
+
+    static inline std::vector<WString> s_messages;
+    static inline plat::LocalTime s_now;
+
+    ScopedTempDir m_dir;
+    CDBProcess m_process;
+};
+
+// A typical old database at version `version`: users with rows, a version registry.
+inline std::string OldUserDb(const std::string& version) {
+    return "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
+           "INSERT INTO TVERSION VALUES('TMAIN','" +
+           version +
+           "');"
+           "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);"
+           "INSERT INTO TUSER VALUES(1,'张三'),(2,'O''Brien'),(3,NULL);";
+}
+
+// The script's statements for the tables of OldUserDb, at a new version.
+inline ScriptText& UserTables(ScriptText& script, int db) {
+    script.Item(db, u"TABLE", u"TVERSION",
+                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    script.Item(db, u"TABLE", u"TUSER",
+                u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
+    return script;
+}
