@@ -71,6 +71,28 @@ TEST(FilesTest, FileModes) {
     EXPECT_EQ(file.Read(buffer, 4), 0);
 }
 
+TEST(FilesTest, AnOpenLogIsReadableButNotWritableByOthers) {
+    ScopedTempDir dir;
+    const WString path = dir.Sub(u"ReData.log");
+    plat::File writer;
+    ASSERT_TRUE(writer.Open(path, plat::File::Mode::kAppend));
+    ASSERT_TRUE(writer.Write("line\r\n"));
+    // Someone reading the log while the program writes it sees every line written so far.
+    EXPECT_EQ(ReadFileBytes(path), "line\r\n");
+    plat::File reader;
+    ASSERT_TRUE(reader.Open(path, plat::File::Mode::kRead));
+    EXPECT_TRUE(writer.Write("more\r\n"));
+    EXPECT_EQ(ReadFileBytes(path), "line\r\nmore\r\n");
+#ifdef _WIN32
+    // Only Windows enforces share modes: no second writer while the first holds the file.
+    plat::File second;
+    EXPECT_FALSE(second.Open(path, plat::File::Mode::kAppend));
+    EXPECT_FALSE(second.Open(path, plat::File::Mode::kCreateTruncate));
+    writer.Close();
+    EXPECT_TRUE(second.Open(path, plat::File::Mode::kAppend));
+#endif
+}
+
 TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
     ScopedTempDir dir;
     WriteFileBytes(dir.Sub(u"b.dbr"), "");
