@@ -42,7 +42,6 @@ if [ ! -f "$prefix/.ready" ] || { ! has_locale && [ ! -d "$locale_dir/zh_CN.UTF-
     if [ ! -f "$prefix/.ready" ]; then
         rm -rf "$prefix"
         wineboot --init </dev/null >/dev/null 2>&1
-        wineserver -w
         touch "$prefix/.ready"
     fi
     exec 9>&-
