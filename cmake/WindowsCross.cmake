@@ -22,3 +22,11 @@ if(BUILD_TESTING AND NOT TARGET GTest::gtest_main)
     add_subdirectory("${QUORVEL_GOOGLETEST_SOURCE}" "${CMAKE_BINARY_DIR}/_deps/googletest"
                      EXCLUDE_FROM_ALL SYSTEM)
 endif()
+
+if(BUILD_TESTING)
+    # The programs must run with no DLL beside them: every executable the build made may
+    # import only Windows' own DLLs.
+    add_test(NAME windows_static_imports
+             COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/check-imports.sh" "${CMAKE_OBJDUMP}"
+                     "${CMAKE_BINARY_DIR}")
+endif()
