@@ -1,7 +1,8 @@
 // Files and folders through the Win32 API. Program paths are Windows paths already.
+#include <windows.h>
+
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <windows.h>
 
 #include <atomic>
 #include <climits>
