@@ -42,6 +42,11 @@ if [ ! -f "$prefix/.ready" ] || { ! has_locale && [ ! -d "$locale_dir/zh_CN.UTF-
     if [ ! -f "$prefix/.ready" ]; then
         rm -rf "$prefix"
         wineboot --init </dev/null >/dev/null 2>&1
+        # Debian's Wine does not install its Marlett font into a new prefix: without it
+        # caption buttons are drawn as letters.
+        if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+            cp /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
+        fi
         touch "$prefix/.ready"
     fi
     exec 9>&-
