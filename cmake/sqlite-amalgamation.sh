@@ -29,8 +29,6 @@ parent=$(dirname "$out")
 mkdir -p "$parent"
 work=$(mktemp -d "$parent/.sqlite3-work.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-# apt's download user must be able to write here, or apt warns about an unsandboxed download.
-chmod 755 "$work"
 cd "$work"
 
 fetch() { apt-get source --download-only -q "$@" >fetch.log 2>&1; }
