@@ -34,6 +34,8 @@ TEST_F(CodePageTest, UnmappableCharactersBecomeTheDefaultCharacter) {
     EXPECT_EQ(FromAnsi("caf\xE9"), u"caf\u00E9");
     // Strict conversion refuses instead.
     EXPECT_FALSE(plat::WideToMultiByteStrict(1252, u"\u4E2D"));
+    // Nor does it accept a look-alike: Windows would write a plain "a" for this one.
+    EXPECT_FALSE(plat::WideToMultiByteStrict(1252, u"\u0101"));
     EXPECT_TRUE(plat::WideToMultiByteStrict(1252, u"abc"));
 }
 
