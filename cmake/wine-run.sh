@@ -41,7 +41,11 @@ if [ ! -f "$prefix/.ready" ] || { ! has_locale && [ ! -d "$locale_dir/zh_CN.UTF-
     has_locale || export LOCPATH=$locale_dir
     if [ ! -f "$prefix/.ready" ]; then
         rm -rf "$prefix"
-        wineboot --init </dev/null >/dev/null 2>&1
+        if ! wineboot --init </dev/null >"$prefix.log" 2>&1; then
+            cat "$prefix.log" >&2
+            echo "wine-run: cannot make the Wine prefix $prefix (is wine32:i386 installed?)" >&2
+            exit 1
+        fi
         # Debian's Wine does not install its Marlett font into a new prefix: without it
         # caption buttons are drawn as letters.
         if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
