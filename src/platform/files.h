@@ -48,6 +48,11 @@ struct FoundFile {
 // "." and ".." are included when they match, as FindFirstFileW yields them.
 std::vector<FoundFile> FindFiles(const WString& pattern);
 
+// Sets or clears a file's hidden and system attributes, so that tests can make the files
+// FindFiles must skip. Windows only: elsewhere hiding is a matter of the name, and this
+// returns false.
+bool SetHiddenSystemForTesting(const WString& path, bool hidden, bool system);
+
 // Full path of the running executable (GetModuleFileNameW).
 WString ExecutablePath();
 // The user's local application-data folder (CSIDL_LOCAL_APPDATA; elsewhere

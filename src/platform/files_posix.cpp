@@ -120,6 +120,8 @@ std::vector<FoundFile> FindFiles(const WString& pattern) {
     return found;
 }
 
+bool SetHiddenSystemForTesting(const WString&, bool, bool) { return false; }
+
 WString ExecutablePath() {
     std::string buffer(PATH_MAX, '\0');
     ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());

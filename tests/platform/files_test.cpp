@@ -77,6 +77,28 @@ TEST(FilesTest, FileModes) {
     EXPECT_EQ(file.Read(buffer, 4), 0);
 }
 
+TEST(FilesTest, AnOpenLogIsReadableButNotWritableByOthers) {
+    ScopedTempDir dir;
+    const WString path = dir.Sub(u"ReData.log");
+    plat::File writer;
+    ASSERT_TRUE(writer.Open(path, plat::File::Mode::kAppend));
+    ASSERT_TRUE(writer.Write("line\r\n"));
+    // Someone reading the log while the program writes it sees every line written so far.
+    EXPECT_EQ(ReadFileBytes(path), "line\r\n");
+    plat::File reader;
+    ASSERT_TRUE(reader.Open(path, plat::File::Mode::kRead));
+    EXPECT_TRUE(writer.Write("more\r\n"));
+    EXPECT_EQ(ReadFileBytes(path), "line\r\nmore\r\n");
+#ifdef _WIN32
+    // Only Windows enforces share modes: no second writer while the first holds the file.
+    plat::File second;
+    EXPECT_FALSE(second.Open(path, plat::File::Mode::kAppend));
+    EXPECT_FALSE(second.Open(path, plat::File::Mode::kCreateTruncate));
+    writer.Close();
+    EXPECT_TRUE(second.Open(path, plat::File::Mode::kAppend));
+#endif
+}
+
 TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
     ScopedTempDir dir;
     WriteFileBytes(dir.Sub(u"b.dbr"), "");
@@ -91,13 +113,30 @@ TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
         EXPECT_EQ(f.directory, f.name == u"d.dbr");
         EXPECT_FALSE(f.system);
     }
-#ifndef _WIN32
+#ifdef _WIN32
+    // On Windows hidden and system are attributes, whatever the name.
+    WriteFileBytes(dir.Sub(u"h.dbr"), "");
+    WriteFileBytes(dir.Sub(u"s.dbr"), "");
+    ASSERT_TRUE(plat::SetHiddenSystemForTesting(dir.Sub(u"h.dbr"), true, false));
+    ASSERT_TRUE(plat::SetHiddenSystemForTesting(dir.Sub(u"s.dbr"), false, true));
+    found = plat::FindFiles(dir.Sub(u"*.dbr"));
+    ASSERT_TRUE(HasName(found, u"h.dbr"));
+    ASSERT_TRUE(HasName(found, u"s.dbr"));
+    for (const auto& f : found) {
+        EXPECT_EQ(f.hidden, f.name == u"h.dbr") << f.name.size();
+        EXPECT_EQ(f.system, f.name == u"s.dbr") << f.name.size();
+    }
+    ASSERT_TRUE(plat::SetHiddenSystemForTesting(dir.Sub(u"h.dbr"), false, false));
+    for (const auto& f : plat::FindFiles(dir.Sub(u"h.dbr")))
+        EXPECT_FALSE(f.hidden);
+#else
     // Elsewhere than Windows a leading dot is what hides a file.
     WriteFileBytes(dir.Sub(u".hidden.dbr"), "");
     found = plat::FindFiles(dir.Sub(u"*.dbr"));
     ASSERT_TRUE(HasName(found, u".hidden.dbr"));
     for (const auto& f : found)
         EXPECT_EQ(f.hidden, f.name == u".hidden.dbr");
+    EXPECT_FALSE(plat::SetHiddenSystemForTesting(dir.Sub(u"b.dbr"), true, true));
 #endif
     EXPECT_TRUE(plat::FindFiles(dir.Sub(u"missing\\*.dbr")).empty());
     EXPECT_TRUE(HasName(plat::FindFiles(dir.Sub(u"*")), u"."));
@@ -121,6 +160,40 @@ TEST(FilesTest, InjectedFaultsFailOnlyTheChosenOperations) {
     EXPECT_TRUE(file.Write("ok"));
 }
 
+TEST(FilesTest, RemoveTreeDeletesNestedFoldersAndEveryKindOfFile) {
+    ScopedTempDir dir;
+    const WString root = dir.Sub(u"树");
+    ASSERT_TRUE(plat::MakeDirectory(root));
+    ASSERT_TRUE(plat::MakeDirectory(root + u"\\a"));
+    ASSERT_TRUE(plat::MakeDirectory(root + u"\\a\\b"));
+    WriteFileBytes(root + u"\\a\\b\\deep.s3db", "x");
+    WriteFileBytes(root + u"\\a\\.dot", "x");
+    WriteFileBytes(root + u"\\top.txt", "x");
+    // Files the system hides or protects go too (an attribute on Windows only).
+    plat::SetHiddenSystemForTesting(root + u"\\a\\.dot", true, true);
+    WriteFileBytes(dir.Sub(u"beside.txt"), "kept");
+    EXPECT_TRUE(plat::RemoveTree(root));
+    EXPECT_FALSE(plat::PathExists(root));
+    EXPECT_EQ(ReadFileBytes(dir.Sub(u"beside.txt")), "kept");
+    EXPECT_FALSE(plat::RemoveTree(root));     // nothing left to remove
+    WriteFileBytes(dir.Sub(u"single"), "x");  // a file alone is removed as well
+    EXPECT_TRUE(plat::RemoveTree(dir.Sub(u"single")));
+    EXPECT_FALSE(plat::PathExists(dir.Sub(u"single")));
+}
+
+TEST(FilesTest, TemporaryFoldersAreUniqueAndEmpty) {
+    WString a = plat::MakeTempFolder(u"quorvel-unique");
+    WString b = plat::MakeTempFolder(u"quorvel-unique");
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+    EXPECT_NE(a, b);
+    EXPECT_TRUE(plat::IsDirectory(a));
+    EXPECT_EQ(a.find(u'/'), WString::npos);
+    EXPECT_EQ(plat::FindFiles(a + u"\\*.*").size(), 2u);  // "." and ".." only
+    EXPECT_TRUE(plat::RemoveTree(a));
+    EXPECT_TRUE(plat::RemoveTree(b));
+}
+
 TEST(FilesTest, ProgramPathsUseBackslashes) {
     WString exe = plat::ExecutablePath();
     ASSERT_FALSE(exe.empty());
@@ -132,6 +205,11 @@ TEST(FilesTest, ProgramPathsUseBackslashes) {
     if (plat::LocalAppDataFolder(appData)) {
         EXPECT_FALSE(appData.empty());
     }
+#ifdef _WIN32
+    // Every Windows profile has one (CSIDL_LOCAL_APPDATA); elsewhere it may not exist yet.
+    ASSERT_TRUE(plat::LocalAppDataFolder(appData));
+    EXPECT_TRUE(plat::IsDirectory(appData));
+#endif
 }
 
 }  // namespace

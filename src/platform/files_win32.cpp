@@ -1,0 +1,291 @@
+// Files and folders through the Win32 API. Program paths are Windows paths already.
+#include <windows.h>
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <atomic>
+#include <climits>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/util_win32.h"
+
+namespace plat {
+namespace {
+
+using win32::FromWide;
+using win32::Wide;
+
+struct CloseHandleCloser {
+    void operator()(void* handle) const { CloseHandle(handle); }
+};
+struct FindCloseCloser {
+    void operator()(void* handle) const { FindClose(handle); }
+};
+using FileHandle = win32::UniqueHandle<CloseHandleCloser>;
+using FindHandle = win32::UniqueHandle<FindCloseCloser>;
+
+WString NameOf(const WIN32_FIND_DATAW& data) {
+    return FromWide(data.cFileName, wcsnlen(data.cFileName, MAX_PATH));
+}
+
+bool IsDots(const WString& name) { return name == u"." || name == u".."; }
+
+// Deletes one folder's contents, then the folder. A link to a folder is removed as the
+// link alone: what it points to is not ours.
+bool RemoveFolder(const WString& folder) {
+    bool ok = true;
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileW(Wide(folder + u"\\*"), &data));
+    if (find) {
+        do {
+            WString name = NameOf(data);
+            if (IsDots(name)) continue;
+            WString path = folder + u"\\" + name;
+            const DWORD attributes = data.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                ok = RemoveFolder(path) && ok;
+                continue;
+            }
+            if (attributes & FILE_ATTRIBUTE_READONLY) {
+                SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY);
+            }
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                ok = RemoveDirectoryW(Wide(path)) && ok;
+            } else {
+                ok = DeleteFileW(Wide(path)) && ok;
+            }
+        } while (FindNextFileW(find.Get(), &data));
+    }
+    find.Reset();
+    return RemoveDirectoryW(Wide(folder)) && ok;
+}
+
+}  // namespace
+
+WString ToNativePath(WStringView path) { return WString(path); }
+
+WString FromNativePath(WStringView path) { return WString(path); }
+
+// SQLite's Windows layer takes UTF-8 file names and opens them with the W functions.
+std::string PathForSqlite(WStringView path) { return ToUtf8(path); }
+
+bool PathExists(const WString& path) { return !path.empty() && PathFileExistsW(Wide(path)); }
+
+bool IsDirectory(const WString& path) {
+    return !path.empty() && PathIsDirectoryW(Wide(path)) != FALSE;
+}
+
+bool MakeDirectory(const WString& path) {
+    if (FileFaultInjected(FileOperation::kMakeDirectory, path)) return false;
+    return !path.empty() && CreateDirectoryW(Wide(path), nullptr);
+}
+
+// Write-through: the move is on the disk when the call returns, as SyncDirectory makes it
+// elsewhere.
+bool MoveReplace(const WString& from, const WString& to) {
+    if (FileFaultInjected(FileOperation::kMove, from)) return false;
+    return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+bool MoveNoReplace(const WString& from, const WString& to) {
+    if (FileFaultInjected(FileOperation::kMove, from)) return false;
+    return MoveFileExW(Wide(from), Wide(to), MOVEFILE_WRITE_THROUGH);
+}
+
+bool RemoveFile(const WString& path) {
+    if (FileFaultInjected(FileOperation::kRemove, path)) return false;
+    return DeleteFileW(Wide(path));
+}
+
+int64_t FileSize(const WString& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return -1;
+    }
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// NTFS journals its folder entries, and MoveReplace writes through: there is nothing to
+// flush. True for an existing folder, as elsewhere.
+bool SyncDirectory(const WString& folder) { return IsDirectory(folder); }
+
+std::vector<FoundFile> FindFiles(const WString& pattern) {
+    std::vector<FoundFile> found;
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileW(Wide(pattern), &data));
+    if (!find) return found;
+    do {
+        FoundFile file;
+        file.name = NameOf(data);
+        file.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        file.hidden = (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+        file.system = (data.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
+        found.push_back(std::move(file));
+    } while (FindNextFileW(find.Get(), &data));
+    return found;
+}
+
+bool SetHiddenSystemForTesting(const WString& path, bool hidden, bool system) {
+    DWORD attributes = GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    attributes &= ~(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NORMAL);
+    if (hidden) attributes |= FILE_ATTRIBUTE_HIDDEN;
+    if (system) attributes |= FILE_ATTRIBUTE_SYSTEM;
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    return SetFileAttributesW(Wide(path), attributes);
+}
+
+WString ExecutablePath() {
+    // The path may be longer than MAX_PATH; a full buffer means it was cut.
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return WString();
+        if (n < buffer.size()) return FromWide(buffer.data(), n);
+        if (buffer.size() >= 32768) return WString();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool LocalAppDataFolder(WString& folder) {
+    wchar_t buffer[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_LOCAL_APPDATA, FALSE)) return false;
+    folder = FromWide(buffer, wcsnlen(buffer, MAX_PATH));
+    return !folder.empty();
+}
+
+WString MakeTempFolder(const WString& prefix) {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+    if (n == 0 || n > MAX_PATH) return WString();
+    WString base = FromWide(buffer, n);
+    while (!base.empty() && base.back() == u'\\')
+        base.pop_back();
+    // Several test programs make folders at once: the process id and a counter keep the
+    // names apart, the tick count keeps them apart from folders a crash left behind.
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        WString path = base + u"\\" + prefix + u"-" + wstr::FromInt(GetCurrentProcessId()) + u"-" +
+                       wstr::FromInt(GetTickCount() % 100000) + u"-" + wstr::FromInt(counter++);
+        if (CreateDirectoryW(Wide(path), nullptr)) return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return WString();
+    }
+    return WString();
+}
+
+bool RemoveTree(const WString& path) {
+    DWORD attributes = GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(Wide(path));
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveDirectoryW(Wide(path));
+    return RemoveFolder(path);
+}
+
+struct File::Impl {
+    FileHandle handle;
+    WString path;
+};
+
+File::File() = default;
+File::~File() { Close(); }
+File::File(File&& other) noexcept = default;
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_impl = std::move(other.m_impl);
+    }
+    return *this;
+}
+
+bool File::Open(const WString& path, Mode mode) {
+    Close();
+    DWORD access = GENERIC_WRITE;
+    // Readers let others read and write: a log file is read while its writer holds it.
+    DWORD share = FILE_SHARE_READ;
+    DWORD disposition = OPEN_EXISTING;
+    switch (mode) {
+        case Mode::kRead:
+            access = GENERIC_READ;
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+            disposition = OPEN_EXISTING;
+            break;
+        case Mode::kAppend:
+            // Appending access alone: every write lands at the end, wherever the pointer is.
+            access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+            disposition = OPEN_ALWAYS;
+            break;
+        case Mode::kCreateTruncate:
+            disposition = CREATE_ALWAYS;
+            break;
+        case Mode::kCreateNew:
+            disposition = CREATE_NEW;
+            break;
+    }
+    if (mode != Mode::kRead && FileFaultInjected(FileOperation::kCreate, path)) return false;
+    FileHandle handle(CreateFileW(Wide(path), access, share, nullptr, disposition,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) return false;
+    m_impl = std::make_unique<Impl>();
+    m_impl->handle = std::move(handle);
+    m_impl->path = path;
+    if (mode == Mode::kAppend) SeekToEnd();
+    return true;
+}
+
+bool File::IsOpen() const { return m_impl != nullptr && m_impl->handle.IsValid(); }
+
+void File::Close() { m_impl.reset(); }
+
+bool File::Write(const void* data, size_t size) {
+    if (!IsOpen()) return false;
+    if (FileFaultInjected(FileOperation::kWrite, m_impl->path)) return false;
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(m_impl->handle.Get(), p, chunk, &written, nullptr) || written == 0) {
+            return false;
+        }
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+long long File::Read(void* data, size_t size) {
+    if (!IsOpen()) return -1;
+    DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD read = 0;
+    if (!ReadFile(m_impl->handle.Get(), data, chunk, &read, nullptr)) return -1;
+    return read;
+}
+
+namespace {
+// SetFilePointer with both halves of a 64-bit offset; -1 on failure.
+int64_t MovePointer(void* handle, int64_t offset, DWORD method) {
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(handle, static_cast<LONG>(offset & 0xFFFFFFFF), &high, method);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+    return (static_cast<int64_t>(high) << 32) | low;
+}
+}  // namespace
+
+bool File::Seek(int64_t offset) {
+    return IsOpen() && offset >= 0 &&
+           MovePointer(m_impl->handle.Get(), offset, FILE_BEGIN) == offset;
+}
+
+bool File::SeekToEnd() { return IsOpen() && MovePointer(m_impl->handle.Get(), 0, FILE_END) >= 0; }
+
+int64_t File::Position() const {
+    return IsOpen() ? MovePointer(m_impl->handle.Get(), 0, FILE_CURRENT) : -1;
+}
+
+bool File::Sync() { return IsOpen() && FlushFileBuffers(m_impl->handle.Get()); }
+
+}  // namespace plat

@@ -1,0 +1,36 @@
+#include <windows.h>
+
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "platform/util_win32.h"
+
+namespace plat {
+namespace {
+
+// The caption the dialog framework gives its message boxes when the program names no
+// title of its own: the executable's name without folder and extension.
+WString ProgramName() {
+    WString path = ExecutablePath();
+    size_t start = path.rfind(u'\\');
+    start = start == WString::npos ? 0 : start + 1;
+    size_t dot = path.rfind(u'.');
+    if (dot == WString::npos || dot < start) dot = path.size();
+    return path.substr(start, dot - start);
+}
+
+}  // namespace
+
+int ShowSystemMessageBox(const WString& text, unsigned type) {
+    // Like the framework, a plain OK box carries the exclamation icon unless the caller
+    // chose an icon.
+    if ((type & MB_ICONMASK) == 0 && (type & MB_TYPEMASK) <= MB_OKCANCEL) {
+        type |= MB_ICONEXCLAMATION;
+    }
+    // Owned by the active window, so that the dialog cannot be used while the box is up.
+    // Without one (a silent run) the box is task-modal.
+    HWND owner = GetActiveWindow();
+    if (owner == nullptr) type |= MB_TASKMODAL;
+    return MessageBoxW(owner, win32::Wide(text), win32::Wide(ProgramName()), type);
+}
+
+}  // namespace plat
