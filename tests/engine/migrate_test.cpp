@@ -285,6 +285,7 @@ TEST_F(MigrationTest, ADatabasePathThatIsAFolderDropsOut) {
     EXPECT_TRUE(plat::IsDirectory(At(u"DB.s3db\\inside")));
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
     EXPECT_FALSE(LogHas(u"rename to tmp"));
+    EXPECT_TRUE(LogHas(u"连接到数据库失败,错误码: [4]"));
 }
 
 TEST_F(MigrationTest, TheClientMustNotBeOlderThanTheScript) {
