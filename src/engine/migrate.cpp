@@ -4,7 +4,8 @@
 //
 // The set-aside file holds the only complete copy of a database's rows until the run has
 // carried them. So a set-aside file is deleted only when every table of its rows was
-// created and filled; otherwise it is kept under a name no later run replaces.
+// created and filled; otherwise it is kept under a name no later run replaces. The same
+// holds for a ".tmp" file an earlier run left behind and for a file SQLite cannot read.
 #include <cstdio>
 #include <set>
 
@@ -414,12 +415,12 @@ void CDBProcess::FinishDatabases(RunState& run) {
         if (!pEntry || pEntry->bEnabled != 1) continue;
         DbEntry& entry = *pEntry;
         entry.pDb->SetTableVersion(kVersionTable, entry.strTargetVersion);
+        // A set-aside file that never opened is in keepSetAside: it is kept, not deleted.
         if (!entry.pOldDb) continue;
         const WString strOldPath = entry.pOldDb->GetPath();
-        const bool bWasOpen = entry.pOldDb->IsOpen() != 0;
         entry.pOldDb->Close();
         if (run.keepSetAside.count(&entry) == 0) {
-            if (bWasOpen) plat::RemoveFile(strOldPath);
+            plat::RemoveFile(strOldPath);
             continue;
         }
         WString kept =

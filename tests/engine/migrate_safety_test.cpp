@@ -18,8 +18,7 @@ TEST_F(MigrationTest, AFailingTableStatementKeepsTheSetAsideFile) {
                            "INSERT INTO TOTHER VALUES('kept');");
     ScriptText script;
     script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
-    script.Item(1, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    VersionTable(script, 1);
     script.Item(1, u"TABLE", u"TUSER", u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME");
     script.Item(1, u"TABLE", u"TOTHER", u"CREATE TABLE TOTHER(F_X);");
     WriteScript(script);
@@ -41,8 +40,7 @@ TEST_F(MigrationTest, AFailedCopyKeepsTheSetAsideFileUnderANameNoRunReplaces) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
     ScriptText script;
     script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
-    script.Item(1, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    VersionTable(script, 1);
     // One column fewer than the old table: the rows cannot be carried by position.
     script.Item(1, u"TABLE", u"TUSER", u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY);");
     WriteScript(script);
@@ -69,16 +67,13 @@ TEST_F(MigrationTest, AFailedCopyKeepsTheSetAsideFileUnderANameNoRunReplaces) {
 }
 
 TEST_F(MigrationTest, AFailedCopyFromVuserdatKeepsVuserdat) {
-    MakeDb(u"vuserdat",
-           "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
-           "INSERT INTO TVERSION VALUES('TMAIN','8.0.0.1');"
-           "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);"
-           "INSERT INTO TCONTACT VALUES(1,'李四');");
+    MakeDb(u"vuserdat", VersionedDb("8.0.0.1",
+                                    "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);"
+                                    "INSERT INTO TCONTACT VALUES(1,'李四');"));
     ScriptText script;
     script.Head(u"8.0.0").Count(2).Database(1, u"vuserdat", u"8.0.0.2");
     script.Database(2, u"New.s3db", u"8.0.0.2");
-    script.Item(1, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    VersionTable(script, 1);
     // vuserdat itself no longer keeps its contacts; the new database takes them, but its
     // table has a column more.
     script.Item(2, u"TABLE", u"TCONTACT", u"CREATE TABLE TCONTACT(F_ID, F_NAME, F_GROUP);");
@@ -171,8 +166,7 @@ TEST_F(MigrationTest, ApostrophesInFoldersNamesAndVersions) {
     script.Item(1, u"TABLE", u"T'Q", u"CREATE TABLE [T'Q](F_A TEXT);");
     script.Item(1, u"ALTER", u"T'Q,F'B", u"TEXT DEFAULT 'x'");
     script.Item(1, u"TABLE", u"TSETTING", u"CREATE TABLE TSETTING(F_KEY TEXT);");
-    script.Item(2, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    VersionTable(script, 2);
     script.Item(2, u"TABLE", u"TUSER",
                 u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
     script.Item(2, u"SQLTWO", u"1,DBN1", u"INSERT INTO TUSER SELECT * FROM NEW_DB.TUSER;");

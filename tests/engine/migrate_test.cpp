@@ -51,12 +51,10 @@ TEST_F(MigrationTest, SeveralDatabasesInSubFolders) {
         .Database(2, u"Chat.s3db", u"8.0.0.3", u"data\\user")
         .Database(3, u"Log.s3db", u"8.0.0.4", u"data\\new");
     UserTables(script, 1);
-    script.Item(2, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    VersionTable(script, 2);
     script.Item(2, u"TABLE", u"TMSG", u"CREATE TABLE TMSG(F_ID INTEGER, F_TEXT TEXT);");
     script.Item(2, u"ALTER", u"TMSG,F_READ", u"INTEGER DEFAULT 0");
-    script.Item(3, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    VersionTable(script, 3);
     script.Item(3, u"TABLE", u"TLOG", u"CREATE TABLE TLOG(F_AT TEXT);");
     WriteScript(script);
 
@@ -81,13 +79,11 @@ TEST_F(MigrationTest, SeveralDatabasesInSubFolders) {
 TEST_F(MigrationTest, RowsComeFromTheOwnFileThenVuserdatThenTheExtraFile) {
     // vuserdat is listed last: every database is set aside before the first table is made.
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
-    MakeDb(u"VUserDat",
-           "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
-           "INSERT INTO TVERSION VALUES('TMAIN','8.0.0.1');"
-           "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);"
-           "INSERT INTO TUSER VALUES(9,'from vuserdat');"
-           "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);"
-           "INSERT INTO TCONTACT VALUES(1,'李四');");
+    MakeDb(u"VUserDat", VersionedDb("8.0.0.1",
+                                    "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);"
+                                    "INSERT INTO TUSER VALUES(9,'from vuserdat');"
+                                    "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);"
+                                    "INSERT INTO TCONTACT VALUES(1,'李四');"));
     MakeDb(u"extra.s3db",
            "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);"
            "INSERT INTO TCONTACT VALUES(2,'from extra');"
@@ -106,8 +102,7 @@ TEST_F(MigrationTest, RowsComeFromTheOwnFileThenVuserdatThenTheExtraFile) {
         .Database(2, u"New.s3db", u"8.0.0.2")
         .Database(3, u"VUserDat", u"8.0.0.2");
     UserTables(script, 1);
-    script.Item(2, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    VersionTable(script, 2);
     for (int db : {1, 2}) {
         script.Item(db, u"TABLE", u"TUSER",
                     u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
@@ -144,16 +139,12 @@ TEST_F(MigrationTest, SqlTwoAttachesTheOtherDatabaseOrItsOwnSetAsideFile) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1") +
                            "CREATE TABLE TRETIRED(F_X TEXT);"
                            "INSERT INTO TRETIRED VALUES('a'),('b');");
-    MakeDb(u"Chat.s3db",
-           "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
-           "INSERT INTO TVERSION VALUES('TMAIN','8.0.0.1');"
-           "CREATE TABLE TMSG(F_ID INTEGER, F_TEXT TEXT);"
-           "INSERT INTO TMSG VALUES(1,'hi');");
-    MakeDb(u"Conf.s3db",
-           "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
-           "INSERT INTO TVERSION VALUES('TMAIN','8.0.0.2');"
-           "CREATE TABLE TCONF(F_KEY TEXT);"
-           "INSERT INTO TCONF VALUES('k');");
+    MakeDb(u"Chat.s3db", VersionedDb("8.0.0.1",
+                                     "CREATE TABLE TMSG(F_ID INTEGER, F_TEXT TEXT);"
+                                     "INSERT INTO TMSG VALUES(1,'hi');"));
+    MakeDb(u"Conf.s3db", VersionedDb("8.0.0.2",
+                                     "CREATE TABLE TCONF(F_KEY TEXT);"
+                                     "INSERT INTO TCONF VALUES('k');"));
     const std::string conf = Bytes(u"Conf.s3db");
     ScriptText script;
     script.Head(u"8.0.0")
@@ -170,8 +161,7 @@ TEST_F(MigrationTest, SqlTwoAttachesTheOtherDatabaseOrItsOwnSetAsideFile) {
                 u"CREATE TABLE TCONFCOPY AS SELECT * FROM NEW_DB.TCONF;");
     // No such database: nothing runs.
     script.Item(1, u"SQLTWO", u"8.0.0.2,DBN9", u"CREATE TABLE TNEVER(F_X);");
-    script.Item(2, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    VersionTable(script, 2);
     script.Item(2, u"TABLE", u"TMSG", u"CREATE TABLE TMSG(F_ID INTEGER, F_TEXT TEXT);");
     // Another migrated database: attached through its set-aside file, which has the rows.
     script.Item(2, u"SQLTWO", u"8.0.0.2,DBN1",
@@ -425,8 +415,7 @@ TEST_F(MigrationTest, FailedDataStatementsAreLoggedOnly) {
     script.Item(1, u"SQLONE", u"8.0.0.2", u"INSERT INTO TNOSUCH VALUES(1);");
     script.Item(1, u"SQLTWO", u"8.0.0.2,DBN2", u"INSERT INTO NEW_DB.TNOSUCH VALUES(1);");
     script.Item(1, u"SQLONE", u"8.0.0.2", u"DELETE FROM TUSER WHERE F_ID = 3;");
-    script.Item(2, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    VersionTable(script, 2);
     WriteScript(script);
 
     EXPECT_EQ(Migrate(), 1);

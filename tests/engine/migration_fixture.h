@@ -172,21 +172,29 @@ protected:
     CDBProcess m_process;
 };
 
-// A typical old database at version `version`: users with rows, a version registry.
-inline std::string OldUserDb(const std::string& version) {
+// An old database at `version` (its version registry) with `sql` run after.
+inline std::string VersionedDb(const std::string& version, const std::string& sql = "") {
     return "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
            "INSERT INTO TVERSION VALUES('TMAIN','" +
-           version +
-           "');"
-           "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);"
-           "INSERT INTO TUSER VALUES(1,'张三'),(2,'O''Brien'),(3,NULL);";
+           version + "');" + sql;
+}
+
+// A typical old database at version `version`: users with rows, a version registry.
+inline std::string OldUserDb(const std::string& version) {
+    return VersionedDb(version,
+                       "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);"
+                       "INSERT INTO TUSER VALUES(1,'张三'),(2,'O''Brien'),(3,NULL);");
+}
+
+// The script's statement for the version registry of database `db`.
+inline ScriptText& VersionTable(ScriptText& script, int db) {
+    return script.Item(db, u"TABLE", u"TVERSION",
+                       u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
 }
 
 // The script's statements for the tables of OldUserDb, at a new version.
 inline ScriptText& UserTables(ScriptText& script, int db) {
-    script.Item(db, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
-    script.Item(db, u"TABLE", u"TUSER",
-                u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
-    return script;
+    VersionTable(script, db);
+    return script.Item(db, u"TABLE", u"TUSER",
+                       u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
 }
