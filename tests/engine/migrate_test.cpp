@@ -1,5 +1,5 @@
-// Whole migration runs as the Part of the program that users see them: which databases
-// move, where their rows come from, which statements run, what the run reports.
+// Whole migration runs as users see them: which databases move, where their rows come
+// from, which statements run, what the run reports.
 #include <gtest/gtest.h>
 
 #include "engine/migration_fixture.h"
