@@ -4,7 +4,8 @@
 //
 // The set-aside file holds the only complete copy of a database's rows until the run has
 // carried them. So a set-aside file is deleted only when every table of its rows was
-// created and filled; otherwise it is kept under a name no later run replaces.
+// created and filled; otherwise it is kept under a name no later run replaces. The same
+// holds for a ".tmp" file an earlier run left behind and for a file SQLite cannot read.
 #include <cstdio>
 #include <set>
 
@@ -64,6 +65,13 @@ WString MoveToUniqueName(const WString& from, const WString& stem, WStringView s
     return WString();
 }
 
+// True when SQLite can read the schema of the database `db` holds: a file that is no
+// database (or a damaged one) answers every table query with "no such table", which must
+// not pass for a database without tables.
+bool IsReadable(CDBConnection& db) {
+    return db.IsOpen() && db.ExecuteRaw("SELECT count(*) FROM sqlite_master;") == 1;
+}
+
 }  // namespace
 
 // What one run knows besides the engine's own state.
@@ -85,6 +93,10 @@ struct CDBProcess::RunState {
     // Sources whose rows were not all carried: their files must survive the run.
     std::set<const DbEntry*> keepSetAside;
     bool bKeepExtra = false;
+
+    // Files of the databases set aside so far: a second entry naming one of them would
+    // set aside the fresh file over the first one's only copy.
+    std::vector<WString> migratedPaths;
 };
 
 void CDBProcess::ShowResult(const WString& message, unsigned type, int show) {
@@ -181,6 +193,12 @@ int CDBProcess::Migrate() {
     if (!run.dataFiles.empty()) {
         run.strExtraPath = run.strDataDir + u"\\" + run.dataFiles.front();
         run.bExtraOpen = run.extraSource.OpenDatabase(run.strExtraPath) == 1;
+        // A file SQLite cannot read would give no rows and then be deleted: leave it be.
+        if (run.bExtraOpen && !IsReadable(run.extraSource)) {
+            run.extraSource.Close();
+            run.bExtraOpen = false;
+            Log(u"数据文件无法读取, 不使用也不删除: " + run.strExtraPath);
+        }
     }
 
     ApplyItems(run);
@@ -207,6 +225,15 @@ void CDBProcess::PrepareDatabases(RunState& run) {
         DbEntry& entry = *pEntry;
         const WString strTmpPath = entry.strFilePath + u".tmp";
 
+        for (const WString& path : run.migratedPaths) {
+            if (SamePath(path, entry.strFilePath)) entry.bEnabled = 0;
+        }
+        if (entry.bEnabled == 0) {
+            Log(u"数据库" + entry.strDbName + u"与前面的数据库是同一个文件, 不再迁移: " +
+                entry.strFilePath);
+            continue;
+        }
+
         if (plat::PathExists(entry.strFilePath) && !plat::IsDirectory(entry.strFilePath) &&
             entry.pDb) {
             entry.pDb->OpenDatabase(entry.strFilePath);
@@ -220,10 +247,29 @@ void CDBProcess::PrepareDatabases(RunState& run) {
                 Log(Format(u"数据库%s版本号已经最新,不需要迁移！", entry.strDbName));
             } else {
                 Log(u"rename to tmp");
+                // A ".tmp" file already there is what an interrupted or failed earlier run
+                // left: possibly the only complete copy of the rows. It is kept, not replaced.
+                if (plat::PathExists(strTmpPath) && !plat::IsDirectory(strTmpPath)) {
+                    WString kept = MoveToUniqueName(
+                        strTmpPath, entry.strFilePath + u"." + Timestamp14(), u".bak");
+                    if (kept.empty()) {
+                        entry.bEnabled = 0;
+                        Log(u"上次迁移留下的文件无法改名, 不迁移此数据库: " + strTmpPath);
+                        continue;
+                    }
+                    run.nResult = 0;
+                    Log(u"上次迁移留下的文件保留为: " + kept);
+                }
                 entry.bEnabled = plat::MoveReplace(entry.strFilePath, strTmpPath) ? 1 : 0;
                 if (entry.bEnabled) {
                     entry.pOldDb = std::make_unique<CDBConnection>();
                     entry.pOldDb->OpenDatabase(strTmpPath);
+                    if (!IsReadable(*entry.pOldDb)) {
+                        // Its rows cannot be carried; the file must outlive the run.
+                        Log(u"原数据库无法读取: " + strTmpPath);
+                        run.keepSetAside.insert(&entry);
+                        run.nResult = 0;
+                    }
                     if (wstr::EqualsNoCase(entry.strDbName, kUserDataName)) {
                         run.pUserDat = entry.pOldDb.get();
                         run.pUserDatEntry = &entry;
@@ -237,6 +283,7 @@ void CDBProcess::PrepareDatabases(RunState& run) {
             if (entry.bEnabled == 0 && entry.pOldDb) {
                 // No fresh file to carry the rows into: put the database back as it was.
                 entry.pOldDb.reset();
+                run.keepSetAside.erase(&entry);
                 if (run.pUserDatEntry == &entry) {
                     run.pUserDat = nullptr;
                     run.pUserDatEntry = nullptr;
@@ -246,11 +293,13 @@ void CDBProcess::PrepareDatabases(RunState& run) {
                     plat::MoveReplace(strTmpPath, entry.strFilePath)) {
                     Log(u"无法创建新数据库, 已恢复原数据库: " + entry.strFilePath);
                 } else {
+                    run.nResult = 0;
                     Log(u"无法创建新数据库, 原数据库保留在: " + strTmpPath);
                 }
             }
         }
         if (entry.bEnabled) {
+            run.migratedPaths.push_back(entry.strFilePath);
             Progress(u"迁移数据库 " + entry.strDbName + u" (" +
                      (entry.strCurVersion.empty() ? WString(u"无版本") : entry.strCurVersion) +
                      u" -> " + entry.strTargetVersion + u")");
@@ -366,7 +415,8 @@ void CDBProcess::FinishDatabases(RunState& run) {
         if (!pEntry || pEntry->bEnabled != 1) continue;
         DbEntry& entry = *pEntry;
         entry.pDb->SetTableVersion(kVersionTable, entry.strTargetVersion);
-        if (!entry.pOldDb || !entry.pOldDb->IsOpen()) continue;
+        // A set-aside file that never opened is in keepSetAside: it is kept, not deleted.
+        if (!entry.pOldDb) continue;
         const WString strOldPath = entry.pOldDb->GetPath();
         entry.pOldDb->Close();
         if (run.keepSetAside.count(&entry) == 0) {

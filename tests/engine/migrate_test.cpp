@@ -1,3 +1,5 @@
+// Whole migration runs as users see them: which databases move, where their rows come
+// from, which statements run, what the run reports.
 #include <gtest/gtest.h>
 
 #include "engine/migration_fixture.h"
@@ -5,6 +7,9 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+using WStrings = std::vector<WString>;
+
+constexpr char kTables[] = "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name";
 
 TEST_F(MigrationTest, MigratesADatabaseAndCarriesEveryRow) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
@@ -24,53 +29,400 @@ TEST_F(MigrationTest, MigratesADatabaseAndCarriesEveryRow) {
     EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TVERSION WHERE F_TABLENAME='TMAIN'"), "1");
     EXPECT_EQ(Value(u"DB.s3db", "SELECT name FROM sqlite_master WHERE type='trigger'"),
               "TR_USER_DEL");
-    EXPECT_FALSE(Exists(u"DB.s3db.tmp"));
+    EXPECT_EQ(Files(u"*.tmp"), WStrings{});
+    EXPECT_EQ(Files(u"*.bak"), WStrings{});
     EXPECT_TRUE(LogHas(u"rename to tmp"));
     EXPECT_TRUE(s_messages.empty());
     // A silent run records the script's update time before touching any database.
-    EXPECT_NE(ReadFileBytes(At(u"configure\\update.xml")).find("2026-12-08 10:00:00"),
-              std::string::npos);
+    EXPECT_NE(Bytes(u"configure\\update.xml").find("2026-12-08 10:00:00"), std::string::npos);
 }
 
-TEST_F(MigrationTest, AFailedCopyKeepsTheSetAsideFileAndReportsFailure) {
+TEST_F(MigrationTest, SeveralDatabasesInSubFolders) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    MakeDb(u"data\\user\\Chat.s3db",
+           "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
+           "INSERT INTO TVERSION VALUES('TMAIN','8.0.0.1'),('TMSG','3');"
+           "CREATE TABLE TMSG(F_ID INTEGER, F_TEXT TEXT);"
+           "INSERT INTO TMSG VALUES(1,'你好'),(2,'bye');");
     ScriptText script;
-    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
-    script.Item(1, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
-    // One column fewer than the old table: the rows cannot be carried by position.
-    script.Item(1, u"TABLE", u"TUSER", u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY);");
+    script.Head(u"8.0.0")
+        .Count(3)
+        .Database(1, u"DB.s3db", u"8.0.0.2")
+        .Database(2, u"Chat.s3db", u"8.0.0.3", u"data\\user")
+        .Database(3, u"Log.s3db", u"8.0.0.4", u"data\\new");
+    UserTables(script, 1);
+    VersionTable(script, 2);
+    script.Item(2, u"TABLE", u"TMSG", u"CREATE TABLE TMSG(F_ID INTEGER, F_TEXT TEXT);");
+    script.Item(2, u"ALTER", u"TMSG,F_READ", u"INTEGER DEFAULT 0");
+    VersionTable(script, 3);
+    script.Item(3, u"TABLE", u"TLOG", u"CREATE TABLE TLOG(F_AT TEXT);");
     WriteScript(script);
 
-    EXPECT_EQ(Migrate(), 0);
+    EXPECT_EQ(Migrate(), 1);
 
-    EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TUSER"), "0");
-    EXPECT_FALSE(Exists(u"DB.s3db.tmp"));
-    const WString kept = u"DB.s3db.20261208103000.bak";
-    ASSERT_TRUE(Exists(kept));
-    EXPECT_EQ(probe::Value(At(kept), "SELECT count(*) FROM TUSER"), "3");
-    EXPECT_TRUE(LogHas(u"CopyTableToFile Failed! :TUSER \n"));
-    EXPECT_TRUE(LogHas(kept));
+    EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TUSER"), "3");
+    EXPECT_EQ(Version(u"DB.s3db"), "8.0.0.2");
+    // Every row of TVERSION is carried; TMAIN is then moved to the new version.
+    EXPECT_EQ(Rows(u"data\\user\\Chat.s3db", "SELECT * FROM TVERSION ORDER BY F_TABLENAME"),
+              (Strings{"TMAIN|8.0.0.3", "TMSG|3"}));
+    EXPECT_EQ(Rows(u"data\\user\\Chat.s3db", "SELECT * FROM TMSG ORDER BY F_ID"),
+              (Strings{"1|你好|0", "2|bye|0"}));
+    // A database that did not exist: its two folder levels and the file are made.
+    EXPECT_TRUE(plat::IsDirectory(At(u"data\\new")));
+    EXPECT_EQ(Rows(u"data\\new\\Log.s3db", kTables), (Strings{"TLOG", "TVERSION"}));
+    EXPECT_EQ(Version(u"data\\new\\Log.s3db"), "8.0.0.4");
+    EXPECT_EQ(Files(u"*.tmp"), WStrings{});
+    EXPECT_EQ(Files(u"data\\user\\*.tmp"), WStrings{});
+    EXPECT_EQ(Files(u"data\\new\\*"), WStrings{u"Log.s3db"});
 }
 
-TEST_F(MigrationTest, AMalformedScriptIsRefusedBeforeAnythingIsTouched) {
+TEST_F(MigrationTest, RowsComeFromTheOwnFileThenVuserdatThenTheExtraFile) {
+    // vuserdat is listed last: every database is set aside before the first table is made.
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    MakeDb(u"VUserDat", VersionedDb("8.0.0.1",
+                                    "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);"
+                                    "INSERT INTO TUSER VALUES(9,'from vuserdat');"
+                                    "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);"
+                                    "INSERT INTO TCONTACT VALUES(1,'李四');"));
+    MakeDb(u"extra.s3db",
+           "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);"
+           "INSERT INTO TCONTACT VALUES(2,'from extra');"
+           "CREATE TABLE TSETTING(F_KEY TEXT, F_VALUE TEXT);"
+           "INSERT INTO TSETTING VALUES('skin','蓝');");
+    MakeDb(u"second.s3db",
+           "CREATE TABLE TSETTING(F_KEY TEXT, F_VALUE TEXT);"
+           "INSERT INTO TSETTING VALUES('never','used');");
+    const std::string second = Bytes(u"second.s3db");
+    ScriptText script;
+    // missing.s3db does not exist, so extra.s3db is the first data file; second.s3db is
+    // never looked at.
+    script.Head(u"8.0.0", u"missing.s3db,extra.s3db,second.s3db")
+        .Count(3)
+        .Database(1, u"DB.s3db", u"8.0.0.2")
+        .Database(2, u"New.s3db", u"8.0.0.2")
+        .Database(3, u"VUserDat", u"8.0.0.2");
+    UserTables(script, 1);
+    VersionTable(script, 2);
+    for (int db : {1, 2}) {
+        script.Item(db, u"TABLE", u"TUSER",
+                    u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
+        script.Item(db, u"TABLE", u"TCONTACT",
+                    u"CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);");
+        script.Item(db, u"TABLE", u"TSETTING", u"CREATE TABLE TSETTING(F_KEY TEXT, F_VALUE TEXT);");
+    }
+    // A database that did not exist has no version: every data statement is due for it.
+    script.Item(2, u"SQLONE", u"1.0", u"INSERT INTO TSETTING VALUES('created','yes');");
+    UserTables(script, 3);
+    script.Item(3, u"TABLE", u"TCONTACT", u"CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);");
+    WriteScript(script);
+
+    EXPECT_EQ(Migrate(), 1);
+
+    // The database's own rows win; the shared vuserdat copy comes next, the extra file last.
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT F_ID FROM TUSER ORDER BY F_ID"), (Strings{"1", "2", "3"}));
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TCONTACT"), (Strings{"1|李四"}));
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TSETTING"), (Strings{"skin|蓝"}));
+    EXPECT_EQ(Rows(u"New.s3db", "SELECT * FROM TUSER"), (Strings{"9|from vuserdat"}));
+    EXPECT_EQ(Rows(u"New.s3db", "SELECT * FROM TCONTACT"), (Strings{"1|李四"}));
+    EXPECT_EQ(Rows(u"New.s3db", "SELECT * FROM TSETTING ORDER BY F_KEY"),
+              (Strings{"created|yes", "skin|蓝"}));
+    EXPECT_EQ(Version(u"New.s3db"), "8.0.0.2");
+    EXPECT_EQ(Rows(u"VUserDat", "SELECT * FROM TCONTACT"), (Strings{"1|李四"}));
+    EXPECT_EQ(Version(u"VUserDat"), "8.0.0.2");
+    // The extra file has served and is deleted; the names after it are not touched.
+    EXPECT_FALSE(Exists(u"extra.s3db"));
+    EXPECT_EQ(Bytes(u"second.s3db"), second);
+    EXPECT_EQ(Files(u"*.tmp"), WStrings{});
+}
+
+TEST_F(MigrationTest, SqlTwoAttachesTheOtherDatabaseOrItsOwnSetAsideFile) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1") +
+                           "CREATE TABLE TRETIRED(F_X TEXT);"
+                           "INSERT INTO TRETIRED VALUES('a'),('b');");
+    MakeDb(u"Chat.s3db", VersionedDb("8.0.0.1",
+                                     "CREATE TABLE TMSG(F_ID INTEGER, F_TEXT TEXT);"
+                                     "INSERT INTO TMSG VALUES(1,'hi');"));
+    MakeDb(u"Conf.s3db", VersionedDb("8.0.0.2",
+                                     "CREATE TABLE TCONF(F_KEY TEXT);"
+                                     "INSERT INTO TCONF VALUES('k');"));
+    const std::string conf = Bytes(u"Conf.s3db");
+    ScriptText script;
+    script.Head(u"8.0.0")
+        .Count(3)
+        .Database(1, u"DB.s3db", u"8.0.0.2")
+        .Database(2, u"Chat.s3db", u"8.0.0.2")
+        .Database(3, u"Conf.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    // Its own number: NEW_DB is the set-aside file, which still has the retired table.
+    script.Item(1, u"SQLTWO", u"8.0.0.2,DBN1",
+                u"CREATE TABLE TKEPT AS SELECT F_X FROM NEW_DB.TRETIRED;");
+    // A database that is not migrated is attached at its own path.
+    script.Item(1, u"SQLTWO", u"8.0.0.2,DBN3",
+                u"CREATE TABLE TCONFCOPY AS SELECT * FROM NEW_DB.TCONF;");
+    // No such database: nothing runs.
+    script.Item(1, u"SQLTWO", u"8.0.0.2,DBN9", u"CREATE TABLE TNEVER(F_X);");
+    VersionTable(script, 2);
+    script.Item(2, u"TABLE", u"TMSG", u"CREATE TABLE TMSG(F_ID INTEGER, F_TEXT TEXT);");
+    // Another migrated database: attached through its set-aside file, which has the rows.
+    script.Item(2, u"SQLTWO", u"8.0.0.2,DBN1",
+                u"INSERT INTO TMSG SELECT 100 + F_ID, F_NAME FROM NEW_DB.TUSER WHERE F_ID < 3;");
+    WriteScript(script);
+
+    EXPECT_EQ(Migrate(), 1);
+
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TKEPT ORDER BY F_X"), (Strings{"a", "b"}));
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TCONFCOPY"), (Strings{"k"}));
+    EXPECT_EQ(Rows(u"DB.s3db", kTables), (Strings{"TCONFCOPY", "TKEPT", "TUSER", "TVERSION"}));
+    EXPECT_EQ(Rows(u"Chat.s3db", "SELECT * FROM TMSG ORDER BY F_ID"),
+              (Strings{"1|hi", "101|张三", "102|O'Brien"}));
+    EXPECT_EQ(Bytes(u"Conf.s3db"), conf);
+    EXPECT_TRUE(LogHas(u"数据库Conf.s3db版本号已经最新,不需要迁移！"));
+    EXPECT_EQ(Files(u"*.tmp"), WStrings{});
+}
+
+TEST_F(MigrationTest, DataStatementsRunOnlyForDatabasesOlderThanTheirVersion) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    // Without TVERSION the database has no version: every statement is due.
+    MakeDb(u"Bare.s3db", "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
+    ScriptText script;
+    script.Head(u"8.0.0")
+        .Count(2)
+        .Database(1, u"DB.s3db", u"8.0.0.5")
+        .Database(2, u"Bare.s3db", u"8.0.0.5");
+    for (int db : {1, 2}) {
+        UserTables(script, db);
+        script.Item(db, u"TABLE", u"TRAN", u"CREATE TABLE TRAN(F_WHAT TEXT);");
+        for (WStringView version : {u"8.0.0.1", u"8.0.0.2", u"8.0.0.0", u"8.1", u"8..0.0.3"}) {
+            script.Item(db, u"SQLONE", version,
+                        u"INSERT INTO TRAN VALUES('one " + WString(version) + u"');");
+        }
+        for (WStringView version : {u"8.0.0.1", u"8.0.0.4"}) {
+            script.Item(db, u"SQLTWO", WString(version) + u",DBN" + wstr::FromInt(db),
+                        u"INSERT INTO TRAN VALUES('two " + WString(version) + u"');");
+        }
+    }
+    WriteScript(script);
+
+    EXPECT_EQ(Migrate(), 1);
+
+    // Equal (8.0.0.1) and older (8.0.0.0) are not due; newer, not comparable (8.1) and
+    // 8..0.0.3, which reads as 8.0.0.3, are.
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TRAN"),
+              (Strings{"one 8.0.0.2", "one 8.1", "one 8..0.0.3", "two 8.0.0.4"}));
+    EXPECT_EQ(Rows(u"Bare.s3db", "SELECT count(*) FROM TRAN"), (Strings{"7"}));
+    EXPECT_EQ(Version(u"Bare.s3db"), "8.0.0.5");
+}
+
+TEST_F(MigrationTest, VersionsThatAreNotComparableAreMigrated) {
+    MakeDb(u"A.s3db", OldUserDb("8.0"));  // script says 8.0.0: part counts differ
+    MakeDb(u"B.s3db",
+           "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
+           "INSERT INTO TVERSION VALUES('TUSER','8.0.0');");  // no TMAIN row
+    MakeDb(u"C.s3db", OldUserDb("8.0.0"));                    // equal: left alone
+    const std::string c = Bytes(u"C.s3db");
+    ScriptText script;
+    script.Head(u"8.0.0")
+        .Count(3)
+        .Database(1, u"A.s3db", u"8.0.0")
+        .Database(2, u"B.s3db", u"8.0.0")
+        .Database(3, u"C.s3db", u"8.0.0");
+    for (int db : {1, 2, 3})
+        UserTables(script, db);
+    WriteScript(script);
+
+    EXPECT_EQ(Migrate(), 1);
+
+    EXPECT_EQ(Version(u"A.s3db"), "8.0.0");
+    EXPECT_EQ(Value(u"A.s3db", "SELECT count(*) FROM TUSER"), "3");
+    EXPECT_EQ(Rows(u"B.s3db", "SELECT * FROM TVERSION ORDER BY F_TABLENAME"),
+              (Strings{"TMAIN|8.0.0", "TUSER|8.0.0"}));
+    EXPECT_EQ(Bytes(u"C.s3db"), c);
+    EXPECT_EQ(Files(u"*.tmp"), WStrings{});
+}
+
+TEST_F(MigrationTest, AnUpToDateInstallationIsLeftAlone) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
     ScriptText script;
     script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
     UserTables(script, 1);
-    // An item whose BEGIN tag is missing: the items after it would be lost.
-    script.Line(u"<DBNAME:DBN1>").Line(u"<NAME:TABLE>").Line(u"TLOST").Line(u"<END>");
     WriteScript(script);
+    ASSERT_EQ(Migrate(), 1);
+    const std::string migrated = Bytes(u"DB.s3db");
+
+    // A second run, silent and then interactive, finds nothing to do: it fails without a
+    // message of its own and changes no byte.
+    EXPECT_EQ(Migrate(), 0);
     m_process.m_bInteractive = 1;
+    EXPECT_EQ(Migrate(), 0);
+
+    EXPECT_EQ(Bytes(u"DB.s3db"), migrated);
+    EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TUSER"), "3");
+    EXPECT_TRUE(s_messages.empty());
+    EXPECT_TRUE(LogHas(u"数据库DB.s3db版本号已经最新,不需要迁移！"));
+    EXPECT_EQ(Files(u"*.tmp"), WStrings{});
+}
+
+TEST_F(MigrationTest, ADatabasePathThatIsAFolderDropsOut) {
+    ASSERT_TRUE(plat::MakeDirectory(At(u"DB.s3db")));
+    ASSERT_TRUE(plat::MakeDirectory(At(u"DB.s3db\\inside")));
+    ScriptText script;
+    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    WriteScript(script);
 
     EXPECT_EQ(Migrate(), 0);
 
-    EXPECT_EQ(s_messages, (std::vector<WString>{u"升级脚本格式错误！"}));
-    EXPECT_FALSE(Exists(u"DB.s3db.tmp"));
-    EXPECT_EQ(Version(u"DB.s3db"), "8.0.0.1");
+    EXPECT_TRUE(plat::IsDirectory(At(u"DB.s3db\\inside")));
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+    EXPECT_FALSE(LogHas(u"rename to tmp"));
+    EXPECT_TRUE(LogHas(u"连接到数据库失败,错误码: [4]"));
+}
+
+TEST_F(MigrationTest, TheClientMustNotBeOlderThanTheScript) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    const std::string old = Bytes(u"DB.s3db");
+    ScriptText script;
+    script.Head(u"8.0.1.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    WriteScript(script);
+    const WString refused = u"主程序版本号不对，迁移失败！";
+
+    // Silent: no box, but the update record is written before the check.
+    EXPECT_EQ(Migrate(), 0);
+    EXPECT_TRUE(s_messages.empty());
+    EXPECT_TRUE(LogHas(refused));
+    EXPECT_TRUE(Exists(u"configure\\update.xml"));
+
+    // Interactive: the box, and still nothing touched.
+    plat::RemoveFile(At(u"configure\\update.xml"));
+    m_process.m_bInteractive = 1;
+    EXPECT_EQ(Migrate(), 0);
+    EXPECT_EQ(s_messages, WStrings{refused});
+    EXPECT_FALSE(Exists(u"configure\\update.xml"));
+    EXPECT_EQ(Bytes(u"DB.s3db"), old);
+    EXPECT_EQ(Files(u"*.tmp"), WStrings{});
+}
+
+TEST_F(MigrationTest, ClientVersionsThatCannotBeComparedPass) {
+    MakeDb(u"A.s3db", OldUserDb("8.0.0.1"));
+    ScriptText script;
+    script.Head(u"8.0.1.0").Count(1).Database(1, u"A.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    WriteScript(script);
+    // No client executable: no sub-version.
+    m_process.m_strSubVersion.clear();
+    EXPECT_EQ(Migrate(), 1);
+    EXPECT_EQ(Version(u"A.s3db"), "8.0.0.2");
+
+    // Three parts against four.
+    MakeDb(u"B.s3db", OldUserDb("8.0.0.1"));
+    ScriptText second;
+    second.Head(u"9.0.0.0").Count(1).Database(1, u"B.s3db", u"8.0.0.2");
+    UserTables(second, 1);
+    WriteScript(second);
+    m_process.m_strSubVersion = u"8.0.0";
+    EXPECT_EQ(Migrate(), 1);
+    EXPECT_EQ(Version(u"B.s3db"), "8.0.0.2");
+    EXPECT_FALSE(LogHas(u"主程序版本号不对"));
+}
+
+TEST_F(MigrationTest, AnInteractiveRunMigratesWithoutRecordOrMessage) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    ScriptText script;
+    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    WriteScript(script);
+    m_process.m_bInteractive = 1;
+
+    EXPECT_EQ(Migrate(), 1);
+
     EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TUSER"), "3");
-    // The bad item starts on line 21 of the script: 8 header lines, two items of 6 lines.
-    EXPECT_TRUE(LogHas(u"第21行")) << ToUtf8(Log());
+    EXPECT_FALSE(Exists(u"configure"));
+    EXPECT_TRUE(s_messages.empty());
+}
+
+TEST_F(MigrationTest, RunsThatStopAtTheirChecks) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    const std::string old = Bytes(u"DB.s3db");
+
+    {  // No script known: a box only in interactive runs.
+        m_process.m_bScriptFound = 0;
+        EXPECT_EQ(Migrate(), 0);
+        EXPECT_TRUE(s_messages.empty());
+        m_process.m_bInteractive = 1;
+        EXPECT_EQ(Migrate(), 0);
+        EXPECT_EQ(s_messages, WStrings{u"没有升级脚本"});
+        m_process.m_bScriptFound = 1;
+        m_process.m_strScriptName.clear();
+        EXPECT_EQ(Migrate(), 0);
+        EXPECT_EQ(s_messages.size(), 2u);
+        m_process.m_strScriptName = u"up.dbr";
+        m_process.m_bInteractive = 0;
+        s_messages.clear();
+    }
+    {  // The script file is missing: shown even in a silent run.
+        EXPECT_EQ(Migrate(), 0);
+        EXPECT_EQ(s_messages, WStrings{u"文件:" + At(u"up.dbr") + u" 不存在!"});
+        EXPECT_FALSE(Exists(u"configure"));
+        s_messages.clear();
+    }
+    {  // No DATABASEFILE line.
+        ScriptText script;
+        script.Line(u"HEAD").Line(u"UPDATETIME=2026").Line(u"MAIN=8.0.0");
+        script.Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+        UserTables(script, 1);
+        WriteScript(script);
+        EXPECT_EQ(Migrate(), 0);
+        EXPECT_TRUE(s_messages.empty());
+        EXPECT_TRUE(LogHas(u"获取数据库名失败！"));
+        m_process.m_bInteractive = 1;
+        EXPECT_EQ(Migrate(), 0);
+        EXPECT_EQ(s_messages, WStrings{u"获取数据库名失败！"});
+    }
+    EXPECT_EQ(Bytes(u"DB.s3db"), old);
+    EXPECT_EQ(Files(u"*.tmp"), WStrings{});
+}
+
+TEST_F(MigrationTest, FailedSchemaStepsFailTheRunButTheRowsAreCarried) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    ScriptText script;
+    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    script.Item(1, u"ALTER", u"TNOSUCH,F_X", u"TEXT");
+    script.Item(1, u"TRIGGER", u"TR_BAD",
+                u"CREATE TRIGGER TR_BAD AFTER DELETE ON TNOSUCH BEGIN END;");
+    script.Item(1, u"ALTER", u"TUSER,F_AGE", u"INTEGER");
+    WriteScript(script);
+
+    EXPECT_EQ(Migrate(), 0);
+
+    // The run went on after each failure and finished normally.
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT name FROM pragma_table_info('TUSER')"),
+              (Strings{"F_ID", "F_NAME", "F_AGE"}));
+    EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TUSER"), "3");
+    EXPECT_EQ(Version(u"DB.s3db"), "8.0.0.2");
+    EXPECT_TRUE(LogHas(u"创建触发器ON_TBL_TLMGROUP_DELETE_TRIGGER记录失败"));
+    // No row was left behind, so nothing is kept.
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+}
+
+TEST_F(MigrationTest, FailedDataStatementsAreLoggedOnly) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    ScriptText script;
+    script.Head(u"8.0.0").Count(2).Database(1, u"DB.s3db", u"8.0.0.2");
+    script.Database(2, u"Other.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    script.Item(1, u"SQLONE", u"8.0.0.2", u"INSERT INTO TNOSUCH VALUES(1);");
+    script.Item(1, u"SQLTWO", u"8.0.0.2,DBN2", u"INSERT INTO NEW_DB.TNOSUCH VALUES(1);");
+    script.Item(1, u"SQLONE", u"8.0.0.2", u"DELETE FROM TUSER WHERE F_ID = 3;");
+    VersionTable(script, 2);
+    WriteScript(script);
+
+    EXPECT_EQ(Migrate(), 1);
+
+    EXPECT_TRUE(LogHas(u"DBExecute SQL Failed! :8.0.0.2 \n"));
+    EXPECT_TRUE(LogHas(u"DBExecute TWOSQL Failed! :8.0.0.2 \n"));
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT F_ID FROM TUSER ORDER BY F_ID"), (Strings{"1", "2"}));
 }
 
 }  // namespace

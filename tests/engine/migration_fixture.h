@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/db_process.h"
@@ -73,6 +75,8 @@ protected:
     void TearDown() override {
         ResetLogForTesting();
         plat::SetFileFaultForTesting(nullptr);
+        s_faults.clear();
+        s_leaveEmptyFile = false;
         plat::SetMessageBoxForTesting(nullptr);
         plat::SetClockForTesting(nullptr);
         plat::SetAnsiCodePageForTesting(0);
@@ -83,10 +87,13 @@ protected:
     bool Exists(WStringView relative) const { return plat::PathExists(At(relative)); }
 
     // Makes a database file below the installation folder with `sql` run on it.
+    // Missing folders on the way are made.
     void MakeDb(WStringView relative, const std::string& sql) {
         const WString path = At(relative);
-        size_t cut = path.rfind(u'\\');
-        if (!plat::IsDirectory(path.substr(0, cut))) plat::MakeDirectory(path.substr(0, cut));
+        for (size_t cut = m_dir.path().size() + 1; (cut = path.find(u'\\', cut)) != WString::npos;
+             ++cut) {
+            if (!plat::IsDirectory(path.substr(0, cut))) plat::MakeDirectory(path.substr(0, cut));
+        }
         std::string error;
         ASSERT_TRUE(probe::Exec(path, sql, &error)) << error;
     }
@@ -96,6 +103,7 @@ protected:
     std::string Value(WStringView relative, const std::string& sql) const {
         return probe::Value(At(relative), sql);
     }
+    std::string Bytes(WStringView relative) const { return ReadFileBytes(At(relative)); }
     std::string Version(WStringView relative) const {
         return Value(relative, "SELECT F_TABLEVERSION FROM TVERSION WHERE F_TABLENAME='TMAIN'");
     }
@@ -125,12 +133,38 @@ protected:
         return names;
     }
 
+    // Makes `operation` on the file below the installation folder fail from now on. With
+    // `leaveEmptyFile`, a failing create still leaves an empty file behind, as a creation
+    // that got as far as the file but no further would.
+    void FailOn(plat::FileOperation operation, WStringView relative, bool leaveEmptyFile = false) {
+        s_faults.emplace_back(operation, At(relative));
+        s_leaveEmptyFile = s_leaveEmptyFile || leaveEmptyFile;
+        plat::SetFileFaultForTesting(&Fault);
+    }
+    static bool Fault(plat::FileOperation operation, const WString& path) {
+        static bool inFault = false;
+        if (inFault) return false;
+        for (const auto& [op, failing] : s_faults) {
+            if (op != operation || failing != path) continue;
+            if (operation == plat::FileOperation::kCreate && s_leaveEmptyFile) {
+                inFault = true;
+                plat::File file;
+                file.Open(path, plat::File::Mode::kCreateTruncate);
+                inFault = false;
+            }
+            return true;
+        }
+        return false;
+    }
+
     static int CaptureMessage(const WString& text, unsigned) {
         s_messages.push_back(text);
         return 1;
     }
     static plat::LocalTime Clock() { return s_now; }
 
+    static inline std::vector<std::pair<plat::FileOperation, WString>> s_faults;
+    static inline bool s_leaveEmptyFile = false;
     static inline std::vector<WString> s_messages;
     static inline plat::LocalTime s_now;
 
@@ -138,21 +172,29 @@ protected:
     CDBProcess m_process;
 };
 
-// A typical old database at version `version`: users with rows, a version registry.
-inline std::string OldUserDb(const std::string& version) {
+// An old database at `version` (its version registry) with `sql` run after.
+inline std::string VersionedDb(const std::string& version, const std::string& sql = "") {
     return "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
            "INSERT INTO TVERSION VALUES('TMAIN','" +
-           version +
-           "');"
-           "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);"
-           "INSERT INTO TUSER VALUES(1,'张三'),(2,'O''Brien'),(3,NULL);";
+           version + "');" + sql;
+}
+
+// A typical old database at version `version`: users with rows, a version registry.
+inline std::string OldUserDb(const std::string& version) {
+    return VersionedDb(version,
+                       "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);"
+                       "INSERT INTO TUSER VALUES(1,'张三'),(2,'O''Brien'),(3,NULL);");
+}
+
+// The script's statement for the version registry of database `db`.
+inline ScriptText& VersionTable(ScriptText& script, int db) {
+    return script.Item(db, u"TABLE", u"TVERSION",
+                       u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
 }
 
 // The script's statements for the tables of OldUserDb, at a new version.
 inline ScriptText& UserTables(ScriptText& script, int db) {
-    script.Item(db, u"TABLE", u"TVERSION",
-                u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
-    script.Item(db, u"TABLE", u"TUSER",
-                u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
-    return script;
+    VersionTable(script, db);
+    return script.Item(db, u"TABLE", u"TUSER",
+                       u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
 }
