@@ -210,8 +210,18 @@ int CDBProcess::Migrate() {
 bool CDBProcess::CheckScriptItems() {
     m_scriptFile.Rewind();
     ScriptItem item;
-    while (m_scriptFile.ReadItem(item)) {
-    }
+    bool bMore;
+    do {
+        bMore = m_scriptFile.ReadItem(item);
+        // An item that misses a tag swallows the next one: that item's table would never
+        // be created and its rows never carried.
+        if (int nLost = m_scriptFile.GetLostItemLine()) {
+            Log(u"升级脚本格式错误: " + m_scriptFile.GetFilePath() + u" 第" + wstr::FromInt(nLost) +
+                u"行的项目被前一项目吞没 (第" + wstr::FromInt(m_scriptFile.GetItemLine()) +
+                u"行的项目缺少标记)");
+            return false;
+        }
+    } while (bMore);
     if (m_scriptFile.GetItemError() == ItemError::kNone) return true;
     Log(u"升级脚本格式错误: " + m_scriptFile.GetFilePath() + u" 第" +
         wstr::FromInt(m_scriptFile.GetItemLine()) + u"行: " +

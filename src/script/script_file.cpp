@@ -155,8 +155,16 @@ bool CScriptFile::ReadTag(WStringView prefix, WString& value) {
             value = inner.substr(prefix.size());
             return true;
         }
+        // Skipping the first tag of another item loses that item.
+        if (wstr::StartsWith(inner, prefix == u"DBNAME:" ? u"NAME:" : u"DBNAME:")) {
+            NoteLostItem();
+        }
     }
     return false;
+}
+
+void CScriptFile::NoteLostItem() {
+    if (m_nLostItemLine == 0) m_nLostItemLine = GetLineNumber();
 }
 
 bool CScriptFile::ReadDbNameTag(WString& value) { return ReadTag(u"DBNAME:", value); }
@@ -186,6 +194,7 @@ bool CScriptFile::ReadBody(WString& body, bool& sawBegin) {
     while (m_file.ReadString(line)) {
         if (IsTagLine(line)) {
             WString inner = StripTag(line);
+            if (wstr::StartsWith(inner, u"DBNAME:")) NoteLostItem();
             if (!sawBegin) {
                 if (wstr::Contains(inner, u"BEGIN")) sawBegin = true;
             } else if (wstr::Contains(inner, u"END")) {
@@ -205,6 +214,7 @@ bool CScriptFile::ReadItemBody(WString& body) {
 
 bool CScriptFile::ReadItem(ScriptItem& item) {
     m_nItemLine = 0;
+    m_nLostItemLine = 0;
     m_itemError = ItemError::kNone;
     if (!IsOpen()) return false;
     // The caller reuses one record for the whole pass: clearing it keeps a field that

@@ -101,6 +101,10 @@ public:
     int GetItemLine() const { return m_nItemLine; }
     // What was wrong with the item at GetItemLine() when ReadItem returned false.
     ItemError GetItemError() const { return m_itemError; }
+    // 1-based line of a tag of another item that the last ReadItem skipped over, losing
+    // that item (a DBNAME tag inside an item that misses its NAME, BEGIN or END tag, or a
+    // NAME tag of an item without a DBNAME tag); 0 when none was.
+    int GetLostItemLine() const { return m_nLostItemLine; }
 
     // The steps of ReadItem. The tag readers skip everything up to the first tag whose
     // inner text starts with "DBNAME:" / "NAME:" and give the rest of that inner text;
@@ -122,6 +126,7 @@ public:
 private:
     bool ReadPrefixKey(WStringView key, WString& value);
     bool ReadTag(WStringView prefix, WString& value);
+    void NoteLostItem();
     // ReadItemBody, telling also whether the BEGIN tag was seen.
     bool ReadBody(WString& body, bool& sawBegin);
     void BuildHeaderIndex();
@@ -134,5 +139,6 @@ private:
     std::unordered_map<WString, int64_t> m_headerIndex;
     bool m_bHeaderIndexed = false;
     int m_nItemLine = 0;
+    int m_nLostItemLine = 0;
     ItemError m_itemError = ItemError::kNone;
 };

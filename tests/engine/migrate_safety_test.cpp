@@ -247,6 +247,39 @@ TEST_F(MigrationTest, AMalformedScriptIsRefusedBeforeAnythingIsTouched) {
     EXPECT_EQ(Bytes(u"DB.s3db"), old);
 }
 
+TEST_F(MigrationTest, AnItemThatSwallowsTheNextIsRefused) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    const std::string old = Bytes(u"DB.s3db");
+    // The first TABLE item misses its BEGIN tag, so the reader would take the TUSER item's
+    // body for it and the TUSER table would never be created: its rows would be lost
+    // without any statement failing.
+    ScriptText script;
+    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    script.Line(u"<DBNAME:DBN1>").Line(u"<NAME:TABLE>").Line(u"TVERSION");
+    script.Line(u"CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);");
+    script.Line(u"<END>");
+    script.Item(1, u"TABLE", u"TUSER",
+                u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
+    WriteScript(script);
+
+    EXPECT_EQ(Migrate(), 0);
+    EXPECT_EQ(Bytes(u"DB.s3db"), old);
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+    // The swallowed item's DBNAME tag is line 14.
+    EXPECT_TRUE(LogHas(u"第14行的项目被前一项目吞没")) << ToUtf8(Log());
+
+    // So is an item without its DBNAME tag, which the item pass would skip.
+    ScriptText noDbName;
+    noDbName.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    UserTables(noDbName, 1);
+    noDbName.Line(u"<NAME:TABLE>").Line(u"TMORE").Line(u"<BEGIN>").Line(u"CREATE TABLE TMORE(x);");
+    noDbName.Line(u"<END>");
+    WriteScript(noDbName);
+    EXPECT_EQ(Migrate(), 0);
+    EXPECT_EQ(Bytes(u"DB.s3db"), old);
+    EXPECT_TRUE(LogHas(u"第21行的项目被前一项目吞没")) << ToUtf8(Log());
+}
+
 TEST_F(MigrationTest, ALongUpdateTimeIsRecordedWhole) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
     WString time = u"2026年12月8日 ";

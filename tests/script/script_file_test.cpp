@@ -306,9 +306,31 @@ TEST_F(ScriptFileTest, MissingBeginTakesTheNextItemsBody) {
     EXPECT_EQ(item.strName, u"A");
     EXPECT_EQ(item.nDbIndex, 1);
     EXPECT_EQ(item.strSql, u"CREATE TABLE B (X);");
-    ASSERT_TRUE(m_script.ReadItem(item));  // item B is lost
+    EXPECT_EQ(m_script.GetLostItemLine(), 4);  // the reader says which item it swallowed
+    ASSERT_TRUE(m_script.ReadItem(item));      // item B is lost
     EXPECT_EQ(item.strName, u"C");
     EXPECT_EQ(m_script.GetItemLine(), 10);
+    EXPECT_EQ(m_script.GetLostItemLine(), 0);
+}
+
+TEST_F(ScriptFileTest, LostItemsAreReported) {
+    // An item without its NAME tag: its DBNAME is passed over for the next one's.
+    Load(JoinLines({u"<DBNAME:DBN1>", u"A", u"<DBNAME:DBN2>", u"<NAME:TABLE>", u"B", u"<BEGIN>",
+                    u"x", u"<END>"}));
+    ScriptItem item;
+    ASSERT_TRUE(m_script.ReadItem(item));
+    EXPECT_EQ(item.nDbIndex, 1);
+    EXPECT_EQ(m_script.GetLostItemLine(), 3);
+    // An item without its DBNAME tag, last in the file: the pass ends as if no item were left.
+    Load(JoinLines({u"<NAME:TABLE>", u"B", u"<BEGIN>", u"x", u"<END>"}));
+    EXPECT_FALSE(m_script.ReadItem(item));
+    EXPECT_EQ(m_script.GetItemError(), ItemError::kNone);
+    EXPECT_EQ(m_script.GetLostItemLine(), 1);
+    // An END tag missing: the body runs into the next item.
+    Load(JoinLines({u"<DBNAME:DBN1>", u"<NAME:TABLE>", u"A", u"<BEGIN>", u"x", u"<DBNAME:DBN1>",
+                    u"<NAME:TABLE>", u"B", u"<BEGIN>", u"y", u"<END>"}));
+    ASSERT_TRUE(m_script.ReadItem(item));
+    EXPECT_EQ(m_script.GetLostItemLine(), 6);
 }
 
 TEST_F(ScriptFileTest, MalformedItemsStopThePassAndTellWhere) {
