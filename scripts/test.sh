@@ -5,10 +5,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/lib/packages.sh
-ensure_packages cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev sqlite3
+ensure_packages cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev sqlite3 \
+    gcc-mingw-w64-i686 binutils-mingw-w64-i686
 
 for preset in default asan; do
     echo "=== preset: $preset"
     cmake --workflow --preset "$preset"
 done
+echo "=== fuzz: a short round (a real search: scripts/fuzz.sh 3600)"
+./scripts/fuzz.sh 30
 echo "=== all tests passed"
