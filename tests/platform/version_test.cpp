@@ -34,7 +34,6 @@ TEST(VersionTest, ReadsExecutables) {
     EXPECT_EQ(ValueOf(DataFile("vennic-8.0.0V1203.exe"), kFileVersion), u"8.0.0V1203");
     EXPECT_EQ(ValueOf(DataFile("vennic-8.0.0V1203.exe"), kProductVersion), u"8.0.0");
     EXPECT_EQ(ValueOf(DataFile("vennic-chinese.exe"), kProductVersion), u"8.1.0 正式版");
-    EXPECT_EQ(ValueOf(DataFile("vennic-minimal.exe"), kFileVersion), u"7.5.0.12");
     EXPECT_EQ(ValueOf(DataFile("vennic-040904B0.exe"), kFileVersion), u"<none>");
     EXPECT_EQ(ValueOf(DataFile("vennic-040904B0.exe"), u"\\StringFileInfo\\040904B0\\FileVersion"),
               u"9.1.0V77");
