@@ -7,8 +7,8 @@
 #       60), shared evenly. CI runs a short round; a real search takes longer:
 #           scripts/fuzz.sh 3600
 #   scripts/fuzz.sh --merge [TARGET...]
-#       Folds what earlier runs found into the committed corpora, keeping only inputs that
-#       reach code the corpus does not reach yet.
+#       Folds what earlier runs found into the committed corpora and minimizes them: the
+#       fewest inputs that reach all the code the corpus and the finds reach.
 #
 # New inputs collect in build/fuzz/corpus/<target>, logs in build/fuzz/logs, and a crash
 # leaves its input in build/fuzz/artifacts/<target>/ (replay it: build/fuzz/fuzz/<target>
@@ -59,8 +59,16 @@ for target in "${targets[@]}"; do
     [ -f "fuzz/$target.dict" ] && options+=("-dict=fuzz/$target.dict")
 
     if [ "$merge" -eq 1 ]; then
+        # Into an empty folder, counting edges only (not how often they run): the smallest
+        # set that reaches everything the corpus and the new finds reach.
+        merged=$out/merged/$target
+        rm -rf "$merged"
+        mkdir -p "$merged"
         echo "=== $target: merging $work into $corpus"
-        "$binary" "${options[@]}" -merge=1 "$corpus" "$work" >"$out/logs/$target.merge.log" 2>&1
+        "$binary" "${options[@]}" -merge=1 -use_counters=0 "$merged" "$corpus" "$work" \
+            >"$out/logs/$target.merge.log" 2>&1
+        find "$corpus" -type f -delete
+        cp "$merged"/* "$corpus"/
         echo "$(find "$corpus" -type f | wc -l) inputs in $corpus"
         continue
     fi
@@ -73,7 +81,7 @@ for target in "${targets[@]}"; do
         runs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$' || true)
         rate=$(grep -oE 'stat::average_exec_per_sec: *[0-9]+' "$log" | grep -oE '[0-9]+$' || true)
         cov=$(grep -oE 'cov: [0-9]+' "$log" | tail -n 1 || true)
-        echo "ok: ${runs:-?} executions (${rate:-?}/s), ${cov:-cov: ?}, $(find "$work" -type f | wc -l) new inputs"
+        echo "ok: ${runs:-?} executions (${rate:-?}/s), ${cov:-cov: ?}, $(find "$work" -type f | wc -l) inputs found so far in $work"
     else
         status=1
         echo "FAILED: $target (log: $log)"
