@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 source scripts/lib/windows.sh
 
-ensure_packages cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev sqlite3
+ensure_packages cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev sqlite3 \
+    gcc-mingw-w64-i686 binutils-mingw-w64-i686
 
 for preset in default asan; do
     echo "=== preset: $preset"
@@ -26,4 +27,7 @@ if [ -d build/windows/wine ]; then
     WINEPREFIX=$PWD/build/windows/wine wineserver -w
 fi
 echo "--- windows leg: $((SECONDS - start)) s"
+
+echo "=== fuzz: a short round (a real search: scripts/fuzz.sh 3600)"
+./scripts/fuzz.sh 30
 echo "=== all tests passed"

@@ -1,0 +1,308 @@
+#include "platform/pe_version.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace plat {
+namespace pe {
+namespace {
+
+constexpr uint16_t kDosMagic = 0x5A4D;         // "MZ"
+constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
+constexpr uint16_t kMagicPe32 = 0x10B;
+constexpr uint16_t kMagicPe32Plus = 0x20B;
+constexpr uint32_t kDirectoryResource = 2;
+constexpr uint32_t kTypeVersion = 16;       // RT_VERSION
+constexpr uint32_t kNameVersionInfo = 1;    // VS_VERSION_INFO
+constexpr uint32_t kHighBit = 0x80000000u;  // name is a string / entry is a subdirectory
+
+constexpr size_t kDosHeaderSize = 64;
+constexpr size_t kLfanewOffset = 0x3C;
+constexpr size_t kCoffHeaderSize = 20;
+constexpr size_t kSectionHeaderSize = 40;
+constexpr size_t kResourceDirectorySize = 16;
+constexpr size_t kResourceEntrySize = 8;
+constexpr size_t kResourceDataEntrySize = 16;
+constexpr size_t kNodeHeaderSize = 6;  // wLength, wValueLength, wType
+constexpr uint16_t kNodeTypeText = 1;
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+size_t Align4(size_t n) { return (n + 3) & ~static_cast<size_t>(3); }
+
+struct Section {
+    uint32_t virtualAddress;
+    uint32_t span;  // bytes present both in the file and in the mapped section
+    uint32_t rawOffset;
+};
+
+struct ResourceEntry {
+    uint32_t name;
+    uint32_t target;
+};
+
+// One PE image, read through its headers. Every read goes through ReadAt after the range
+// has been checked against the image size, so a hostile size can neither make a read fail
+// late nor make a large buffer be allocated for bytes that are not there.
+class Image {
+public:
+    Image(uint64_t size, const ReadAt& read) : m_size(size), m_read(read) {}
+
+    bool Load();
+    bool ReadVersionBlock(std::vector<uint8_t>& block) const;
+
+private:
+    bool Read(uint64_t offset, size_t size, uint8_t* out) const {
+        return offset <= m_size && size <= m_size - offset && m_read(offset, size, out);
+    }
+    bool MapRva(uint64_t rva, size_t size, uint64_t& offset) const;
+    bool ReadRva(uint64_t rva, size_t size, uint8_t* out) const {
+        uint64_t offset;
+        return MapRva(rva, size, offset) && Read(offset, size, out);
+    }
+    bool ReadDirectory(uint32_t offset, std::vector<ResourceEntry>& entries) const;
+
+    uint64_t m_size;
+    const ReadAt& m_read;
+    std::vector<Section> m_sections;
+    uint32_t m_resourceRva = 0;
+};
+
+bool Image::Load() {
+    uint8_t dos[kDosHeaderSize];
+    if (!Read(0, sizeof dos, dos) || Le16(dos) != kDosMagic) return false;
+    const uint64_t ntOffset = Le32(dos + kLfanewOffset);
+
+    uint8_t nt[4 + kCoffHeaderSize + 2];  // signature, COFF header, optional header magic
+    if (!Read(ntOffset, sizeof nt, nt) || Le32(nt) != kPeSignature) return false;
+    const uint8_t* coff = nt + 4;
+    const size_t sectionCount = Le16(coff + 2);
+    const size_t optionalSize = Le16(coff + 16);
+    const uint64_t optionalOffset = ntOffset + 4 + kCoffHeaderSize;
+
+    // The data directories sit at different places in the two optional header forms.
+    size_t countField;
+    size_t directories;
+    switch (Le16(nt + 4 + kCoffHeaderSize)) {
+        case kMagicPe32:
+            countField = 92;
+            directories = 96;
+            break;
+        case kMagicPe32Plus:
+            countField = 108;
+            directories = 112;
+            break;
+        default:
+            return false;
+    }
+    const size_t resourceField = directories + 8 * kDirectoryResource;
+    if (optionalSize < resourceField + 8) return false;
+    uint8_t field[8];
+    if (!Read(optionalOffset + countField, 4, field) || Le32(field) <= kDirectoryResource) {
+        return false;
+    }
+    if (!Read(optionalOffset + resourceField, 8, field)) return false;
+    m_resourceRva = Le32(field);
+    if (m_resourceRva == 0) return false;
+
+    const uint64_t tableOffset = optionalOffset + optionalSize;
+    const size_t tableSize = sectionCount * kSectionHeaderSize;
+    if (sectionCount == 0 || tableOffset > m_size || tableSize > m_size - tableOffset) {
+        return false;
+    }
+    std::vector<uint8_t> table(tableSize);
+    if (!Read(tableOffset, tableSize, table.data())) return false;
+    m_sections.reserve(sectionCount);
+    for (size_t i = 0; i < sectionCount; ++i) {
+        const uint8_t* h = table.data() + i * kSectionHeaderSize;
+        const uint32_t virtualSize = Le32(h + 8);
+        const uint32_t rawSize = Le32(h + 16);
+        // Bytes past VirtualSize are not part of the section once mapped; some linkers
+        // leave VirtualSize at 0, and then the raw size is all there is.
+        const uint32_t span = virtualSize != 0 ? std::min(virtualSize, rawSize) : rawSize;
+        m_sections.push_back(Section{Le32(h + 12), span, Le32(h + 20)});
+    }
+    return true;
+}
+
+bool Image::MapRva(uint64_t rva, size_t size, uint64_t& offset) const {
+    for (const Section& s : m_sections) {
+        if (rva >= s.virtualAddress && rva - s.virtualAddress <= s.span &&
+            size <= s.span - (rva - s.virtualAddress)) {
+            offset = static_cast<uint64_t>(s.rawOffset) + (rva - s.virtualAddress);
+            return offset <= m_size && size <= m_size - offset;
+        }
+    }
+    return false;
+}
+
+// Reads the entries of the resource directory at `offset` from the start of the resource
+// section. An empty directory counts as unreadable: the caller needs an entry from it.
+bool Image::ReadDirectory(uint32_t offset, std::vector<ResourceEntry>& entries) const {
+    entries.clear();
+    const uint64_t rva = static_cast<uint64_t>(m_resourceRva) + offset;
+    uint8_t header[kResourceDirectorySize];
+    if (!ReadRva(rva, sizeof header, header)) return false;
+    const size_t count = static_cast<size_t>(Le16(header + 12)) + Le16(header + 14);
+    const size_t bytes = count * kResourceEntrySize;
+    uint64_t fileOffset;
+    if (count == 0 || !MapRva(rva + kResourceDirectorySize, bytes, fileOffset)) return false;
+    std::vector<uint8_t> raw(bytes);
+    if (!Read(fileOffset, bytes, raw.data())) return false;
+    entries.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* e = raw.data() + i * kResourceEntrySize;
+        entries.push_back(ResourceEntry{Le32(e), Le32(e + 4)});
+    }
+    return true;
+}
+
+// The resource tree has exactly three levels (type, name, language) and each is read once:
+// an entry that points back to a directory already visited cannot make this loop.
+bool Image::ReadVersionBlock(std::vector<uint8_t>& block) const {
+    std::vector<ResourceEntry> entries;
+    if (!ReadDirectory(0, entries)) return false;
+    auto type = std::find_if(entries.begin(), entries.end(), [](const ResourceEntry& e) {
+        return (e.name & kHighBit) == 0 && e.name == kTypeVersion;
+    });
+    if (type == entries.end() || (type->target & kHighBit) == 0) return false;
+
+    if (!ReadDirectory(type->target & ~kHighBit, entries)) return false;
+    auto name = std::find_if(entries.begin(), entries.end(), [](const ResourceEntry& e) {
+        return (e.name & kHighBit) == 0 && e.name == kNameVersionInfo;
+    });
+    if (name == entries.end()) name = entries.begin();
+    if ((name->target & kHighBit) == 0) return false;
+
+    if (!ReadDirectory(name->target & ~kHighBit, entries)) return false;
+    const ResourceEntry language = entries.front();
+    if ((language.target & kHighBit) != 0) return false;
+
+    uint8_t data[kResourceDataEntrySize];
+    if (!ReadRva(static_cast<uint64_t>(m_resourceRva) + language.target, sizeof data, data)) {
+        return false;
+    }
+    const uint32_t blockRva = Le32(data);
+    const uint32_t resourceSize = Le32(data + 4);
+
+    // The root node's length is the block's length; it must fit in the resource.
+    uint8_t length[2];
+    if (!ReadRva(blockRva, sizeof length, length)) return false;
+    const size_t blockSize = Le16(length);
+    if (blockSize < kNodeHeaderSize || blockSize > resourceSize) return false;
+    block.resize(blockSize);
+    if (!ReadRva(blockRva, blockSize, block.data())) {
+        block.clear();
+        return false;
+    }
+    return true;
+}
+
+// One node of a version block: wLength, wValueLength, wType, a NUL-terminated UTF-16 key,
+// padding to 32 bits, the value, padding, then the children up to the node's end.
+// Offsets are from the start of the block, which is where the 32-bit alignment counts.
+struct Node {
+    size_t end;
+    size_t keyBegin;
+    size_t keyEnd;  // at the key's NUL
+    size_t valueBegin;
+    size_t valueLength;  // in characters for text, in bytes otherwise
+    size_t childrenBegin;
+};
+
+// Parses the node at `offset`, which must lie wholly before `limit` (its parent's end).
+bool ParseNode(const uint8_t* block, size_t offset, size_t limit, Node& node) {
+    if (offset > limit || limit - offset < kNodeHeaderSize) return false;
+    const size_t length = Le16(block + offset);
+    if (length < kNodeHeaderSize || length > limit - offset) return false;
+    node.end = offset + length;
+    node.valueLength = Le16(block + offset + 2);
+    const bool text = Le16(block + offset + 4) == kNodeTypeText;
+
+    node.keyBegin = offset + kNodeHeaderSize;
+    size_t p = node.keyBegin;
+    while (p + 2 <= node.end && Le16(block + p) != 0)
+        p += 2;
+    if (p + 2 > node.end) return false;  // the key has no terminator inside its node
+    node.keyEnd = p;
+    node.valueBegin = Align4(p + 2);
+    node.childrenBegin = Align4(node.valueBegin + (text ? 2 : 1) * node.valueLength);
+    return true;
+}
+
+bool KeyEquals(const uint8_t* block, const Node& node, WStringView key) {
+    if ((node.keyEnd - node.keyBegin) / 2 != key.size()) return false;
+    WString text;
+    text.reserve(key.size());
+    for (size_t p = node.keyBegin; p < node.keyEnd; p += 2) {
+        text.push_back(static_cast<char16_t>(Le16(block + p)));
+    }
+    return wstr::EqualsNoCase(text, key);
+}
+
+}  // namespace
+
+bool ExtractVersionBlock(uint64_t imageSize, const ReadAt& read, std::vector<uint8_t>& block) {
+    block.clear();
+    Image image(imageSize, read);
+    return image.Load() && image.ReadVersionBlock(block);
+}
+
+bool ExtractVersionBlock(const uint8_t* data, size_t size, std::vector<uint8_t>& block) {
+    ReadAt read = [data, size](uint64_t offset, size_t n, uint8_t* out) {
+        if (offset > size || n > size - offset) return false;
+        if (n > 0) std::memcpy(out, data + offset, n);
+        return true;
+    };
+    return ExtractVersionBlock(size, read, block);
+}
+
+bool FindVersionString(const uint8_t* block, size_t size, WStringView subBlock, WString& value) {
+    value.clear();
+    Node node;
+    if (block == nullptr || !ParseNode(block, 0, size, node)) return false;
+
+    bool descended = false;
+    size_t start = 0;
+    while (start <= subBlock.size()) {
+        size_t stop = subBlock.find(u'\\', start);
+        if (stop == WStringView::npos) stop = subBlock.size();
+        const WStringView key = subBlock.substr(start, stop - start);
+        start = stop + 1;
+        if (key.empty()) continue;
+
+        // Every sibling is at least a header long, so this walk ends within the node.
+        bool found = false;
+        for (size_t pos = node.childrenBegin; pos < node.end;) {
+            Node child;
+            if (!ParseNode(block, pos, node.end, child)) return false;
+            if (KeyEquals(block, child, key)) {
+                node = child;
+                found = true;
+                break;
+            }
+            pos = Align4(child.end);
+        }
+        if (!found) return false;
+        descended = true;
+    }
+    if (!descended) return false;
+
+    // Compilers disagree on whether a text's wValueLength counts characters or bytes; the
+    // larger reading, cut at the node's end and at the first NUL, is right for both.
+    const size_t limit = std::min(node.end, node.valueBegin + 2 * node.valueLength);
+    for (size_t p = node.valueBegin; p + 2 <= limit; p += 2) {
+        const char16_t c = static_cast<char16_t>(Le16(block + p));
+        if (c == 0) break;
+        value.push_back(c);
+    }
+    return true;
+}
+
+}  // namespace pe
+}  // namespace plat
