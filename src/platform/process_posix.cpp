@@ -1,3 +1,5 @@
+// The same from POSIX: a start without a terminal counts as hidden, the arguments come
+// from the kernel, and there is no Windows version to report.
 #include <unistd.h>
 
 #include "platform/codepage.h"

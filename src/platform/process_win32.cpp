@@ -1,5 +1,7 @@
-#include <shellapi.h>
+// Start-up information, the command line and the system version through the Win32 API.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <memory>
 

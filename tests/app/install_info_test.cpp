@@ -77,6 +77,17 @@ TEST(InstallInfoTest, NoClientGivesEmptyVersions) {
     EXPECT_EQ(process.m_strSubVersion, u"2001");
 }
 
+// The demo installation shipped with the program: its client and its script.
+TEST(InstallInfoTest, TheDemoInstallation) {
+    CDBProcess process;
+    process.m_strInstallDir = plat::FromNativePath(FromUtf8(QUORVEL_DEMO_DIR));
+    process.LoadInstallInfo(0);
+    EXPECT_EQ(process.m_strVersion, u"8.1.0");
+    EXPECT_EQ(process.m_strSubVersion, u"2105");
+    EXPECT_EQ(process.m_bScriptFound, 1);
+    EXPECT_EQ(process.m_strScriptName, u"upgrade.dbr");
+}
+
 // Makes `name` a file the search must skip: hidden (and a system file with `system`).
 // Elsewhere than Windows a hidden file is one whose name begins with ".", and there are no
 // system files.
