@@ -13,7 +13,7 @@ keep=0
 [ "${1:-}" = --keep ] && keep=1
 
 source scripts/lib/packages.sh
-ensure_packages cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev sqlite3
+ensure_packages cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev sqlite3 python3
 
 echo "=== building quorvel (preset default)"
 [ -f build/default/CMakeCache.txt ] || cmake --preset default >/dev/null
