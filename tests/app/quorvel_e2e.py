@@ -88,7 +88,8 @@ class Installation:
     """A temporary installation folder holding a copy of the program."""
 
     def __init__(self, test):
-        self.folder = tempfile.mkdtemp(prefix="quorvel-e2e-")
+        # As the program sees its own folder: symbolic links resolved.
+        self.folder = os.path.realpath(tempfile.mkdtemp(prefix="quorvel-e2e-"))
         test.addCleanup(shutil.rmtree, self.folder, True)
         self.program = os.path.join(self.folder, "quorvel")
         shutil.copy2(OPTIONS.quorvel, self.program)
