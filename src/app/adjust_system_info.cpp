@@ -1,0 +1,91 @@
+#include "app/adjust_system_info.h"
+
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace {
+
+// An executable is never redirected into the virtual store: creating one tests the
+// folder itself. The text file of MakeVirtualStoreDir is redirected, which is its point.
+constexpr char16_t kProbeFile[] = u"\\update_tmp_.exe";
+constexpr char16_t kVirtualStoreProbe[] = u"\\Update_Tmp_Tmp_.txt";
+
+}  // namespace
+
+AdjustSystemCalls& AdjustSystemCalls::WithDefaults() {
+    if (!systemVersion) systemVersion = plat::SystemVersion;
+    if (!localAppDataFolder) localAppDataFolder = plat::LocalAppDataFolder;
+    if (!modulePath) modulePath = plat::ExecutablePath;
+    return *this;
+}
+
+CAdjustSystemInfo::CAdjustSystemInfo(WString strInstallDir, AdjustSystemCalls calls)
+    : m_strInstallDir(std::move(strInstallDir)), m_calls(std::move(calls.WithDefaults())) {}
+
+CAdjustSystemInfo::~CAdjustSystemInfo() = default;
+
+WString CAdjustSystemInfo::GetModuleDir() const {
+    WString path = m_calls.modulePath();
+    const size_t cut = path.rfind(u'\\');
+    if (cut != WString::npos && cut > 0) path.resize(cut);
+    return path;
+}
+
+int CAdjustSystemInfo::TestCreateFile(const WString& path) {
+    plat::File file;
+    if (!file.Open(path, plat::File::Mode::kCreateTruncate)) return 0;
+    file.Close();
+    plat::RemoveFile(path);
+    return 1;
+}
+
+int CAdjustSystemInfo::GetDataDir(WString& strDir) {
+    strDir = m_strInstallDir;
+    if (!plat::IsDirectory(strDir)) strDir = GetModuleDir();
+    return TestCreateFile(strDir + kProbeFile);
+}
+
+CAdjustWin7Info::CAdjustWin7Info(WString strInstallDir, AdjustSystemCalls calls)
+    : CAdjustSystemInfo(std::move(strInstallDir), std::move(calls)) {}
+
+int CAdjustWin7Info::GetDataDir(WString& strDir) {
+    WString strTested;
+    if (CAdjustSystemInfo::GetDataDir(strTested) == 1) {
+        strDir = strTested;
+        return 1;
+    }
+    WString strAppData;
+    if (!m_calls.localAppDataFolder(strAppData)) return 0;
+
+    // The mirror keeps the folder's path without its drive ("C:"). A network path loses
+    // its first two characters all the same; no mirror is found for it then, and the
+    // "Vennic" folder serves.
+    strDir = strAppData + u"\\VirtualStore" +
+             (m_strInstallDir.size() > 2 ? m_strInstallDir.substr(2) : WString());
+    if (!plat::IsDirectory(strDir)) MakeVirtualStoreDir();
+    if (plat::IsDirectory(strDir)) return 1;
+
+    strDir = strAppData + u"\\Vennic";
+    if (!plat::IsDirectory(strDir) && !plat::MakeDirectory(strDir)) return 0;
+    return 1;
+}
+
+void CAdjustWin7Info::MakeVirtualStoreDir() {
+    TestCreateFile(m_strInstallDir + kVirtualStoreProbe);
+}
+
+int IsWin7System(const AdjustSystemCalls& calls) {
+    AdjustSystemCalls system = calls;
+    unsigned major = 0;
+    unsigned minor = 0;
+    if (!system.WithDefaults().systemVersion(major, minor)) return 0;
+    if (major == 6 && minor == 1) return 1;
+    if (major >= 7 && minor != 0) return 1;
+    return 0;
+}
+
+std::unique_ptr<CAdjustSystemInfo> CreateAdjustSystemInfo(const WString& strInstallDir,
+                                                          const AdjustSystemCalls& calls) {
+    if (IsWin7System(calls)) return std::make_unique<CAdjustWin7Info>(strInstallDir, calls);
+    return std::make_unique<CAdjustSystemInfo>(strInstallDir, calls);
+}

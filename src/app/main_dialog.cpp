@@ -1,0 +1,60 @@
+#include "app/main_dialog.h"
+
+#include "engine/db_process.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+
+CQuorvelDlgLogic::CQuorvelDlgLogic(CDBProcess& process, WString strInstallDir, int bInteractive,
+                                   CDialogView& view)
+    : m_process(process),
+      m_strInstallDir(std::move(strInstallDir)),
+      m_bInteractive(bInteractive),
+      m_view(view) {}
+
+void CQuorvelDlgLogic::OnInitDialog() {
+    m_view.EnableItem(dlg::kIdBrowse, false);
+    m_view.EnableItem(dlg::kIdScriptPath, false);
+    m_view.SetItemText(dlg::kIdVersion, m_process.m_strVersion);
+    m_view.SetItemText(dlg::kIdSubVersion, m_process.m_strSubVersion);
+    if (m_process.m_bScriptFound) {
+        m_view.SetItemText(dlg::kIdScriptPath,
+                           m_process.m_strInstallDir + u"\\" + m_process.m_strScriptName);
+    }
+    if (m_bInteractive == 0) RunMigration(0);
+}
+
+int CQuorvelDlgLogic::RunMigration(int bInteractive) {
+    m_nLastResult = m_process.Migrate() ? 1 : 0;
+    m_process.ShowResult(m_nLastResult ? dlg::kSucceeded : dlg::kFailed, plat::kMbOk, bInteractive);
+    m_view.SetItemText(dlg::kIdScriptVersion, m_process.m_strSubVersion);
+    if (bInteractive == 0) m_view.PostClose();
+    return m_nLastResult;
+}
+
+void CQuorvelDlgLogic::OnMigrate() {
+    // The edit is read even while it is disabled: unticking "重选" after typing keeps the
+    // typed path. A path that does not exist leaves the earlier script name.
+    const WString path = m_view.GetItemText(dlg::kIdScriptPath);
+    const size_t cut = path.rfind(u'\\');
+    if (plat::PathExists(path) && cut != WString::npos) {
+        m_process.m_strScriptName = path.substr(cut + 1);
+    }
+    RunMigration(1);
+}
+
+void CQuorvelDlgLogic::OnQuit() { m_view.PostClose(); }
+
+void CQuorvelDlgLogic::OnReselect() {
+    const bool bChecked = m_view.IsItemChecked(dlg::kIdReselect);
+    m_view.EnableItem(dlg::kIdBrowse, bChecked);
+    m_view.EnableItem(dlg::kIdScriptPath, bChecked);
+}
+
+void CQuorvelDlgLogic::OnBrowse() {
+    WString path;
+    if (m_view.BrowseForScript(m_strInstallDir, path)) {
+        m_view.SetItemText(dlg::kIdScriptPath, path);
+    }
+}
+
+void CQuorvelDlgLogic::OnAboutBox() { m_view.ShowAboutBox(); }

@@ -1,0 +1,130 @@
+// The main dialog: its controls, its texts and its behaviour, apart from how it is shown.
+//
+// The behaviour (CQuorvelDlgLogic) is the same whatever draws the dialog: it reads and
+// writes controls through CDialogView and runs migrations through the engine. A
+// presentation (the terminal dialog here; a Win32 dialog from template 102 on Windows)
+// implements CMainDialog: it draws the controls, turns the user's actions into calls of
+// the On... handlers, and runs until the dialog asks to close.
+#pragma once
+
+#include <memory>
+
+#include "platform/wstr.h"
+
+class CDBProcess;
+
+namespace dlg {
+
+// Controls of template 102 that the behaviour touches.
+constexpr int kIdMigrate = 1;  // button "数据迁移"
+constexpr int kIdQuit = 2;     // button "退出"
+constexpr int kIdScriptPath = 1004;
+constexpr int kIdReselect = 1005;  // check box "重选"
+constexpr int kIdBrowse = 1006;    // button "...."
+constexpr int kIdVersion = 1007;
+constexpr int kIdSubVersion = 1008;
+constexpr int kIdScriptVersion = 1010;
+
+constexpr char16_t kTitle[] = u"Vennic数据迁移程序";
+constexpr char16_t kLabelVersion[] = u"当前Vennic版本:";
+constexpr char16_t kLabelSubVersion[] = u"当前Vennic子版本:";
+constexpr char16_t kLabelScriptVersion[] = u"当前脚本文件版本:";
+constexpr char16_t kLabelScriptPath[] = u"升级脚本文件:";
+constexpr char16_t kReselect[] = u"重选";
+constexpr char16_t kBrowse[] = u"....";
+constexpr char16_t kMigrate[] = u"数据迁移";
+constexpr char16_t kQuit[] = u"退出";
+constexpr char16_t kBrowseFilter[] = u"DataBase Restore(*.dbr)|*.dbr|All Files (*.*)|*.*||";
+
+constexpr char16_t kAboutTitle[] = u"关于 Quorvel";
+constexpr char16_t kAboutVersion[] = u"Quorvel 1.0 版";
+constexpr char16_t kAboutText[] = u"升级 Vennic 客户端的本地数据库";
+constexpr char16_t kAboutOk[] = u"确定";
+
+constexpr char16_t kSucceeded[] = u"数据迁移成功！";
+constexpr char16_t kFailed[] = u"数据迁移失败！";
+
+}  // namespace dlg
+
+// What the behaviour needs from a window.
+class CDialogView {
+public:
+    virtual ~CDialogView() = default;
+
+    virtual void SetItemText(int nId, const WString& text) = 0;
+    // The control's text, whether or not the control is enabled.
+    virtual WString GetItemText(int nId) const = 0;
+    virtual void EnableItem(int nId, bool bEnable) = 0;
+    virtual bool IsItemChecked(int nId) const = 0;
+    // Asks for the window to close once the current handler has returned.
+    virtual void PostClose() = 0;
+    // The file-open dialog for scripts, starting in `folder`. True with the chosen file's
+    // full path in `path`; false, with `path` untouched, when the user cancelled.
+    virtual bool BrowseForScript(const WString& folder, WString& path) = 0;
+    // The About box, modal.
+    virtual void ShowAboutBox() = 0;
+};
+
+class CQuorvelDlgLogic {
+public:
+    // `process` is the application's engine, filled by discovery; `strInstallDir` the
+    // application's installation folder; `bInteractive` 0 for a silent run.
+    CQuorvelDlgLogic(CDBProcess& process, WString strInstallDir, int bInteractive,
+                     CDialogView& view);
+
+    // Fills the controls from discovery. In a silent run it then migrates at once and asks
+    // the window to close: the whole run happens while the window is being created.
+    void OnInitDialog();
+    // Runs one migration, reports "数据迁移成功！" or "数据迁移失败！" (in a message box only
+    // when `bInteractive`), shows the sub-version as the script version, and in a silent
+    // run asks the window to close. Returns the engine's result, 1 or 0.
+    int RunMigration(int bInteractive);
+
+    // "数据迁移": takes the script name from the path edit when that path exists and holds
+    // a folder part (only the name is kept: the script is always read from the
+    // installation folder), then migrates. The dialog stays open.
+    void OnMigrate();
+    void OnQuit();
+    // "重选": the path edit and the browse button follow the check box.
+    void OnReselect();
+    // "....": a chosen file's full path goes into the path edit.
+    void OnBrowse();
+    void OnAboutBox();
+
+    // The result of the last migration, 1 or 0; -1 before the first.
+    int LastResult() const { return m_nLastResult; }
+
+private:
+    CDBProcess& m_process;
+    WString m_strInstallDir;
+    int m_bInteractive;
+    CDialogView& m_view;
+    int m_nLastResult = -1;
+};
+
+// The main dialog as start-up drives it: created hidden, shown or kept hidden, then run
+// until it has handled its close request.
+class CMainDialog : public CDialogView {
+public:
+    CMainDialog(CDBProcess& process, const WString& strInstallDir, int bInteractive)
+        : m_logic(process, strInstallDir, bInteractive, *this) {}
+    CMainDialog(const CMainDialog&) = delete;
+    CMainDialog& operator=(const CMainDialog&) = delete;
+
+    // Makes the window, invisible, with the controls as the template gives them, and runs
+    // OnInitDialog. False when the window cannot be made.
+    virtual bool Create() = 0;
+    // Shows the window (`nCmdShow` non-zero) or keeps it hidden (0).
+    virtual void ShowWindow(int nCmdShow) = 0;
+    // Hands the user's actions to the behaviour until the close request has been handled.
+    virtual void RunMessageLoop() = 0;
+
+    CQuorvelDlgLogic& Logic() { return m_logic; }
+
+protected:
+    CQuorvelDlgLogic m_logic;
+};
+
+// The platform's main dialog.
+std::unique_ptr<CMainDialog> CreateMainDialog(CDBProcess& process, const WString& strInstallDir,
+                                              int bInteractive);

@@ -1,0 +1,61 @@
+#include "app/quorvel_app.h"
+
+#include "app/adjust_system_info.h"
+#include "app/command_line.h"
+#include "app/main_dialog.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+CQuorvelApp::CQuorvelApp() = default;
+CQuorvelApp::~CQuorvelApp() = default;
+
+int CQuorvelApp::InitInstance() {
+    DbCommandLineInfo cmdInfo;
+    ParseCommandLine(GetCommandLineArguments(), cmdInfo);
+
+    // A process started hidden (from an installer, or without a terminal) runs silently
+    // even without the switch S.
+    m_bStartVisible = GetStartShowCommand() > 0 ? 1 : 0;
+    m_bInteractive = cmdInfo.m_bShowWindow ? 1 : 0;
+    if (m_bStartVisible == 0) m_bInteractive = 0;
+
+    m_strInstallDir = GetExecutablePath();
+    const size_t cut = m_strInstallDir.rfind(u'\\');
+    if (cut != WString::npos) m_strInstallDir.resize(cut);
+
+    m_dbProcess.m_strInstallDir = m_strInstallDir;
+    m_dbProcess.LoadInstallInfo(m_bInteractive);
+
+    std::unique_ptr<CAdjustSystemInfo> adjust = CreateAdjustment(m_strInstallDir);
+    if (adjust->GetDataDir(m_strDataDir) == 0) m_strDataDir.clear();
+    m_dbProcess.m_strDataDir = m_strDataDir;
+
+    std::unique_ptr<CMainDialog> dialog = MakeMainDialog();
+    if (dialog && dialog->Create()) {
+        dialog->ShowWindow(m_bInteractive);
+        dialog->RunMessageLoop();
+    }
+    // A silent run that could not even start its migration has failed as well.
+    const int nResult = dialog ? dialog->Logic().LastResult() : -1;
+    m_nExitCode = (m_bInteractive || nResult == 1) ? 0 : 1;
+
+    dialog.reset();
+    adjust.reset();
+    return 0;
+}
+
+int CQuorvelApp::ExitInstance() { return m_nExitCode; }
+
+std::vector<WString> CQuorvelApp::GetCommandLineArguments() { return plat::CommandLineArguments(); }
+
+int CQuorvelApp::GetStartShowCommand() { return plat::StartShowCommand(); }
+
+WString CQuorvelApp::GetExecutablePath() { return plat::ExecutablePath(); }
+
+std::unique_ptr<CAdjustSystemInfo> CQuorvelApp::CreateAdjustment(const WString& strInstallDir) {
+    return CreateAdjustSystemInfo(strInstallDir);
+}
+
+std::unique_ptr<CMainDialog> CQuorvelApp::MakeMainDialog() {
+    return CreateMainDialog(m_dbProcess, m_strInstallDir, m_bInteractive);
+}

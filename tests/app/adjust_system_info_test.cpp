@@ -1,0 +1,216 @@
+// The data folder: the installation folder when writable, else on Windows 7 the
+// virtual-store mirror, else "Vennic" in the local application-data folder. The system's
+// version and folders are put in; a folder is made "not writable" through the file fault
+// hook (tests may run as root, whom permission bits do not stop).
+#include "app/adjust_system_info.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/files.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class AdjustTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        s_notWritable.clear();
+        s_redirect.clear();
+        s_creates.clear();
+        s_noMakeDirectory = false;
+        plat::SetFileFaultForTesting(&Fault);
+        m_install = m_dir.Sub(u"Program Files\\Vennic");
+        m_appData = m_dir.Sub(u"AppData\\Local");
+        MakePath(m_install);
+        MakePath(m_appData);
+    }
+    void TearDown() override { plat::SetFileFaultForTesting(nullptr); }
+
+    static void MakePath(const WString& path) {
+        for (size_t cut = 1; cut <= path.size(); ++cut) {
+            if (cut == path.size() || path[cut] == u'\\') {
+                const WString part = path.substr(0, cut);
+                if (!plat::IsDirectory(part)) {
+                    ASSERT_TRUE(plat::MakeDirectory(part));
+                }
+            }
+        }
+    }
+
+    // No file can be created directly in `folder` from now on.
+    void NotWritable(const WString& folder) { s_notWritable.push_back(folder); }
+    // A file created in `folder` makes the system create `mirror` on the way, as the
+    // virtual store does; like it, executables are not redirected.
+    void RedirectTo(const WString& folder, const WString& mirror) {
+        s_redirect.push_back({folder, mirror});
+    }
+
+    static bool Fault(plat::FileOperation operation, const WString& path) {
+        if (operation == plat::FileOperation::kMakeDirectory) return s_noMakeDirectory;
+        if (operation != plat::FileOperation::kCreate) return false;
+        s_creates.push_back(path);
+        const WString folder = path.substr(0, path.rfind(u'\\'));
+        const bool executable = path.size() > 4 && path.substr(path.size() - 4) == u".exe";
+        for (const auto& [from, mirror] : s_redirect) {
+            if (from == folder && !executable) {
+                MakePath(mirror);
+            }
+        }
+        for (const WString& f : s_notWritable) {
+            if (f == folder) return true;
+        }
+        return false;
+    }
+
+    AdjustSystemCalls Calls(unsigned major, unsigned minor, bool bAppData = true) const {
+        AdjustSystemCalls calls;
+        calls.systemVersion = [major, minor](unsigned& ma, unsigned& mi) {
+            ma = major;
+            mi = minor;
+            return true;
+        };
+        const WString appData = m_appData;
+        calls.localAppDataFolder = [appData, bAppData](WString& folder) {
+            if (bAppData) folder = appData;
+            return bAppData;
+        };
+        const WString exe = m_dir.Sub(u"bin\\quorvel.exe");
+        calls.modulePath = [exe] { return exe; };
+        return calls;
+    }
+
+    WString Mirror() const { return m_appData + u"\\VirtualStore" + m_install.substr(2); }
+
+    static inline std::vector<WString> s_notWritable;
+    static inline std::vector<std::pair<WString, WString>> s_redirect;
+    static inline std::vector<WString> s_creates;
+    static inline bool s_noMakeDirectory = false;
+
+    ScopedTempDir m_dir;
+    WString m_install;
+    WString m_appData;
+};
+
+TEST_F(AdjustTest, Windows7IsRecognisedByItsVersion) {
+    struct Case {
+        unsigned major, minor;
+        int expected;
+    };
+    // XP, Vista, 7, what 8 and later report without a manifest, 8.1, then the rule's
+    // "7 or later with a minor version other than 0".
+    for (const Case& c : {Case{5, 1, 0}, Case{6, 0, 0}, Case{6, 1, 1}, Case{6, 2, 0}, Case{6, 3, 0},
+                          Case{7, 0, 0}, Case{7, 1, 1}, Case{10, 0, 0}}) {
+        EXPECT_EQ(IsWin7System(Calls(c.major, c.minor)), c.expected) << c.major << "." << c.minor;
+        auto adjust = CreateAdjustSystemInfo(m_install, Calls(c.major, c.minor));
+        EXPECT_EQ(dynamic_cast<CAdjustWin7Info*>(adjust.get()) != nullptr, c.expected == 1);
+    }
+    AdjustSystemCalls failing = Calls(6, 1);
+    failing.systemVersion = [](unsigned&, unsigned&) { return false; };
+    EXPECT_EQ(IsWin7System(failing), 0);
+#ifndef _WIN32
+    EXPECT_EQ(IsWin7System(), 0);  // no Windows version here: the base class serves
+#endif
+}
+
+TEST_F(AdjustTest, AnySystemTakesTheInstallationFolderWhenWritable) {
+    WString dir;
+    {
+        CAdjustSystemInfo adjust(m_install, Calls(6, 0));
+        EXPECT_EQ(adjust.GetDataDir(dir), 1);
+        EXPECT_EQ(dir, m_install);
+        EXPECT_FALSE(plat::PathExists(m_install + u"\\update_tmp_.exe"));  // the probe is gone
+        EXPECT_EQ(s_creates, std::vector<WString>{m_install + u"\\update_tmp_.exe"});
+    }
+    {  // a missing installation folder: the executable's own folder is tested and returned
+        MakePath(m_dir.Sub(u"bin"));
+        CAdjustSystemInfo adjust(m_dir.Sub(u"missing"), Calls(6, 0));
+        EXPECT_EQ(adjust.GetDataDir(dir), 1);
+        EXPECT_EQ(dir, m_dir.Sub(u"bin"));
+    }
+    {  // Vista, or a system reporting 6.2 or 6.3, with a folder that is not writable
+        NotWritable(m_install);
+        for (unsigned minor : {0u, 2u, 3u}) {
+            auto adjust = CreateAdjustSystemInfo(m_install, Calls(6, minor));
+            EXPECT_EQ(adjust->GetDataDir(dir), 0);
+            EXPECT_EQ(dir, m_install);  // delivered all the same; start-up then keeps none
+        }
+        EXPECT_FALSE(plat::PathExists(m_appData + u"\\Vennic"));
+        EXPECT_FALSE(plat::PathExists(m_appData + u"\\VirtualStore"));
+    }
+}
+
+TEST_F(AdjustTest, Windows7TakesTheInstallationFolderWhenWritable) {
+    auto adjust = CreateAdjustSystemInfo(m_install, Calls(6, 1));
+    WString dir;
+    EXPECT_EQ(adjust->GetDataDir(dir), 1);
+    EXPECT_EQ(dir, m_install);
+    EXPECT_FALSE(plat::PathExists(m_appData + u"\\VirtualStore"));
+}
+
+TEST_F(AdjustTest, Windows7TakesAnExistingMirrorWithoutProbing) {
+    NotWritable(m_install);
+    MakePath(Mirror());
+    auto adjust = CreateAdjustSystemInfo(m_install, Calls(6, 1));
+    WString dir;
+    EXPECT_EQ(adjust->GetDataDir(dir), 1);
+    EXPECT_EQ(dir, Mirror());
+    // Only the writability probe; no file written to make the mirror.
+    EXPECT_EQ(s_creates, std::vector<WString>{m_install + u"\\update_tmp_.exe"});
+}
+
+TEST_F(AdjustTest, Windows7MakesTheSystemCreateTheMirror) {
+    NotWritable(m_install);
+    RedirectTo(m_install, Mirror());
+    auto adjust = CreateAdjustSystemInfo(m_install, Calls(6, 1));
+    WString dir;
+    EXPECT_EQ(adjust->GetDataDir(dir), 1);
+    EXPECT_EQ(dir, Mirror());
+    EXPECT_EQ(s_creates.back(), m_install + u"\\Update_Tmp_Tmp_.txt");
+    EXPECT_FALSE(plat::PathExists(m_appData + u"\\Vennic"));
+}
+
+TEST_F(AdjustTest, Windows7FallsBackToTheVennicFolder) {
+    NotWritable(m_install);
+    WString dir;
+    {  // no virtualisation: "Vennic" is made and returned
+        auto adjust = CreateAdjustSystemInfo(m_install, Calls(6, 1));
+        EXPECT_EQ(adjust->GetDataDir(dir), 1);
+        EXPECT_EQ(dir, m_appData + u"\\Vennic");
+        EXPECT_TRUE(plat::IsDirectory(dir));
+        EXPECT_FALSE(plat::PathExists(Mirror()));
+    }
+    {  // and taken as it is the next time
+        auto adjust = CreateAdjustSystemInfo(m_install, Calls(7, 1));
+        EXPECT_EQ(adjust->GetDataDir(dir), 1);
+        EXPECT_EQ(dir, m_appData + u"\\Vennic");
+    }
+    {  // a "Vennic" folder that cannot be made: 0, with its path delivered
+        plat::RemoveTree(m_appData + u"\\Vennic");
+        s_noMakeDirectory = true;
+        auto adjust = CreateAdjustSystemInfo(m_install, Calls(6, 1));
+        EXPECT_EQ(adjust->GetDataDir(dir), 0);
+        EXPECT_EQ(dir, m_appData + u"\\Vennic");
+        s_noMakeDirectory = false;
+    }
+    {  // no local application-data folder: 0, the out-parameter untouched
+        auto adjust = CreateAdjustSystemInfo(m_install, Calls(6, 1, false));
+        dir = u"untouched";
+        EXPECT_EQ(adjust->GetDataDir(dir), 0);
+        EXPECT_EQ(dir, u"untouched");
+    }
+}
+
+TEST_F(AdjustTest, Windows7DropsTheFirstTwoCharactersEvenOfANetworkPath) {
+    // "\\server\share\Vennic" loses its "\\": the mirror path has no separator there.
+    const WString network = u"\\\\server\\share\\Vennic";
+    const WString mirror = m_appData + u"\\VirtualStoreserver\\share\\Vennic";
+    MakePath(mirror);
+    CAdjustWin7Info adjust(network, Calls(6, 1));
+    WString dir;
+    EXPECT_EQ(adjust.GetDataDir(dir), 1);
+    EXPECT_EQ(dir, mirror);
+}
+
+}  // namespace

@@ -1,0 +1,145 @@
+// Start-up: the run mode, the installation folder, the data folder and the exit status,
+// with what the system hands the program put in by the test.
+#include "app/quorvel_app.h"
+
+#include <sstream>
+
+#include "app/adjust_system_info.h"
+#include "app/app_fixture.h"
+#include "app/terminal_dialog.h"
+
+namespace {
+
+class TestApp : public CQuorvelApp {
+public:
+    std::vector<WString> arguments;
+    int nCmdShow = 1;
+    WString exePath;
+    std::string input = "q\n";  // the user's lines in an interactive run
+    std::ostringstream out;
+    bool bShown = false;
+    // The data-folder choice of any system other than Windows 7, whatever runs the test.
+    bool useBaseAdjustment = false;
+
+protected:
+    std::vector<WString> GetCommandLineArguments() override { return arguments; }
+    int GetStartShowCommand() override { return nCmdShow; }
+    WString GetExecutablePath() override { return exePath; }
+    std::unique_ptr<CAdjustSystemInfo> CreateAdjustment(const WString& strInstallDir) override {
+        if (!useBaseAdjustment) return CQuorvelApp::CreateAdjustment(strInstallDir);
+        return std::make_unique<CAdjustSystemInfo>(strInstallDir);
+    }
+    std::unique_ptr<CMainDialog> MakeMainDialog() override {
+        m_in.str(input);
+        class Dialog : public CTerminalDialog {
+        public:
+            using CTerminalDialog::CTerminalDialog;
+            bool* pShown = nullptr;
+            void ShowWindow(int nCmdShow) override {
+                *pShown = nCmdShow != 0;
+                CTerminalDialog::ShowWindow(nCmdShow);
+            }
+        };
+        auto dialog =
+            std::make_unique<Dialog>(m_dbProcess, m_strInstallDir, m_bInteractive, m_in, out);
+        dialog->pShown = &bShown;
+        return dialog;
+    }
+
+private:
+    std::istringstream m_in;
+};
+
+class QuorvelAppTest : public InstallationTest {
+protected:
+    void TearDown() override {
+        plat::SetFileFaultForTesting(nullptr);
+        InstallationTest::TearDown();
+    }
+    // Runs start-up as the program does; returns the exit status.
+    int Start(TestApp& app) {
+        app.exePath = At(u"quorvel");
+        EXPECT_EQ(app.InitInstance(), 0);
+        return app.ExitInstance();
+    }
+};
+
+TEST_F(QuorvelAppTest, RunModeFromTheSwitchAndTheShowCommand) {
+    // No script here: a silent run fails at once, an interactive one waits for "q".
+    struct Case {
+        std::vector<WString> arguments;
+        int nCmdShow;
+        int bStartVisible, bInteractive, nExit;
+    };
+    const Case cases[] = {
+        {{}, 1, 1, 1, 0},
+        {{u"/S"}, 1, 1, 0, 1},
+        {{u"-S"}, 1, 1, 0, 1},
+        {{u"/s"}, 1, 1, 1, 0},
+        {{u"/from", u"7.5.0.12"}, 1, 1, 1, 0},
+        {{u"/from", u"7.5.0.12", u"/S"}, 1, 1, 0, 1},
+        {{u"upgrade.dbr", u"/x"}, 10, 1, 1, 0},  // SW_SHOWDEFAULT
+        {{}, 0, 0, 0, 1},                        // started hidden: silent without /S
+    };
+    for (const Case& c : cases) {
+        TestApp app;
+        app.arguments = c.arguments;
+        app.nCmdShow = c.nCmdShow;
+        const int nExit = Start(app);
+        SCOPED_TRACE(c.arguments.empty() ? std::string("(none)") : ToUtf8(c.arguments[0]));
+        EXPECT_EQ(app.m_bStartVisible, c.bStartVisible);
+        EXPECT_EQ(app.m_bInteractive, c.bInteractive);
+        EXPECT_EQ(app.m_dbProcess.m_bInteractive, c.bInteractive);
+        EXPECT_EQ(app.bShown, c.bInteractive == 1);
+        EXPECT_EQ(nExit, c.nExit);
+        // Only an interactive run draws anything.
+        EXPECT_EQ(app.out.str().empty(), c.bInteractive == 0);
+    }
+}
+
+TEST_F(QuorvelAppTest, SilentRunExitsWithTheMigrationsResult) {
+    MakeInstallation();
+    {
+        TestApp app;
+        app.arguments = {u"/S"};
+        EXPECT_EQ(Start(app), 0);
+        EXPECT_EQ(app.m_strInstallDir, m_dir.path());
+        EXPECT_EQ(app.m_dbProcess.m_strInstallDir, m_dir.path());
+        EXPECT_EQ(app.m_dbProcess.m_strSubVersion, u"1203");
+        EXPECT_EQ(app.m_strDataDir, m_dir.path());
+        EXPECT_EQ(app.m_dbProcess.m_strDataDir, m_dir.path());
+        EXPECT_EQ(Version(), "8.0.0.2");
+        EXPECT_TRUE(s_messages.empty());
+    }
+    {  // the same again: nothing left to migrate, which the engine counts as a failure
+        TestApp app;
+        app.arguments = {u"/S"};
+        EXPECT_EQ(Start(app), 1);
+    }
+    {  // an interactive run ends with 0 whatever happened
+        TestApp app;
+        app.input = "m\nq\n";
+        EXPECT_EQ(Start(app), 0);
+        EXPECT_EQ(s_messages.back(), u"数据迁移失败！");
+    }
+}
+
+// The installation folder cannot be written to: start-up keeps no data folder, and the
+// engine works in the installation folder.
+TEST_F(QuorvelAppTest, NoUsableDataFolderLeavesItEmpty) {
+    MakeInstallation();
+    static WString s_probe;
+    s_probe = At(u"update_tmp_.exe");
+    plat::SetFileFaultForTesting([](plat::FileOperation operation, const WString& path) {
+        return operation == plat::FileOperation::kCreate && path == s_probe;
+    });
+    TestApp app;
+    app.arguments = {u"/S"};
+    app.useBaseAdjustment = true;
+    EXPECT_EQ(Start(app), 0);
+    EXPECT_EQ(app.m_strDataDir, u"");
+    EXPECT_EQ(app.m_dbProcess.m_strDataDir, u"");
+    EXPECT_EQ(Version(), "8.0.0.2");
+}
+
+}  // namespace

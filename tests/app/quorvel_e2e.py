@@ -1,0 +1,388 @@
+#!/usr/bin/env python3
+"""The quorvel program end to end, in temporary installation folders.
+
+Silent runs as an installer makes them (exit status, migrated databases, messages on
+standard error), and the terminal dialog driven through a pseudo-terminal as a user
+would: run a migration, tick "重选" and pick another script, the About box, quit.
+
+    quorvel_e2e.py --quorvel PROGRAM --dbrtool PROGRAM --source REPO [unittest options]
+"""
+import argparse
+import os
+import re
+import select
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+OPTIONS = None
+TIMEOUT = 60  # seconds for any one expected output; sanitizer builds are slow
+
+
+def source(*parts):
+    return os.path.join(OPTIONS.source, *parts)
+
+
+def encode_script(text, path):
+    """Writes the scrambled script for `text` with dbrtool."""
+    plain = path + ".txt"
+    with open(plain, "w", encoding="utf-8") as f:
+        f.write(text)
+    env = dict(os.environ, QUORVEL_CODEPAGE="936")
+    subprocess.run([OPTIONS.dbrtool, "encode", plain, path], check=True, env=env,
+                   stdout=subprocess.DEVNULL)
+    os.remove(plain)
+
+
+def user_script(target, column, main="1200", table="F_ID INTEGER PRIMARY KEY, F_NAME TEXT"):
+    """A script that brings DB.s3db to `target`: TUSER made as `table` (the columns it has
+    before the run, so that its rows can be carried), then `column` added."""
+    return f"""HEAD
+UPDATETIME=2026-12-08 10:00:00
+MAIN={main}
+DATABASEFILE=extra.s3db
+DBNCOUNT=1
+DBN1=DB.s3db
+MAINDBVER1={target}
+DBNPATH1=
+<DBNAME:DBN1>
+<NAME:TABLE>
+TVERSION
+<BEGIN>
+CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);
+<END>
+<DBNAME:DBN1>
+<NAME:TABLE>
+TUSER
+<BEGIN>
+CREATE TABLE TUSER({table});
+<END>
+<DBNAME:DBN1>
+<NAME:ALTER>
+TUSER,{column}
+<BEGIN>
+TEXT
+<END>
+"""
+
+
+def query(path, sql):
+    with sqlite3.connect(path) as db:
+        return db.execute(sql).fetchall()
+
+
+def version(path):
+    rows = query(path, "SELECT F_TABLEVERSION FROM TVERSION WHERE F_TABLENAME='TMAIN'")
+    return rows[0][0] if rows else None
+
+
+def columns(path, table):
+    return [row[1] for row in query(path, f"PRAGMA table_info({table})")]
+
+
+class Installation:
+    """A temporary installation folder holding a copy of the program."""
+
+    def __init__(self, test):
+        # As the program sees its own folder: symbolic links resolved.
+        self.folder = os.path.realpath(tempfile.mkdtemp(prefix="quorvel-e2e-"))
+        test.addCleanup(shutil.rmtree, self.folder, True)
+        self.program = os.path.join(self.folder, "quorvel")
+        shutil.copy2(OPTIONS.quorvel, self.program)
+
+    def path(self, *parts):
+        return os.path.join(self.folder, *parts)
+
+    def client(self, name="vennic-8.0.0V1203.exe"):
+        shutil.copy(source("tests", "data", "pe", name), self.path("vennic.exe"))
+
+    def user_db(self, target_version="8.0.0.1"):
+        with sqlite3.connect(self.path("DB.s3db")) as db:
+            db.executescript(f"""
+                CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);
+                INSERT INTO TVERSION VALUES('TMAIN', '{target_version}');
+                CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);
+                INSERT INTO TUSER VALUES (1, '张三'), (2, 'O''Brien'), (3, NULL);""")
+
+    def demo(self):
+        """The demo installation of examples/demo, with its databases made fresh."""
+        demo = source("examples", "demo")
+        for name in ("vennic.exe", "upgrade.dbr"):
+            shutil.copy(os.path.join(demo, name), self.path(name))
+        databases = os.path.join(demo, "databases")
+        for root, _, files in os.walk(databases):
+            for name in files:
+                target = self.path(os.path.relpath(os.path.join(root, name[:-4]), databases))
+                os.makedirs(os.path.dirname(target), exist_ok=True)
+                with open(os.path.join(root, name), encoding="utf-8") as sql, \
+                        sqlite3.connect(target) as db:
+                    db.executescript(sql.read())
+
+    def run(self, *arguments):
+        """Runs the program as an installer does: no terminal on standard input."""
+        return subprocess.run([self.program, *arguments], stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=TIMEOUT * 5)
+
+    def log(self):
+        for path in (self.path("log", "ReData.log"), self.path("ReData.log")):
+            if os.path.exists(path):
+                with open(path, "rb") as f:
+                    return f.read().decode("gbk")
+        return ""
+
+    def leftovers(self):
+        found = []
+        for root, _, files in os.walk(self.folder):
+            found += [f for f in files if f.endswith((".tmp", ".bak"))]
+        return sorted(found)
+
+
+class SilentTest(unittest.TestCase):
+    def test_demo_migrates_every_row(self):
+        inst = Installation(self)
+        inst.demo()
+        with open(inst.path("settings.s3db"), "rb") as f:
+            settings = f.read()
+        result = inst.run("-S")
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        self.assertEqual(result.stdout, b"")
+        self.assertEqual(result.stderr, b"")
+
+        db = inst.path("DB.s3db")
+        chat = inst.path("data", "chat", "chat.s3db")
+        self.assertEqual(version(db), "8.1.0.1")
+        self.assertEqual(version(chat), "8.1.0.1")
+        self.assertEqual(query(db, "SELECT count(*), count(DISTINCT F_NAME) FROM TCONTACT"),
+                         [(240, 240)])
+        self.assertEqual(query(db, "SELECT F_NAME, F_SIGNATURE FROM TUSER ORDER BY F_ID"),
+                         [("王伟", "还没有签名"), ("李娜", "还没有签名"),
+                          ("O'Brien", "还没有签名")])
+        self.assertEqual(columns(db, "TCONTACT")[-2:], ["F_REMARK", "F_STAR"])
+        # The due SQLONE ran, the one older than the database did not.
+        self.assertEqual(query(db, "SELECT count(*) FROM TCONTACT WHERE F_STAR = 1"), [(40,)])
+        self.assertEqual(query(db, "SELECT count(*) FROM TGROUP"), [(6,)])
+        # The trigger works on the migrated rows.
+        with sqlite3.connect(db) as conn:
+            conn.execute("DELETE FROM TCONTACT WHERE F_ID = 7")
+        self.assertEqual(query(db, "SELECT F_CONTACTID, F_ACTION FROM TCONTACTLOG"),
+                         [(7, "删除")])
+        self.assertEqual(query(chat, "SELECT count(*), sum(F_READ) FROM TMESSAGE"), [(300, 300)])
+        # SQLTWO filled the new table from the other database's contacts.
+        self.assertEqual(query(chat, "SELECT count(*), sum(F_COUNT) FROM TCONVERSATION"),
+                         [(60, 300)])
+        self.assertEqual(query(chat, "SELECT F_NAME FROM TCONVERSATION WHERE F_CONTACTID = 2"),
+                         [("张伟",)])
+        # Up to date already: not touched.
+        with open(inst.path("settings.s3db"), "rb") as f:
+            self.assertEqual(f.read(), settings)
+        self.assertEqual(inst.leftovers(), [])
+        with open(inst.path("configure", "update.xml"), "rb") as f:
+            self.assertIn(b"<LastUpdateTime>2026-05-20 09:00:00", f.read())
+        self.assertIn("数据库settings.s3db版本号已经最新,不需要迁移！", inst.log())
+        self.assertIn("数据迁移成功！", inst.log())
+
+    def test_hidden_start_is_silent_without_the_switch(self):
+        inst = Installation(self)
+        inst.client()
+        inst.user_db()
+        encode_script(user_script("8.0.0.2", "F_NICK"), inst.path("up.dbr"))
+        result = inst.run("/from", "7.5.0.12")
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        self.assertEqual(result.stdout + result.stderr, b"")
+        self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.2")
+        self.assertEqual(query(inst.path("DB.s3db"), "SELECT * FROM TUSER ORDER BY F_ID"),
+                         [(1, "张三", None), (2, "O'Brien", None), (3, None, None)])
+
+    def test_failing_migration_exits_with_1(self):
+        with self.subTest("a table that cannot be made: its rows are kept aside"):
+            inst = Installation(self)
+            inst.client()
+            inst.user_db()
+            script = user_script("8.0.0.2", "F_NICK", table="F_ID INTEGER PRIMARY KEY,")
+            encode_script(script, inst.path("up.dbr"))
+            result = inst.run("/S")
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(result.stderr, b"")
+            self.assertIn("数据迁移失败！", inst.log())
+            [kept] = inst.leftovers()
+            self.assertRegex(kept, r"^DB\.s3db\.\d{14}\.bak$")
+            self.assertEqual(query(inst.path(kept), "SELECT count(*) FROM TUSER"), [(3,)])
+        with self.subTest("a client older than the script needs: nothing touched"):
+            inst = Installation(self)
+            inst.client()
+            inst.user_db()
+            encode_script(user_script("8.0.0.2", "F_NICK", main="1300"), inst.path("up.dbr"))
+            result = inst.run("-S")
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
+            self.assertIn("主程序版本号不对，迁移失败！", inst.log())
+        with self.subTest("no script at all"):
+            inst = Installation(self)
+            inst.client()
+            inst.user_db()
+            self.assertEqual(inst.run("-S").returncode, 1)
+            self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
+
+    def test_missing_script_is_reported_on_standard_error(self):
+        # A script that vanishes between discovery and migration: a dangling link.
+        inst = Installation(self)
+        inst.client()
+        inst.user_db()
+        os.symlink(inst.path("gone", "up.dbr"), inst.path("up.dbr"))
+        result = inst.run("-S")
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stdout, b"")
+        message = result.stderr.decode()
+        self.assertRegex(message, r"^文件:.*up\.dbr 不存在!\n$")
+        self.assertIn(inst.folder.replace("/", "\\"), message)
+        self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
+
+
+class Terminal:
+    """The program on a pseudo-terminal: what it prints, and keys typed to it."""
+
+    def __init__(self, test, program, *arguments):
+        master, slave = os.openpty()
+        self.master = master
+        self.process = subprocess.Popen([program, *arguments], stdin=slave, stdout=slave, stderr=slave,
+                                        start_new_session=True)
+        os.close(slave)
+        self.output = b""
+        self.seen = 0  # how far expect() has matched
+        test.addCleanup(self.close)
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        os.close(self.master)
+
+    def read(self, timeout):
+        ready, _, _ = select.select([self.master], [], [], timeout)
+        if not ready:
+            return False
+        try:
+            data = os.read(self.master, 65536)
+        except OSError:  # the program has ended and closed the terminal
+            return False
+        self.output += data
+        return bool(data)
+
+    def text(self):
+        return self.output.decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def expect(self, pattern):
+        """Waits until `pattern` (a regular expression) appears after the last match."""
+        deadline = time.monotonic() + TIMEOUT
+        regex = re.compile(pattern)
+        while True:
+            match = regex.search(self.text(), self.seen)
+            if match:
+                self.seen = match.end()
+                return match
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or (not self.read(remaining) and self.process.poll() is not None):
+                raise AssertionError(f"no {pattern!r} in:\n{self.text()[self.seen:]}")
+
+    def send(self, keys):
+        os.write(self.master, keys.encode("utf-8"))
+
+    def wait(self):
+        while self.read(0.2) or self.process.poll() is None:
+            pass
+        return self.process.wait(timeout=TIMEOUT)
+
+
+class TerminalTest(unittest.TestCase):
+    def installation(self):
+        inst = Installation(self)
+        inst.client()
+        inst.user_db()
+        encode_script(user_script("8.0.0.2", "F_NICK"), inst.path("up.dbr"))
+        return inst
+
+    def test_migrate_reselect_about_quit(self):
+        inst = self.installation()
+        term = Terminal(self, inst.program)
+        native = inst.folder
+        screen = term.expect(r"Vennic数据迁移程序\n(?:.*\n)*?> ").group(0)
+        self.assertIn("当前Vennic版本:     8.0.0\n", screen)
+        self.assertIn("当前Vennic子版本:   1203\n", screen)
+        self.assertIn("当前脚本文件版本:   未知的版本\n", screen)
+        self.assertIn(f"升级脚本文件:       {native}/up.dbr\n", screen)
+        self.assertIn("[ ] 重选\n", screen)
+
+        # "数据迁移": progress while it runs, then the result box waits for Enter.
+        term.send("m\n")
+        term.expect(r"迁移数据库 DB\.s3db \(8\.0\.0\.1 -> 8\.0\.0\.2\)\n")
+        term.expect(r"表 TUSER: 3 行\n")
+        term.expect(r"数据迁移成功！\n  \[Enter\] ")
+        term.send("\n")
+        term.expect(r"当前脚本文件版本:   1203\n(?:.*\n)*?> ")
+        self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.2")
+
+        # A newer script arrives; "重选" unlocks browsing, which picks it.
+        encode_script(user_script("8.0.0.3", "F_MAIL",
+                                  table="F_ID INTEGER PRIMARY KEY, F_NAME TEXT, F_NICK TEXT"),
+                      inst.path("newer.dbr"))
+        term.send("p\n")
+        term.expect(r"先勾选“重选” \(r\)")
+        term.send("r\n")
+        term.expect(r"\[x\] 重选\n.*p 输入路径   b \.\.\.\.(?:.*\n)*?> ")
+        term.send("b\n")
+        term.expect(re.escape(f"文件夹 [{native}]: "))
+        term.send("\n")
+        term.expect(r"  1  newer\.dbr\n  2  up\.dbr\n  编号 \[Enter: 取消\]: ")
+        term.send("1\n")
+        term.expect(re.escape(f"升级脚本文件:       {native}/newer.dbr\n"))
+        term.send("m\n")
+        term.expect(r"迁移数据库 DB\.s3db \(8\.0\.0\.2 -> 8\.0\.0\.3\)\n")
+        term.expect(r"数据迁移成功！\n  \[Enter\] ")
+        term.send("\n")
+        term.expect(r"> ")
+        self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.3")
+        self.assertEqual(columns(inst.path("DB.s3db"), "TUSER"),
+                         ["F_ID", "F_NAME", "F_NICK", "F_MAIL"])
+
+        term.send("a\n")
+        term.expect(r"关于 Quorvel ──\n  Quorvel 1\.0 版\n.*\n  \[确定: Enter\] ")
+        term.send("\n")
+        term.expect(r"> ")
+        term.send("q\n")
+        self.assertEqual(term.wait(), 0)
+        self.assertEqual(inst.leftovers(), [])
+
+    def test_end_of_input_quits(self):
+        inst = self.installation()
+        term = Terminal(self, inst.program)
+        term.expect(r"q 退出\n> ")
+        term.send("\x04")  # Ctrl-D
+        self.assertEqual(term.wait(), 0)
+        self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
+        # An interactive run writes no update record.
+        self.assertFalse(os.path.exists(inst.path("configure")))
+
+    def test_switch_s_on_a_terminal_shows_nothing(self):
+        inst = self.installation()
+        term = Terminal(self, inst.program, "-S")
+        self.assertEqual(term.wait(), 0)
+        self.assertEqual(term.text(), "")
+        self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.2")
+
+
+def main():
+    global OPTIONS
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quorvel", required=True)
+    parser.add_argument("--dbrtool", required=True)
+    parser.add_argument("--source", required=True)
+    OPTIONS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
