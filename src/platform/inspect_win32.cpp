@@ -2,6 +2,7 @@
 // Win32 API.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <type_traits>
@@ -26,12 +27,24 @@ struct CloseHandleCloser {
 };
 using Handle = win32::UniqueHandle<CloseHandleCloser>;
 
+// The window's text as the window itself gives it. GetWindowTextW would read only the
+// caption of another process's window, never what its edit control holds.
 WString TextOf(HWND window) {
-    const int length = GetWindowTextLengthW(window);
-    if (length <= 0) return WString();
-    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
-    const int copied = GetWindowTextW(window, buffer.data(), length + 1);
-    return FromWide(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+    constexpr UINT kTimeoutMs = 5000;
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs,
+                             &length) ||
+        length == 0) {
+        return WString();
+    }
+    std::vector<wchar_t> buffer(length + 1);
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(),
+                             reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG, kTimeoutMs,
+                             &copied)) {
+        return WString();
+    }
+    return FromWide(buffer.data(), std::min<size_t>(copied, length));
 }
 
 }  // namespace
