@@ -20,7 +20,8 @@ bool ReadExecutableResource(const WString& path, int nType, int nName, std::vect
 // One window as the system describes it. Rectangles are in screen coordinates.
 struct WindowInfo {
     WindowHandle handle = nullptr;
-    int nId = 0;  // a child's control identifier
+    WindowHandle owner = nullptr;  // a top-level window's owner (GW_OWNER)
+    int nId = 0;                   // a child's control identifier
     WString className;
     WString text;
     Rect rect;

@@ -53,6 +53,7 @@ WindowInfo DescribeWindow(WindowHandle handle) {
     HWND window = static_cast<HWND>(handle);
     WindowInfo info;
     info.handle = window;
+    info.owner = GetWindow(window, GW_OWNER);
     info.nId = GetDlgCtrlID(window);
     wchar_t className[256] = {};
     const int classLength = GetClassNameW(window, className, 256);

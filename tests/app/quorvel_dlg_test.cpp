@@ -152,6 +152,23 @@ TEST_F(QuorvelDlgTest, ButtonsDriveTheDialog) {
     EXPECT_FALSE(plat::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
 }
 
+TEST_F(QuorvelDlgTest, CloseBoxGoesThroughQuit) {
+    MakeInstallation();
+    Discover(1);
+    CQuorvelDlg dialog(m_process, m_dir.path(), 1);
+    ASSERT_TRUE(dialog.Create());
+    dialog.ShowWindow(1);
+
+    // The close box's command: the dialog manager turns the close request into the
+    // "退出" button's command, whose handler asks for the close that ends the loop.
+    constexpr uintptr_t kScClose = 0xF060;
+    plat::SendToWindow(dialog.Handle(), plat::wm::kSysCommand, kScClose, 0);
+    EXPECT_TRUE(plat::HasPostedMessage(dialog.Handle(), kCommand));
+    dialog.RunMessageLoop();
+    EXPECT_EQ(Version(), "8.0.0.1");  // quitting migrates nothing
+    EXPECT_TRUE(s_messages.empty());
+}
+
 TEST_F(QuorvelDlgTest, LoopEndsRightAfterTheFirstCloseNullOrQuit) {
     MakeInstallation();
     Discover(1);

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/inspect.h"
 #include "platform/version.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -27,6 +28,22 @@ std::string Lower(std::string text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
+}
+
+TEST(QuorvelExeTest, IsAGuiProgram) {
+    // No console window opens beside the dialog: the PE header names the GUI subsystem.
+    const std::string image = ReadFileBytes(ExePath());
+    ASSERT_GT(image.size(), 0x40u);
+    const auto byte = [&](size_t at) {
+        return static_cast<uint8_t>(at < image.size() ? image[at] : 0);
+    };
+    const size_t pe = size_t{byte(0x3C)} | size_t{byte(0x3D)} << 8 | size_t{byte(0x3E)} << 16 |
+                      size_t{byte(0x3F)} << 24;
+    ASSERT_LT(pe + 4 + 20 + 70, image.size());
+    ASSERT_EQ(image.compare(pe, 4, std::string("PE\0\0", 4)), 0);
+    const size_t subsystem = pe + 4 + 20 + 68;  // signature, file header, optional header
+    constexpr int kImageSubsystemWindowsGui = 2;
+    EXPECT_EQ(byte(subsystem) | byte(subsystem + 1) << 8, kImageSubsystemWindowsGui);
 }
 
 TEST(QuorvelExeTest, ManifestOnlyAsksForCommonControls6) {

@@ -246,6 +246,7 @@ def run(session, folder):
     step("clicked 数据迁移")
     box = session.probe("wait-text", SUCCEEDED, timeout=STEP_TIMEOUT)
     step(f"result box \"{box['window']['text']}\": {SUCCEEDED}")
+    expect(box["window"]["owner"] == dialog["window"]["handle"], "the box belongs to the dialog")
     session.screenshot("screen-result.png")
     db = os.path.join(folder, "DB.s3db")
     chat = os.path.join(folder, "data", "chat", "chat.s3db")

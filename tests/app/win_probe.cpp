@@ -11,7 +11,8 @@
 //                                      and exits with its exit code
 //
 // `wait` and `wait-text` print the window found and its controls as one line of JSON
-// (screen rectangles, texts in UTF-8) and exit with 0, or exit with 1 when time runs out.
+// (handles as numbers, screen rectangles, texts in UTF-8) and exit with 0, or exit with 1 when time
+// runs out.
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -49,7 +50,12 @@ std::string Json(const WString& text) {
 
 std::string Json(const plat::WindowInfo& window) {
     const plat::Rect& r = window.rect;
-    return "{\"id\": " + std::to_string(window.nId) + ", \"class\": " + Json(window.className) +
+    // Handles as numbers, so that a window's owner can be compared with another window.
+    const auto number = [](plat::WindowHandle h) {
+        return std::to_string(reinterpret_cast<uintptr_t>(h));
+    };
+    return "{\"handle\": " + number(window.handle) + ", \"owner\": " + number(window.owner) +
+           ", \"id\": " + std::to_string(window.nId) + ", \"class\": " + Json(window.className) +
            ", \"text\": " + Json(window.text) + ", \"rect\": [" + std::to_string(r.left) + ", " +
            std::to_string(r.top) + ", " + std::to_string(r.right) + ", " +
            std::to_string(r.bottom) + "], \"visible\": " + (window.bVisible ? "true" : "false") +
