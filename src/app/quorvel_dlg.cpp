@@ -11,7 +11,9 @@ CQuorvelDlg::CQuorvelDlg(CDBProcess& process, const WString& strInstallDir, int 
       m_hIcon(plat::LoadIconResource(IDR_MAINFRAME)) {}
 
 CQuorvelDlg::~CQuorvelDlg() {
-    if (plat::MessageBoxOwner() == m_dialog.Handle()) plat::SetMessageBoxOwner(nullptr);
+    if (m_hMessageOwner != nullptr && plat::MessageBoxOwner() == m_hMessageOwner) {
+        plat::SetMessageBoxOwner(nullptr);
+    }
 }
 
 bool CQuorvelDlg::Create() { return m_dialog.CreateModeless(); }
@@ -66,7 +68,8 @@ void CQuorvelDlg::DoDataExchange(plat::DataExchange& dx) {
 
 bool CQuorvelDlg::OnInitDialog() {
     // Results are shown over the dialog once it is visible.
-    plat::SetMessageBoxOwner(m_dialog.Handle());
+    m_hMessageOwner = m_dialog.Handle();
+    plat::SetMessageBoxOwner(m_hMessageOwner);
 
     const WString about = plat::LoadStringResource(IDS_ABOUTBOX);
     if (!about.empty()) m_dialog.AppendSystemMenuEntry(IDM_ABOUTBOX, about);

@@ -40,6 +40,7 @@ private:
 
     plat::Dialog m_dialog;
     plat::IconHandle m_hIcon;
+    plat::WindowHandle m_hMessageOwner = nullptr;  // as registered for message boxes
     plat::StaticControl m_stcVersion;
     plat::StaticControl m_stcSubVersion;
     plat::StaticControl m_stcScriptVersion;
