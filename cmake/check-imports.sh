@@ -25,7 +25,8 @@ while IFS= read -r -d '' exe; do
             failed=1
         fi
     done < <("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
-done < <(find "$build" -name '*.exe' -not -path '*/CMakeFiles/*' -not -path "$build/wine/*" -print0)
+done < <(find "$build" -name '*.exe' -not -path '*/CMakeFiles/*' -not -path "$build/wine/*" \
+    -not -path "$build/wine-*/*" -print0)
 
 if [ "$checked" -eq 0 ]; then
     echo "no executables found under $build"

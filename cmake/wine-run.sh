@@ -6,6 +6,12 @@
 # PREFIX_DIR is a private Wine prefix, made on first use (32-bit, ~5 s); ctest starts
 # several programs at once, so it is made once under a lock. Programs run with the
 # Simplified Chinese locale, which gives them the ANSI code page 936.
+#
+# Windows of a prefix go nowhere by default: Wine's null display driver makes them and
+# delivers their messages without any X server, so that tests can drive dialogs. With
+# QUORVEL_WINE_DESKTOP=WIDTHxHEIGHT they are shown on $DISPLAY inside one Wine virtual
+# desktop of that size, where they get captions and frames without a window manager. A
+# prefix keeps the mode it was last set up for; use one prefix per mode.
 set -euo pipefail
 
 prefix=${1:?usage: wine-run.sh PREFIX_DIR PROGRAM.exe [ARGS...]}
@@ -22,9 +28,26 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 has_locale() { locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8'; }
 locale_dir=$prefix.locale
+mode=display-${QUORVEL_WINE_DESKTOP:-none}
+prefix_ready() { [ -f "$prefix/.ready" ] && [ "$(cat "$prefix/.ready")" = "$mode" ]; }
+
+# Where the prefix's windows go (see above). Wine reads these settings when a desktop is
+# first made, so the prefix's processes must have ended before they count.
+set_display() {
+    if [ "${QUORVEL_WINE_DESKTOP:-}" ]; then
+        wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f
+        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+            /d "$QUORVEL_WINE_DESKTOP" /f
+    else
+        wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+    fi
+    wineserver -w
+}
 
 mkdir -p "$(dirname "$prefix")"
-if [ ! -f "$prefix/.ready" ] || { ! has_locale && [ ! -d "$locale_dir/zh_CN.UTF-8" ]; }; then
+if ! prefix_ready || { ! has_locale && [ ! -d "$locale_dir/zh_CN.UTF-8" ]; }; then
     exec 9>"$prefix.lock"
     flock 9
     # Without root there is no locale-gen: compile the locale into the build tree.
@@ -52,6 +75,11 @@ if [ ! -f "$prefix/.ready" ] || { ! has_locale && [ ! -d "$locale_dir/zh_CN.UTF-
             cp /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
         fi
         touch "$prefix/.ready"
+    fi
+    if ! prefix_ready; then
+        # A failing `reg delete` only means the value was not there.
+        set_display >>"$prefix.log" 2>&1 || true
+        echo "$mode" >"$prefix/.ready"
     fi
     exec 9>&-
 fi

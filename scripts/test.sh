@@ -20,12 +20,21 @@ echo "=== preset: windows"
 start=$SECONDS
 ensure_windows_tools
 echo "--- tools ready after $((SECONDS - start)) s"
+# The unit and end-to-end suites under Wine, `quorvel.exe /S` on temporary installations,
+# the GUI check (quorvel_gui: the dialog under Xvfb, clicked through a migration, its
+# screenshot in build/windows/tests/app/gui) and the package's contents.
 cmake --workflow --preset windows
-# Wine's server outlives the tests by a few seconds: let it finish writing its prefix, so
-# that nothing is left running in the build tree.
-if [ -d build/windows/wine ]; then
-    WINEPREFIX=$PWD/build/windows/wine wineserver -w
+if ! ctest --preset windows -N -R '^quorvel_gui$' | grep -q 'Total Tests: 1'; then
+    echo "the GUI check was not configured (Xvfb, xdotool or ImageMagick missing?)" >&2
+    exit 1
 fi
+# Wine's server outlives the tests by a few seconds: let it finish writing its prefixes,
+# so that nothing is left running in the build tree.
+for prefix in build/windows/wine build/windows/wine-gui; do
+    if [ -d "$prefix" ]; then
+        WINEPREFIX=$PWD/$prefix wineserver -w
+    fi
+done
 echo "--- windows leg: $((SECONDS - start)) s"
 
 echo "=== fuzz: a short round (a real search: scripts/fuzz.sh 3600)"

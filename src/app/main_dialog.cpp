@@ -20,6 +20,7 @@ void CQuorvelDlgLogic::OnInitDialog() {
         m_view.SetItemText(dlg::kIdScriptPath,
                            m_process.m_strInstallDir + u"\\" + m_process.m_strScriptName);
     }
+    m_view.UpdateData(false);
     if (m_bInteractive == 0) RunMigration(0);
 }
 
@@ -45,6 +46,7 @@ void CQuorvelDlgLogic::OnMigrate() {
 void CQuorvelDlgLogic::OnQuit() { m_view.PostClose(); }
 
 void CQuorvelDlgLogic::OnReselect() {
+    m_view.UpdateData(true);
     const bool bChecked = m_view.IsItemChecked(dlg::kIdReselect);
     m_view.EnableItem(dlg::kIdBrowse, bChecked);
     m_view.EnableItem(dlg::kIdScriptPath, bChecked);
@@ -54,6 +56,7 @@ void CQuorvelDlgLogic::OnBrowse() {
     WString path;
     if (m_view.BrowseForScript(m_strInstallDir, path)) {
         m_view.SetItemText(dlg::kIdScriptPath, path);
+        m_view.UpdateData(false);
     }
 }
 

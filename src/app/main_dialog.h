@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "app/resource.h"
 #include "platform/wstr.h"
 
 class CDBProcess;
@@ -16,14 +17,15 @@ class CDBProcess;
 namespace dlg {
 
 // Controls of template 102 that the behaviour touches.
-constexpr int kIdMigrate = 1;  // button "数据迁移"
-constexpr int kIdQuit = 2;     // button "退出"
-constexpr int kIdScriptPath = 1004;
-constexpr int kIdReselect = 1005;  // check box "重选"
-constexpr int kIdBrowse = 1006;    // button "...."
-constexpr int kIdVersion = 1007;
-constexpr int kIdSubVersion = 1008;
-constexpr int kIdScriptVersion = 1010;
+constexpr int kIdMigrate = 1;  // button "数据迁移" (IDOK)
+constexpr int kIdQuit = 2;     // button "退出" (IDCANCEL)
+constexpr int kIdScriptPath = IDC_SCRIPT_PATH;
+constexpr int kIdReselect = IDC_RESELECT;  // check box "重选"
+constexpr int kIdBrowse = IDC_BROWSE;      // button "...."
+constexpr int kIdVersion = IDC_VERSION;
+constexpr int kIdSubVersion = IDC_SUBVERSION;
+constexpr int kIdScriptVersion = IDC_SCRIPT_VERSION;
+constexpr unsigned kIdmAboutBox = IDM_ABOUTBOX;  // the About entry of the system menu
 
 constexpr char16_t kTitle[] = u"Vennic数据迁移程序";
 constexpr char16_t kLabelVersion[] = u"当前Vennic版本:";
@@ -35,6 +37,9 @@ constexpr char16_t kBrowse[] = u"....";
 constexpr char16_t kMigrate[] = u"数据迁移";
 constexpr char16_t kQuit[] = u"退出";
 constexpr char16_t kBrowseFilter[] = u"DataBase Restore(*.dbr)|*.dbr|All Files (*.*)|*.*||";
+
+// String 101: the About entry of the system menu.
+constexpr char16_t kAboutMenuEntry[] = u"关于 Quorvel(&A)...";
 
 constexpr char16_t kAboutTitle[] = u"关于 Quorvel";
 constexpr char16_t kAboutVersion[] = u"Quorvel 1.0 版";
@@ -63,6 +68,10 @@ public:
     virtual bool BrowseForScript(const WString& folder, WString& path) = 0;
     // The About box, modal.
     virtual void ShowAboutBox() = 0;
+    // Moves data between the controls and the members bound to them: into the members
+    // when `bSaveAndValidate`, else into the controls. A view without bound members has
+    // nothing to move.
+    virtual bool UpdateData(bool /*bSaveAndValidate*/) { return true; }
 };
 
 class CQuorvelDlgLogic {

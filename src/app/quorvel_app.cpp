@@ -5,11 +5,15 @@
 #include "app/main_dialog.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/ui.h"
 
 CQuorvelApp::CQuorvelApp() = default;
 CQuorvelApp::~CQuorvelApp() = default;
 
 int CQuorvelApp::InitInstance() {
+    // The dialog's controls need their window classes registered before it is made.
+    plat::InitCommonControls();
+
     DbCommandLineInfo cmdInfo;
     ParseCommandLine(GetCommandLineArguments(), cmdInfo);
 

@@ -199,9 +199,3 @@ bool CTerminalDialog::ReadLine(std::string& line) {
 }
 
 void CTerminalDialog::Print(const WString& text) { m_out << ToUtf8(text) << '\n'; }
-
-std::unique_ptr<CMainDialog> CreateMainDialog(CDBProcess& process, const WString& strInstallDir,
-                                              int bInteractive) {
-    return std::make_unique<CTerminalDialog>(process, strInstallDir, bInteractive, std::cin,
-                                             std::cout);
-}

@@ -23,4 +23,6 @@ int ShowSystemMessageBox(const WString& text, unsigned /*type*/) {
     return 1;
 }
 
+bool InitCommonControls() { return true; }
+
 }  // namespace plat

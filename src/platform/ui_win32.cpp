@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include "platform/files.h"
 #include "platform/ui.h"
 #include "platform/util_win32.h"
@@ -26,11 +28,20 @@ int ShowSystemMessageBox(const WString& text, unsigned type) {
     if ((type & MB_ICONMASK) == 0 && (type & MB_TYPEMASK) <= MB_OKCANCEL) {
         type |= MB_ICONEXCLAMATION;
     }
-    // Owned by the active window, so that the dialog cannot be used while the box is up.
-    // Without one (a silent run) the box is task-modal.
-    HWND owner = GetActiveWindow();
+    // Owned by the program's dialog, so that the dialog cannot be used while the box is
+    // up; by the active window when the dialog is hidden or gone. Without either (a
+    // silent run) the box is task-modal.
+    HWND owner = static_cast<HWND>(MessageBoxOwner());
+    if (owner == nullptr || !IsWindow(owner) || !IsWindowVisible(owner)) owner = GetActiveWindow();
     if (owner == nullptr) type |= MB_TASKMODAL;
     return MessageBoxW(owner, win32::Wide(text), win32::Wide(ProgramName()), type);
+}
+
+bool InitCommonControls() {
+    INITCOMMONCONTROLSEX controls = {};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_WIN95_CLASSES;
+    return InitCommonControlsEx(&controls) != FALSE;
 }
 
 }  // namespace plat

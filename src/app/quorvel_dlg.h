@@ -1,0 +1,58 @@
+// The main dialog on Windows: template 102 made modeless by the dialog manager, with the
+// system-menu About entry, the program's icon, and the About box (template 100).
+#pragma once
+
+#include "app/main_dialog.h"
+#include "platform/dialog.h"
+
+class CQuorvelDlg : public CMainDialog, private plat::DialogEvents {
+public:
+    CQuorvelDlg(CDBProcess& process, const WString& strInstallDir, int bInteractive);
+    ~CQuorvelDlg() override;
+
+    bool Create() override;
+    // Shows the window with `nCmdShow` (0 keeps it hidden), then paints it.
+    void ShowWindow(int nCmdShow) override;
+    // The thread's message loop, until the first WM_CLOSE, WM_NULL or WM_QUIT has been
+    // handled.
+    void RunMessageLoop() override;
+
+    void SetItemText(int nId, const WString& text) override;
+    WString GetItemText(int nId) const override;
+    void EnableItem(int nId, bool bEnable) override;
+    bool IsItemChecked(int nId) const override;
+    void PostClose() override;
+    bool BrowseForScript(const WString& folder, WString& path) override;
+    void ShowAboutBox() override;
+    bool UpdateData(bool bSaveAndValidate) override;
+
+    // The window, for those who drive it from outside (tests).
+    plat::WindowHandle Handle() const { return m_dialog.Handle(); }
+    plat::IconHandle Icon() const { return m_hIcon; }
+
+private:
+    void DoDataExchange(plat::DataExchange& dx) override;
+    bool OnInitDialog() override;
+    bool OnCommand(int nId, int nCode) override;
+    bool OnSysCommand(unsigned nId) override;
+    bool OnPaint() override;
+    plat::IconHandle OnQueryDragIcon() override;
+
+    plat::Dialog m_dialog;
+    plat::IconHandle m_hIcon;
+    plat::WindowHandle m_hMessageOwner = nullptr;  // as registered for message boxes
+    plat::StaticControl m_stcVersion;
+    plat::StaticControl m_stcSubVersion;
+    plat::StaticControl m_stcScriptVersion;
+};
+
+// The About box: the program's name, version and icon, closed with "确定".
+class CAboutDlg : private plat::DialogEvents {
+public:
+    CAboutDlg();
+    // Runs the box modally over `owner`; returns when it is closed.
+    int DoModal(plat::WindowHandle owner);
+
+private:
+    plat::Dialog m_dialog;
+};

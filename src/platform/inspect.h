@@ -1,0 +1,54 @@
+// Looking at what the build made and at a running program from the outside: the
+// resources of an executable file, the windows on the desktop, a program started with a
+// given show command. The checks of the Windows build use these; the program does not.
+// Windows only.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/dialog.h"
+#include "platform/wstr.h"
+
+namespace plat {
+
+// Copies the resource of type `nType` and name `nName` (both numbers; the first language
+// found) out of the executable file at `path`, without running it. False, with `bytes`
+// empty, when the file cannot be loaded as an image or has no such resource.
+bool ReadExecutableResource(const WString& path, int nType, int nName, std::vector<uint8_t>& bytes);
+
+// One window as the system describes it. Rectangles are in screen coordinates.
+struct WindowInfo {
+    WindowHandle handle = nullptr;
+    WindowHandle owner = nullptr;  // a top-level window's owner (GW_OWNER)
+    int nId = 0;                   // a child's control identifier
+    WString className;
+    WString text;
+    Rect rect;
+    bool bVisible = false;
+    bool bEnabled = false;
+    unsigned long style = 0;
+};
+
+WindowInfo DescribeWindow(WindowHandle window);
+// The top-level windows of the desktop, front to back, with or without the hidden ones.
+std::vector<WindowInfo> TopLevelWindows(bool bVisibleOnly);
+// Every window below `parent`, in the system's order (children before their siblings'
+// children).
+std::vector<WindowInfo> ChildWindows(WindowHandle parent);
+
+// The text of the entry with command `nCommand` in the window's system menu; empty when
+// there is no such entry.
+WString SystemMenuEntryText(WindowHandle window, unsigned nCommand);
+
+// Whether a posted `message` for `window` waits in the calling thread's queue.
+bool HasPostedMessage(WindowHandle window, unsigned message);
+// Empties the calling thread's queue of posted messages without handling them.
+void DiscardPostedMessages();
+
+// Starts `commandLine` (program first, quoted as the system splits it) with the show
+// command `nCmdShow` in its start-up information, waits for it to end and delivers its
+// exit code. False when it could not be started.
+bool RunProgram(const WString& commandLine, int nCmdShow, unsigned long& exitCode);
+
+}  // namespace plat
