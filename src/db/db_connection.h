@@ -91,6 +91,15 @@ public:
     // fixed message on failure.
     int CreateTrigger(const WString& sql);
 
+    // Pushes what SQLite has written to the open database file through to the disk, so that
+    // it survives a power loss, whatever journalling and syncing the connection was set to
+    // use. 1 on success; logs the path on failure.
+    int SyncToDisk();
+    // Makes every later commit on this connection atomic and durable on its own, with
+    // everything in the database file itself: a rollback journal on disk (DELETE when the
+    // connection had none, kept it in memory or used a write-ahead log) and full syncing.
+    int UseDurableCommits();
+
     // Rows changed by the last INSERT, UPDATE or DELETE on this connection (0 when closed).
     int LastChanges() const;
 

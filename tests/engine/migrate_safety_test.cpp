@@ -143,9 +143,16 @@ TEST_F(MigrationTest, ADatabaseThatCannotBeMovedBackFailsTheRun) {
     EXPECT_EQ(Migrate(), 0);
 
     EXPECT_EQ(Version(u"Other.s3db"), "8.0.0.2");
-    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db.tmp"});
+    // The marker stays beside the set-aside file: the next run takes the rows from it.
+    EXPECT_EQ(Files(u"DB.s3db*"), (WStrings{u"DB.s3db.migrating", u"DB.s3db.tmp"}));
     EXPECT_EQ(probe::Value(At(u"DB.s3db.tmp"), "SELECT count(*) FROM TUSER"), "3");
     EXPECT_TRUE(LogHas(u"原数据库保留在: " + At(u"DB.s3db.tmp")));
+
+    plat::SetFileFaultForTesting(nullptr);
+    EXPECT_EQ(Migrate(), 1);
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+    EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TUSER"), "3");
+    EXPECT_EQ(Version(u"DB.s3db"), "8.0.0.2");
 }
 
 TEST_F(MigrationTest, ApostrophesInFoldersNamesAndVersions) {

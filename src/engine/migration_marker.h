@@ -1,0 +1,44 @@
+// The marker of a migration in progress: "<database path>.migrating".
+//
+// A run writes it, durably, before it sets a database aside (or, for a database that does
+// not exist yet, before it creates the file), appends to it as the database's finishing
+// step goes along, and removes it last. A run that finds one knows that an earlier run was
+// cut off, and which of the files at hand holds the database's complete data:
+//
+//     quorvel migration marker
+//     target=<version the database is being brought to>
+//     source=file          the database existed and was set aside as "<path>.tmp"
+//     source=none          there was no database file; the file at the path is ours
+//     end
+//     kept=<path>          (appended) the set-aside file was kept under this name
+//     complete             (appended) the new file is built, on disk and versioned
+//
+// Lines are UTF-8. Only whole lines count: a line cut off by a crash is not there.
+#pragma once
+
+#include "platform/wstr.h"
+
+struct MigrationMarker {
+    bool bValid = false;  // the four header lines were read whole
+    WString strTargetVersion;
+    bool bHadFile = false;   // source=file
+    WString strKeptPath;     // empty unless a kept= line follows the header
+    bool bComplete = false;  // a complete line follows the header
+};
+
+WString MarkerPath(const WString& dbPath);
+
+// Writes a new marker for the database at `dbPath`, replacing one that is there, and makes
+// it durable (the file and its folder synced). False when it could not be written whole.
+bool WriteMarker(const WString& dbPath, const WString& targetVersion, bool hadFile);
+// Appends "kept=<keptPath>" / "complete" and makes it durable.
+bool AppendMarkerKept(const WString& dbPath, const WString& keptPath);
+bool AppendMarkerComplete(const WString& dbPath);
+// False when there is no marker file. A marker that cannot be read whole comes back with
+// bValid false.
+bool ReadMarker(const WString& dbPath, MigrationMarker& marker);
+// Removes the marker and syncs its folder; true when none is left.
+bool RemoveMarker(const WString& dbPath);
+
+// The folder part of a program path ("a\b\c.db" -> "a\b"); the path itself without one.
+WString FolderOf(const WString& path);
