@@ -79,7 +79,8 @@ private:
     void LeaveAlone(RunState& run, DbEntry& entry, const WString& why);
     void ApplyItems(RunState& run);
     void ApplyTableItem(RunState& run, DbEntry& entry, const ScriptItem& item);
-    // True when every database of the run is complete and cleaned up.
+    // Completes every database of the run: true when all are complete, so that the
+    // set-aside files may go.
     bool FinishDatabases(RunState& run);
     bool CompleteDatabase(RunState& run, DbEntry& entry);
     void RemoveSetAside(RunState& run, DbEntry& entry);

@@ -21,8 +21,8 @@
 //
 // Finishing writes in this order, each step on the disk before the next: the new files'
 // rows; for rows that were not carried, the ".bak" name; the version; "complete". Only
-// when every database of the run is complete are the ".tmp" files deleted and the markers
-// removed, because one database's ".tmp" may be another's source of rows.
+// when every database of the run is complete are the extra data file, the ".tmp" files and
+// the markers removed, because one database's ".tmp" may be another's source of rows.
 #include <cstdio>
 #include <set>
 
@@ -244,12 +244,20 @@ int CDBProcess::Migrate() {
     }
 
     ApplyItems(run);
-    if (FinishDatabases(run)) {
-        FinishExtraSource(run);
-    } else if (run.bExtraOpen) {
-        run.extraSource.Close();
-        Log(u"迁移未完成, 数据文件保留: " + run.strExtraPath);
+    if (!FinishDatabases(run)) {
+        if (run.bExtraOpen) {
+            run.extraSource.Close();
+            Log(u"迁移未完成, 数据文件保留: " + run.strExtraPath);
+        }
+        return run.nResult;
     }
+    // The extra file goes before the markers: once they are gone, no run would remove it.
+    FinishExtraSource(run);
+    for (auto& [n, pEntry] : m_mapDatabases) {
+        if (pEntry && pEntry->bEnabled == 1) RemoveSetAside(run, *pEntry);
+    }
+    for (DbEntry* pEntry : run.resumed)
+        RemoveSetAside(run, *pEntry);
     return run.nResult;
 }
 
@@ -639,11 +647,6 @@ bool CDBProcess::FinishDatabases(RunState& run) {
         }
         return false;
     }
-    for (auto& [n, pEntry] : m_mapDatabases) {
-        if (pEntry && pEntry->bEnabled == 1) RemoveSetAside(run, *pEntry);
-    }
-    for (DbEntry* pEntry : run.resumed)
-        RemoveSetAside(run, *pEntry);
     return true;
 }
 
