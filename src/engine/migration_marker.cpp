@@ -37,7 +37,13 @@ WString FolderOf(const WString& path) {
 bool WriteMarker(const WString& dbPath, const WString& targetVersion, bool hadFile) {
     const std::string text = std::string(kFirstLine) + "\ntarget=" + ToUtf8(targetVersion) +
                              "\nsource=" + (hadFile ? "file" : "none") + "\nend\n";
-    return WriteDurably(MarkerPath(dbPath), plat::File::Mode::kCreateTruncate, text);
+    // A marker replaced in place would, cut off half way, lose what the old one said (that
+    // the file at the path is a half-built one, say): the new one is written beside it and
+    // moved over it whole.
+    const WString path = MarkerPath(dbPath);
+    const WString next = path + u".new";
+    return WriteDurably(next, plat::File::Mode::kCreateTruncate, text) &&
+           plat::MoveReplace(next, path) && plat::SyncDirectory(FolderOf(path));
 }
 
 bool AppendMarkerKept(const WString& dbPath, const WString& keptPath) {
@@ -82,6 +88,8 @@ bool ReadMarker(const WString& dbPath, MigrationMarker& marker) {
 
 bool RemoveMarker(const WString& dbPath) {
     const WString path = MarkerPath(dbPath);
+    // A replacement cut off before its move.
+    if (plat::PathExists(path + u".new")) plat::RemoveFile(path + u".new");
     if (!plat::PathExists(path)) return true;
     if (!plat::RemoveFile(path)) return false;
     plat::SyncDirectory(FolderOf(path));

@@ -28,8 +28,9 @@ struct MigrationMarker {
 
 WString MarkerPath(const WString& dbPath);
 
-// Writes a new marker for the database at `dbPath`, replacing one that is there, and makes
-// it durable (the file and its folder synced). False when it could not be written whole.
+// Writes a new marker for the database at `dbPath`, replacing one that is there as a whole
+// (written as "<marker>.new", then moved over it), and makes it durable (the file and its
+// folder synced). False when it could not be written whole.
 bool WriteMarker(const WString& dbPath, const WString& targetVersion, bool hadFile);
 // Appends "kept=<keptPath>" / "complete" and makes it durable.
 bool AppendMarkerKept(const WString& dbPath, const WString& keptPath);
