@@ -139,6 +139,11 @@ struct CDBProcess::RunState {
     // left, and it waits until every database of this run is complete, since their
     // set-aside files may still be the source of another database's rows.
     std::vector<DbEntry*> resumed;
+
+    // A database behind the script was not migrated (left alone, not set aside, not
+    // created). Its tables may draw rows from the other databases' set-aside files and the
+    // extra data file when it migrates: those files must wait for that run.
+    bool bLeftBehind = false;
 };
 
 void CDBProcess::ShowResult(const WString& message, unsigned type, int show) {
@@ -244,7 +249,17 @@ int CDBProcess::Migrate() {
     }
 
     ApplyItems(run);
-    if (!FinishDatabases(run)) {
+    const bool bAllComplete = FinishDatabases(run);
+    if (!bAllComplete || run.bLeftBehind) {
+        // Every set-aside file and marker stays: the next run completes what is missing,
+        // taking rows from them where it needs.
+        if (bAllComplete) {
+            run.nResult = 0;
+            Log(u"有数据库未迁移, 已迁移数据库的原文件保留到它迁移完成");
+        }
+        for (auto& [n, pEntry] : m_mapDatabases) {
+            if (pEntry && pEntry->pOldDb) pEntry->pOldDb->Close();
+        }
         if (run.bExtraOpen) {
             run.extraSource.Close();
             Log(u"迁移未完成, 数据文件保留: " + run.strExtraPath);
@@ -285,7 +300,11 @@ bool CDBProcess::CheckScriptItems() {
 
 void CDBProcess::PrepareDatabases(RunState& run) {
     for (auto& [n, pEntry] : m_mapDatabases) {
-        if (!pEntry || pEntry->bEnabled == 0) continue;
+        if (!pEntry) continue;
+        // Its folder could not be made: a new database that may have wanted rows from the
+        // others' set-aside files.
+        if (pEntry->bEnabled == 0) run.bLeftBehind = true;
+        if (pEntry->bEnabled == 0) continue;
         DbEntry& entry = *pEntry;
 
         for (const WString& path : run.migratedPaths) {
@@ -308,6 +327,7 @@ void CDBProcess::PrepareDatabases(RunState& run) {
 
 void CDBProcess::LeaveAlone(RunState& run, DbEntry& entry, const WString& why) {
     entry.bEnabled = 0;
+    run.bLeftBehind = true;
     run.nResult = 0;
     Log(why);
 }
@@ -345,8 +365,7 @@ CDBProcess::Start CDBProcess::SetAside(RunState& run, DbEntry& entry) {
         plat::MoveOutcome outcome;
         WString kept = KeepAside(strTmpPath, path + u"." + Timestamp14(), u".bak", outcome);
         if (kept.empty()) {
-            entry.bEnabled = 0;
-            Log(u"上次迁移留下的文件无法改名, 不迁移此数据库: " + strTmpPath);
+            LeaveAlone(run, entry, u"上次迁移留下的文件无法改名, 不迁移此数据库: " + strTmpPath);
             return Start::kSkip;
         }
         run.nResult = 0;
@@ -376,6 +395,7 @@ CDBProcess::Start CDBProcess::SetAside(RunState& run, DbEntry& entry) {
             LeaveAlone(run, entry, u"数据库正被其他程序打开, 不迁移: " + path);
         } else {
             entry.bEnabled = 0;
+            run.bLeftBehind = true;
         }
         return Start::kSkip;
     }
@@ -497,6 +517,8 @@ void CDBProcess::CreateNewFile(RunState& run, DbEntry& entry) {
     const WString strTmpPath = entry.strFilePath + u".tmp";
     entry.bEnabled = entry.pDb->OpenDatabase(entry.strFilePath);
     if (entry.bEnabled == 0) {
+        // A folder at the path never becomes a database; anything else may next time.
+        if (!plat::IsDirectory(entry.strFilePath)) run.bLeftBehind = true;
         if (!entry.pOldDb) {
             // Nothing was set aside, nothing was built.
             RemoveMarker(entry.strFilePath);
@@ -639,15 +661,10 @@ bool CDBProcess::FinishDatabases(RunState& run) {
         }
     }
     if (!bAllComplete) {
-        // Every set-aside file and marker stays: the next run completes what is missing.
         run.nResult = 0;
         Log(u"有数据库未能完成迁移, 原数据库文件全部保留, 下次运行时继续");
-        for (auto& [n, pEntry] : m_mapDatabases) {
-            if (pEntry && pEntry->pOldDb) pEntry->pOldDb->Close();
-        }
-        return false;
     }
-    return true;
+    return bAllComplete;
 }
 
 bool CDBProcess::CompleteDatabase(RunState& run, DbEntry& entry) {

@@ -182,6 +182,45 @@ TEST_F(IntegrityTest, ADatabaseAnotherConnectionHoldsIsLeftAlone) {
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
 }
 
+TEST_F(IntegrityTest, ADatabaseLeftAloneKeepsTheFilesItsRowsComeFrom) {
+    MakeDb(u"DB.s3db", VersionedDb("8.0.0.1"));
+    MakeDb(u"vuserdat", VersionedDb("8.0.0.1",
+                                    "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);"
+                                    "INSERT INTO TCONTACT VALUES(1,'李四'),(2,'王五');"));
+    MakeDb(u"extra.s3db",
+           "CREATE TABLE TSETTING(F_KEY TEXT);"
+           "INSERT INTO TSETTING VALUES('skin');");
+    // DB.s3db takes the contacts vuserdat no longer keeps, and the settings of the extra
+    // file; vuserdat migrates first.
+    ScriptText script;
+    script.Head(u"8.0.0").Count(2).Database(1, u"vuserdat", u"8.0.0.2");
+    script.Database(2, u"DB.s3db", u"8.0.0.2");
+    VersionTable(script, 1);
+    VersionTable(script, 2);
+    script.Item(2, u"TABLE", u"TCONTACT", u"CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);");
+    script.Item(2, u"TABLE", u"TSETTING", u"CREATE TABLE TSETTING(F_KEY TEXT);");
+    WriteScript(script);
+    {
+        Client client(At(u"DB.s3db"));
+        ASSERT_EQ(client.Run("BEGIN IMMEDIATE; INSERT INTO TVERSION VALUES('x','1');"), "");
+        EXPECT_EQ(Migrate(), 0);
+        client.Run("ROLLBACK;");
+    }
+    // vuserdat is complete, but its set-aside file and the extra file wait for DB.s3db.
+    EXPECT_EQ(Version(u"vuserdat"), "8.0.0.2");
+    EXPECT_EQ(Files(u"vuserdat*"), (WStrings{u"vuserdat", u"vuserdat.migrating", u"vuserdat.tmp"}));
+    EXPECT_TRUE(Exists(u"extra.s3db"));
+    EXPECT_TRUE(LogHas(u"有数据库未迁移"));
+
+    EXPECT_EQ(Migrate(), 1);
+
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TCONTACT ORDER BY F_ID"),
+              (Strings{"1|李四", "2|王五"}));
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TSETTING"), Strings{"skin"});
+    EXPECT_EQ(Files(u"vuserdat*"), WStrings{u"vuserdat"});
+    EXPECT_FALSE(Exists(u"extra.s3db"));
+}
+
 TEST_F(IntegrityTest, AutoincrementCountersAreCarried) {
     MakeDb(u"DB.s3db",
            VersionedDb("8.0.0.1",

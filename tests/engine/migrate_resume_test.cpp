@@ -262,8 +262,18 @@ TEST_F(ResumeTest, MarkersRoundTrip) {
     ASSERT_TRUE(ReadMarker(db, marker));
     EXPECT_FALSE(marker.bValid);
 
+    // A replacement that fails half way leaves the old marker whole.
+    ASSERT_TRUE(WriteMarker(db, u"1", false));
+    FailOn(plat::FileOperation::kWrite, u"DB.s3db.migrating.new");
+    EXPECT_FALSE(WriteMarker(db, u"2", true));
+    ASSERT_TRUE(ReadMarker(db, marker));
+    EXPECT_TRUE(marker.bValid);
+    EXPECT_EQ(marker.strTargetVersion, u"1");
+    EXPECT_FALSE(marker.bHadFile);
+    plat::SetFileFaultForTesting(nullptr);
+
     EXPECT_TRUE(RemoveMarker(db));
-    EXPECT_FALSE(Exists(u"DB.s3db.migrating"));
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{});
     EXPECT_TRUE(RemoveMarker(db));
 }
 
