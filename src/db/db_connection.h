@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/lock.h"
 #include "platform/wstr.h"
@@ -99,6 +100,10 @@ public:
     // everything in the database file itself: a rollback journal on disk (DELETE when the
     // connection had none, kept it in memory or used a write-ahead log) and full syncing.
     int UseDurableCommits();
+
+    // Names of the tables of the main database (SQLite's own left out) that hold at least
+    // one row, or that cannot be read. 0 when the schema cannot be read.
+    int TablesWithRows(std::vector<WString>& tables);
 
     // Rows changed by the last INSERT, UPDATE or DELETE on this connection (0 when closed).
     int LastChanges() const;

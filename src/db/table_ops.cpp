@@ -136,3 +136,27 @@ int CDBConnection::CreateTrigger(const WString& sql) {
     WriteLog(kLogCategory, kLogLevel, kTriggerFailed936);
     return 0;
 }
+
+int CDBConnection::TablesWithRows(std::vector<WString>& tables) {
+    tables.clear();
+    if (Handle() == nullptr) return 0;
+    std::vector<WString> names;
+    {
+        db::Statement query(Handle(),
+                            "SELECT name FROM main.sqlite_master WHERE type='table' AND name NOT "
+                            "LIKE 'sqlite\\_%' ESCAPE '\\';");
+        if (!query.Prepared()) return 0;
+        int rc;
+        while ((rc = query.Step()) == SQLITE_ROW)
+            names.push_back(FromUtf8(query.ColumnText(0)));
+        if (rc != SQLITE_DONE) return 0;
+    }
+    for (const WString& name : names) {
+        db::Statement rows(
+            Handle(), ToUtf8(u"SELECT 1 FROM main." + db::QuoteIdentifier(name) + u" LIMIT 1;"));
+        const int rc = rows.Step();
+        // A table that cannot be read counts as holding rows: nobody can say it does not.
+        if (rc == SQLITE_ROW || rc != SQLITE_DONE) tables.push_back(name);
+    }
+    return 1;
+}

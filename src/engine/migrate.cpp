@@ -102,6 +102,25 @@ WString KeepAside(const WString& from, const WString& stem, WStringView suffix,
     return WString();
 }
 
+// A table of `source` that holds rows and that no table of this run's new files took them
+// from; empty when every such table was carried. A script may drop a table on purpose,
+// but a damaged one (an item for the wrong database, a kind word cut off) drops it just
+// the same: either way its rows must not go with the set-aside file.
+// With `built`, the database's own new file: a table it has took its rows from the
+// set-aside file when it was built, in an earlier run.
+WString UncarriedTable(CDBConnection& source,
+                       const std::set<std::pair<const CDBConnection*, WString>>& carried,
+                       CDBConnection* built = nullptr) {
+    std::vector<WString> tables;
+    source.TablesWithRows(tables);
+    for (const WString& table : tables) {
+        if (carried.count({&source, table}) != 0) continue;
+        if (built != nullptr && built->TableExists(table) == 1) continue;
+        return table;
+    }
+    return WString();
+}
+
 // True when SQLite can read the schema of the database `db` holds: a file that is no
 // database (or a damaged one) answers every table query with "no such table", which must
 // not pass for a database without tables.
@@ -130,6 +149,8 @@ struct CDBProcess::RunState {
     // Sources whose rows were not all carried: their files must survive the run.
     std::set<const DbEntry*> keepSetAside;
     bool bKeepExtra = false;
+    // Tables whose rows were copied, by source connection.
+    std::set<std::pair<const CDBConnection*, WString>> carried;
 
     // Files of the databases set aside so far: a second entry naming one of them would
     // set aside the fresh file over the first one's only copy.
@@ -139,6 +160,8 @@ struct CDBProcess::RunState {
     // left, and it waits until every database of this run is complete, since their
     // set-aside files may still be the source of another database's rows.
     std::vector<DbEntry*> resumed;
+    // Those of them whose set-aside file still has to be checked for rows nobody carried.
+    std::set<const DbEntry*> unchecked;
 
     // A database behind the script was not migrated (left alone, not set aside, not
     // created). Its tables may draw rows from the other databases' set-aside files and the
@@ -433,6 +456,7 @@ CDBProcess::Start CDBProcess::ResumeDatabase(RunState& run, DbEntry& entry,
         entry.bEnabled = 0;
         run.resumed.push_back(&entry);
         run.migratedPaths.push_back(path);
+        if (marker.bUnchecked) run.unchecked.insert(&entry);
         if (hasTmp) OpenSetAside(run, entry);
         return Start::kSkip;
     }
@@ -650,6 +674,7 @@ void CDBProcess::ApplyTableItem(RunState& run, DbEntry& entry, const ScriptItem&
         keepSource();
         return;
     }
+    run.carried.emplace(pSource, item.strName);
     Progress(u"  表 " + item.strName + u": " + wstr::FromInt(pSource->LastChanges()) + u" 行");
 }
 
@@ -679,6 +704,16 @@ bool CDBProcess::CompleteDatabase(RunState& run, DbEntry& entry) {
     }
     // Rows that were not carried: the set-aside file takes its lasting name before the
     // version is written, so that no later run can take it for a finished run's leftover.
+    // A database left behind may still take rows from this set-aside file: the run that
+    // cleans up checks it then.
+    bool bChecked = !run.bLeftBehind;
+    if (entry.pOldDb && run.keepSetAside.count(&entry) == 0 && bChecked) {
+        const WString table = UncarriedTable(*entry.pOldDb, run.carried);
+        if (!table.empty()) {
+            Log(u"表" + table + u"的数据没有迁移到新数据库: " + entry.pOldDb->GetPath());
+            run.keepSetAside.insert(&entry);
+        }
+    }
     if (entry.pOldDb && run.keepSetAside.count(&entry) != 0) {
         const WString strOldPath = entry.pOldDb->GetPath();
         entry.pOldDb.reset();
@@ -696,7 +731,7 @@ bool CDBProcess::CompleteDatabase(RunState& run, DbEntry& entry) {
         Log(u"数据未能全部迁移, 原数据库保留为: " + kept);
     }
     db.SetTableVersion(kVersionTable, entry.strTargetVersion);
-    if (db.SyncToDisk() == 0 || !AppendMarkerComplete(path)) {
+    if (db.SyncToDisk() == 0 || !AppendMarkerComplete(path, bChecked)) {
         Log(u"新数据库未能写入磁盘: " + path);
         return false;
     }
@@ -704,6 +739,15 @@ bool CDBProcess::CompleteDatabase(RunState& run, DbEntry& entry) {
 }
 
 void CDBProcess::RemoveSetAside(RunState& run, DbEntry& entry) {
+    if (entry.pOldDb && run.unchecked.count(&entry) != 0 && run.keepSetAside.count(&entry) == 0) {
+        entry.pDb->OpenDatabase(entry.strFilePath);
+        const WString table = UncarriedTable(*entry.pOldDb, run.carried, entry.pDb.get());
+        entry.pDb->Close();
+        if (!table.empty()) {
+            Log(u"表" + table + u"的数据没有迁移到新数据库: " + entry.pOldDb->GetPath());
+            run.keepSetAside.insert(&entry);
+        }
+    }
     if (entry.pOldDb) {
         const WString strOldPath = entry.pOldDb->GetPath();
         entry.pOldDb->Close();

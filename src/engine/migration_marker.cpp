@@ -50,7 +50,9 @@ bool AppendMarkerKept(const WString& dbPath, const WString& keptPath) {
     return AppendLine(dbPath, "kept=" + ToUtf8(keptPath));
 }
 
-bool AppendMarkerComplete(const WString& dbPath) { return AppendLine(dbPath, "complete"); }
+bool AppendMarkerComplete(const WString& dbPath, bool checked) {
+    return AppendLine(dbPath, checked ? "complete" : "complete unchecked");
+}
 
 bool ReadMarker(const WString& dbPath, MigrationMarker& marker) {
     marker = MigrationMarker();
@@ -81,7 +83,10 @@ bool ReadMarker(const WString& dbPath, MigrationMarker& marker) {
     for (size_t i = 4; i < lines.size(); ++i) {
         std::string kept;
         if (valueOf(lines[i], "kept=", kept)) marker.strKeptPath = FromUtf8(kept);
-        if (lines[i] == "complete") marker.bComplete = true;
+        if (lines[i] == "complete" || lines[i] == "complete unchecked") {
+            marker.bComplete = true;
+            marker.bUnchecked = lines[i] != "complete";
+        }
     }
     return true;
 }

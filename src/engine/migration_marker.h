@@ -12,6 +12,8 @@
 //     end
 //     kept=<path>          (appended) the set-aside file was kept under this name
 //     complete             (appended) the new file is built, on disk and versioned
+//     complete unchecked   (appended) the same, but whether every table of the set-aside
+//                          file was carried is for the run that cleans up to find out
 //
 // Lines are UTF-8. Only whole lines count: a line cut off by a crash is not there.
 #pragma once
@@ -21,9 +23,10 @@
 struct MigrationMarker {
     bool bValid = false;  // the four header lines were read whole
     WString strTargetVersion;
-    bool bHadFile = false;   // source=file
-    WString strKeptPath;     // empty unless a kept= line follows the header
-    bool bComplete = false;  // a complete line follows the header
+    bool bHadFile = false;    // source=file
+    WString strKeptPath;      // empty unless a kept= line follows the header
+    bool bComplete = false;   // a complete line follows the header
+    bool bUnchecked = false;  // ... and it says "complete unchecked"
 };
 
 WString MarkerPath(const WString& dbPath);
@@ -34,7 +37,7 @@ WString MarkerPath(const WString& dbPath);
 bool WriteMarker(const WString& dbPath, const WString& targetVersion, bool hadFile);
 // Appends "kept=<keptPath>" / "complete" and makes it durable.
 bool AppendMarkerKept(const WString& dbPath, const WString& keptPath);
-bool AppendMarkerComplete(const WString& dbPath);
+bool AppendMarkerComplete(const WString& dbPath, bool checked = true);
 // False when there is no marker file. A marker that cannot be read whole comes back with
 // bValid false.
 bool ReadMarker(const WString& dbPath, MigrationMarker& marker);

@@ -192,6 +192,36 @@ TEST_F(ResumeTest, ASetAsideFileServesOtherDatabasesUntilTheyAreComplete) {
     EXPECT_EQ(Files(u"*.tmp"), WStrings{});
 }
 
+TEST_F(ResumeTest, ACleanUpLeftForLaterChecksForRowsNobodyCarried) {
+    // A run completed DB.s3db while another database was left behind, so whether every
+    // table of the set-aside file was carried was left for the run that cleans up.
+    MakeDb(u"DB.s3db", VersionedDb("8.0.0.2",
+                                   "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);"
+                                   "INSERT INTO TUSER VALUES(1,'张三'),(2,'O''Brien'),(3,NULL);"
+                                   "CREATE TABLE TLOG(F_TEXT TEXT);"));
+    MakeDb(u"DB.s3db.tmp", OldUserDb("8.0.0.1") +
+                               "CREATE TABLE TNOTES(F_TEXT TEXT);"
+                               "INSERT INTO TNOTES VALUES('keep me');");
+    Mark(u"DB.s3db", u"8.0.0.2", true);
+    ASSERT_TRUE(AppendMarkerComplete(At(u"DB.s3db"), false));
+    WriteUserScript();
+
+    EXPECT_EQ(Migrate(), 1);
+
+    // TUSER went into the new file when it was built; nobody took TNOTES.
+    EXPECT_EQ(Files(u"DB.s3db*"), (WStrings{u"DB.s3db", kBak}));
+    EXPECT_EQ(probe::Rows(At(kBak), "SELECT * FROM TNOTES"), Strings{"keep me"});
+
+    // Without TNOTES the set-aside file goes.
+    m_process.ClearDatabaseList();
+    ASSERT_TRUE(plat::RemoveFile(At(kBak)));
+    MakeDb(u"DB.s3db.tmp", OldUserDb("8.0.0.1"));
+    Mark(u"DB.s3db", u"8.0.0.2", true);
+    ASSERT_TRUE(AppendMarkerComplete(At(u"DB.s3db"), false));
+    EXPECT_EQ(Migrate(), 1);
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+}
+
 // Fails appending "complete" to the marker of Other.s3db: that database's finishing step
 // never ends.
 bool FailOtherCompletion(plat::FileOperation operation, const WString& path) {
@@ -250,6 +280,12 @@ TEST_F(ResumeTest, MarkersRoundTrip) {
     ASSERT_TRUE(ReadMarker(db, marker));
     EXPECT_EQ(marker.strKeptPath, At(kBak));
     EXPECT_TRUE(marker.bComplete);
+    EXPECT_FALSE(marker.bUnchecked);
+    ASSERT_TRUE(WriteMarker(db, u"1", true));
+    ASSERT_TRUE(AppendMarkerComplete(db, false));
+    ASSERT_TRUE(ReadMarker(db, marker));
+    EXPECT_TRUE(marker.bComplete);
+    EXPECT_TRUE(marker.bUnchecked);
 
     // A line cut off by a crash does not count.
     WriteFileBytes(At(u"DB.s3db.migrating"),
