@@ -10,19 +10,27 @@ namespace {
 
 constexpr char kFirstLine[] = "quorvel migration marker";
 
-bool WriteDurably(const WString& path, plat::File::Mode mode, const std::string& bytes) {
-    plat::File file;
-    if (!file.Open(path, mode)) return false;
-    if (!file.Write(bytes) || !file.Sync()) return false;
-    file.Close();
-    return plat::SyncDirectory(FolderOf(path));
+// Replaces the marker with `text` as a whole: written beside it as "<marker>.new", made
+// durable, then moved over it. Replaced in place, a marker cut off half way would lose what
+// the old one said (that the file at the path is a half-built one, say).
+bool ReplaceDurably(const WString& path, const std::string& text) {
+    const WString next = path + u".new";
+    {
+        plat::File file;
+        if (!file.Open(next, plat::File::Mode::kCreateTruncate) || !file.Write(text) ||
+            !file.Sync()) {
+            return false;
+        }
+    }
+    return plat::MoveReplace(next, path) && plat::SyncDirectory(FolderOf(path));
 }
 
 bool AppendLine(const WString& dbPath, const std::string& line) {
     const WString path = MarkerPath(dbPath);
+    std::string text;
     // Appending to a marker that is gone would make a new one that holds only this line.
-    if (!plat::PathExists(path)) return false;
-    return WriteDurably(path, plat::File::Mode::kAppend, line + "\n");
+    if (!plat::ReadWholeFile(path, text)) return false;
+    return ReplaceDurably(path, text + line + "\n");
 }
 
 }  // namespace
@@ -37,13 +45,7 @@ WString FolderOf(const WString& path) {
 bool WriteMarker(const WString& dbPath, const WString& targetVersion, bool hadFile) {
     const std::string text = std::string(kFirstLine) + "\ntarget=" + ToUtf8(targetVersion) +
                              "\nsource=" + (hadFile ? "file" : "none") + "\nend\n";
-    // A marker replaced in place would, cut off half way, lose what the old one said (that
-    // the file at the path is a half-built one, say): the new one is written beside it and
-    // moved over it whole.
-    const WString path = MarkerPath(dbPath);
-    const WString next = path + u".new";
-    return WriteDurably(next, plat::File::Mode::kCreateTruncate, text) &&
-           plat::MoveReplace(next, path) && plat::SyncDirectory(FolderOf(path));
+    return ReplaceDurably(MarkerPath(dbPath), text);
 }
 
 bool AppendMarkerKept(const WString& dbPath, const WString& keptPath) {

@@ -15,7 +15,8 @@
 //     complete unchecked   (appended) the same, but whether every table of the set-aside
 //                          file was carried is for the run that cleans up to find out
 //
-// Lines are UTF-8. Only whole lines count: a line cut off by a crash is not there.
+// Lines are UTF-8. A marker is always replaced as a whole (written beside it, then moved
+// over it), so a crash leaves either the old one or the new one; only whole lines count.
 #pragma once
 
 #include "platform/wstr.h"
@@ -35,7 +36,8 @@ WString MarkerPath(const WString& dbPath);
 // (written as "<marker>.new", then moved over it), and makes it durable (the file and its
 // folder synced). False when it could not be written whole.
 bool WriteMarker(const WString& dbPath, const WString& targetVersion, bool hadFile);
-// Appends "kept=<keptPath>" / "complete" and makes it durable.
+// Add the line "kept=<keptPath>" / "complete" ("complete unchecked") to the marker, which
+// is replaced whole and made durable. False when there is no marker.
 bool AppendMarkerKept(const WString& dbPath, const WString& keptPath);
 bool AppendMarkerComplete(const WString& dbPath, bool checked = true);
 // False when there is no marker file. A marker that cannot be read whole comes back with

@@ -225,9 +225,13 @@ TEST_F(ResumeTest, ACleanUpLeftForLaterChecksForRowsNobodyCarried) {
 // Fails appending "complete" to the marker of Other.s3db: that database's finishing step
 // never ends.
 bool FailOtherCompletion(plat::FileOperation operation, const WString& path) {
-    return operation == plat::FileOperation::kCreate &&
-           wstr::Contains(path, u"Other.s3db.migrating") && plat::PathExists(path) &&
-           plat::FileSize(path) > 0;
+    const WString suffix = u"Other.s3db.migrating.new";
+    if (operation != plat::FileOperation::kCreate || path.size() < suffix.size() ||
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return false;
+    }
+    // Only a marker that is already there is added to: that is the finishing step.
+    return plat::PathExists(path.substr(0, path.size() - 4));
 }
 
 TEST_F(ResumeTest, NoSetAsideFileGoesBeforeEveryDatabaseIsComplete) {
