@@ -378,6 +378,8 @@ CDBProcess::Start CDBProcess::SetAside(RunState& run, DbEntry& entry) {
     if (bComparable && nOrder >= 0) {
         entry.bEnabled = 0;
         Log(Format(u"数据库%s版本号已经最新,不需要迁移！", entry.strDbName));
+        // A marker of a run cut off before its set-aside says nothing any more.
+        RemoveMarker(path);
         return Start::kSkip;
     }
 

@@ -131,6 +131,14 @@ TEST_F(ResumeTest, AMarkerWrittenBeforeTheSetAsideChangesNothing) {
     ExpectUsersCarried();
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
 
+    // A later script that the database already meets leaves it alone, marker gone.
+    m_process.ClearDatabaseList();
+    Mark(u"DB.s3db", u"8.0.0.2", true);
+    const std::string migrated = Bytes(u"DB.s3db");
+    EXPECT_EQ(Migrate(), 0);
+    EXPECT_EQ(Bytes(u"DB.s3db"), migrated);
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+
     // So does a marker cut off while it was written.
     m_process.ClearDatabaseList();
     ASSERT_TRUE(plat::RemoveFile(At(u"DB.s3db")));
