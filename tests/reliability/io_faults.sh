@@ -51,7 +51,8 @@ holder=
 echo "held by another process: left alone with result 0 and a log line, migrated afterwards"
 
 # --- a tmpfs that fills up
-if ! unshare -m true 2>/dev/null; then
+mkdir "$work/probe"
+if ! unshare -m mount -t tmpfs -o size=1m quorvel-probe "$work/probe" 2>/dev/null; then
     echo "tmpfs: cannot mount here (no CAP_SYS_ADMIN); the SQLite-level disk-full test ran instead"
     exit 0
 fi
