@@ -209,6 +209,28 @@ TEST_F(TableOpsTest, CopyTableCarriesTheAutoincrementCounterInTheSameTransaction
     EXPECT_EQ(Attached(m_db), 1);
 }
 
+TEST_F(TableOpsTest, DurableCommitsAndSyncs) {
+    for (const char* mode : {"OFF", "MEMORY", "WAL", "TRUNCATE"}) {
+        ASSERT_EQ(m_db.Execute(FromUtf8(
+                      std::string("PRAGMA synchronous=OFF; PRAGMA journal_mode=") + mode + ";")),
+                  1);
+        EXPECT_EQ(m_db.UseDurableCommits(), 1) << mode;
+        db::Statement journal(m_db.Handle(), "PRAGMA journal_mode;");
+        ASSERT_EQ(journal.Step(), SQLITE_ROW);
+        // A journal on disk, in the database's own file: a write-ahead log is left.
+        EXPECT_STREQ(journal.ColumnText(0),
+                     std::string(mode) == "TRUNCATE" ? "truncate" : "delete");
+        db::Statement sync(m_db.Handle(), "PRAGMA synchronous;");
+        ASSERT_EQ(sync.Step(), SQLITE_ROW);
+        EXPECT_STREQ(sync.ColumnText(0), "2") << mode;
+        EXPECT_EQ(m_db.SyncToDisk(), 1);
+    }
+    EXPECT_FALSE(plat::PathExists(m_path + u"-wal"));
+    m_db.Close();
+    EXPECT_EQ(m_db.SyncToDisk(), 0);
+    EXPECT_EQ(m_db.UseDurableCommits(), 0);
+}
+
 TEST_F(TableOpsTest, ForeignKeysStayOffWhateverAStatementAsks) {
     ASSERT_EQ(m_db.Execute(u"CREATE TABLE P(id INTEGER PRIMARY KEY);"
                            u"CREATE TABLE C(p REFERENCES P(id) ON DELETE CASCADE);"

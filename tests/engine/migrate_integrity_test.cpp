@@ -8,6 +8,7 @@
 
 #include "db/statement.h"
 #include "engine/migration_fixture.h"
+#include "engine/migration_marker.h"
 
 namespace {
 
@@ -97,6 +98,38 @@ TEST_F(IntegrityTest, AHotJournalIsPlayedBackBeforeTheSetAside) {
     EXPECT_EQ(BigDigest(u"DB.s3db"), before);
     EXPECT_EQ(Value(u"DB.s3db", "PRAGMA integrity_check"), "ok");
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+}
+
+TEST_F(IntegrityTest, AHalfBuiltFileIsPutAsideWithItsJournalPlayedBack) {
+    // A run was cut off inside a transaction on its new file: beside the set-aside copy
+    // lie the half-built file and its hot journal.
+    MakeBigDb();
+    const std::string before = BigDigest(u"DB.s3db");
+    ASSERT_TRUE(plat::MoveReplace(At(u"DB.s3db"), At(u"DB.s3db.tmp")));
+    MakeDb(u"built.s3db",
+           "CREATE TABLE TBIG(F_ID INTEGER PRIMARY KEY, F_TEXT TEXT);"
+           "ATTACH '" +
+               ToUtf8(plat::ToNativePath(At(u"DB.s3db.tmp"))) +
+               "' AS OLD; INSERT INTO TBIG SELECT * FROM OLD.TBIG;");
+    {
+        Client run(At(u"built.s3db"));
+        ASSERT_EQ(run.Run("PRAGMA cache_size=10; BEGIN; UPDATE TBIG SET F_TEXT='changed';"), "");
+        Snapshot(u"built.s3db", u"DB.s3db");
+        run.Run("ROLLBACK;");
+    }
+    ASSERT_TRUE(Exists(u"DB.s3db-journal"));
+    ASSERT_TRUE(WriteMarker(At(u"DB.s3db"), u"8.0.0.2", true));
+    WriteBigScript();
+
+    EXPECT_EQ(Migrate(), 1);
+
+    EXPECT_EQ(BigDigest(u"DB.s3db"), before);
+    EXPECT_EQ(Value(u"DB.s3db", "PRAGMA integrity_check"), "ok");
+    // The half-built file went aside whole: its own transaction undone first.
+    const WString partial = u"DB.s3db.20261208103000.partial";
+    EXPECT_EQ(Files(u"DB.s3db*"), (WStrings{u"DB.s3db", partial}));
+    EXPECT_EQ(probe::Value(At(partial), "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(probe::Value(At(partial), "SELECT count(*) FROM TBIG WHERE F_TEXT='changed'"), "0");
 }
 
 TEST_F(IntegrityTest, AWriteAheadLogIsCheckpointedBeforeTheSetAside) {
