@@ -705,10 +705,10 @@ bool CDBProcess::CompleteDatabase(RunState& run, DbEntry& entry) {
         return false;
     }
     // Rows that were not carried: the set-aside file takes its lasting name before the
-    // version is written, so that no later run can take it for a finished run's leftover.
-    // A database left behind may still take rows from this set-aside file: the run that
-    // cleans up checks it then.
-    bool bChecked = !run.bLeftBehind;
+    // database is called complete, so that no later run deletes it as a finished run's
+    // leftover. While a database is left behind it may still take rows from this file:
+    // the run that cleans up checks it then.
+    const bool bChecked = !run.bLeftBehind;
     if (entry.pOldDb && run.keepSetAside.count(&entry) == 0 && bChecked) {
         const WString table = UncarriedTable(*entry.pOldDb, run.carried);
         if (!table.empty()) {
