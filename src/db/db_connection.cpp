@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "db/statement.h"
 #include "log/log.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -21,6 +22,22 @@ int RunLogged(sqlite3* db, const char* sql) {
 
 WString ErrorMessage(const char16_t* text, int code) {
     return WString(text) + wstr::FromInt(code) + u"]";
+}
+
+// Foreign-key actions would delete or rewrite rows while a migration copies tables in the
+// script's order and runs its data statements: an ON DELETE CASCADE fired by a data
+// statement removes rows of another table, and enforcement refuses the copy of a child
+// table whose parent is copied later. So enforcement is off on every connection, and a
+// statement of a script that sets the pragma is made a silent no-op here rather than an
+// error: sqlite3_db_config alone would not survive a script's own "PRAGMA foreign_keys=ON",
+// and refusing the statement would fail a table or data item that is otherwise fine.
+int KeepForeignKeysOff(void*, int action, const char* name, const char* value, const char*,
+                       const char*) {
+    if (action == SQLITE_PRAGMA && name != nullptr && value != nullptr &&
+        sqlite3_stricmp(name, "foreign_keys") == 0) {
+        return SQLITE_IGNORE;
+    }
+    return SQLITE_OK;
 }
 
 }  // namespace
@@ -56,6 +73,8 @@ int CDBConnection::Open() {
         m_bOpen = 0;
         return 0;
     }
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FKEY, 0, nullptr);
+    sqlite3_set_authorizer(db, &KeepForeignKeysOff, nullptr);
     m_pDB.reset(db);
     m_bOpen = 1;
     return 1;
@@ -100,3 +119,35 @@ int CDBConnection::ExecuteRaw(const char* sql) {
 }
 
 int CDBConnection::LastChanges() const { return m_pDB ? sqlite3_changes(m_pDB.get()) : 0; }
+
+int CDBConnection::SyncToDisk() {
+    if (!m_pDB) return 0;
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(m_pDB.get(), "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+        file == nullptr || file->pMethods == nullptr) {
+        return 0;
+    }
+    if (file->pMethods->xSync(file, SQLITE_SYNC_FULL) == SQLITE_OK) return 1;
+    WriteLog(kLogCategory, kLogLevel, u"数据库文件无法写入磁盘: " + m_strPath);
+    return 0;
+}
+
+int CDBConnection::UseDurableCommits() {
+    if (!m_pDB) return 0;
+    std::string mode;
+    {
+        db::Statement query(m_pDB.get(), "PRAGMA journal_mode;");
+        if (query.Step() == SQLITE_ROW && query.ColumnText(0) != nullptr)
+            mode = query.ColumnText(0);
+    }
+    // Without a journal on disk a commit cut off half way leaves pages of both states; with
+    // a write-ahead log, commits live in a second file until a checkpoint. Leaving such a
+    // mode for DELETE copies everything into the database file itself.
+    if (sqlite3_stricmp(mode.c_str(), "delete") != 0 &&
+        sqlite3_stricmp(mode.c_str(), "truncate") != 0 &&
+        sqlite3_stricmp(mode.c_str(), "persist") != 0 &&
+        RunLogged(m_pDB.get(), "PRAGMA journal_mode=DELETE;") == 0) {
+        return 0;
+    }
+    return RunLogged(m_pDB.get(), "PRAGMA synchronous=FULL;");
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/lock.h"
 #include "platform/wstr.h"
@@ -90,6 +91,19 @@ public:
     // Runs a complete trigger creation statement under g_csDBLock; logs SQLite's text and a
     // fixed message on failure.
     int CreateTrigger(const WString& sql);
+
+    // Pushes what SQLite has written to the open database file through to the disk, so that
+    // it survives a power loss, whatever journalling and syncing the connection was set to
+    // use. 1 on success; logs the path on failure.
+    int SyncToDisk();
+    // Makes every later commit on this connection atomic and durable on its own, with
+    // everything in the database file itself: a rollback journal on disk (DELETE when the
+    // connection had none, kept it in memory or used a write-ahead log) and full syncing.
+    int UseDurableCommits();
+
+    // Names of the tables of the main database (SQLite's own left out) that hold at least
+    // one row, or that cannot be read. 0 when the schema cannot be read.
+    int TablesWithRows(std::vector<WString>& tables);
 
     // Rows changed by the last INSERT, UPDATE or DELETE on this connection (0 when closed).
     int LastChanges() const;

@@ -10,6 +10,7 @@
 #include "script/script_file.h"
 
 class CDBConnection;
+struct MigrationMarker;
 
 class CDBProcess {
 public:
@@ -61,12 +62,28 @@ public:
 
 private:
     struct RunState;
+    // What preparation does next with a database.
+    enum class Start {
+        kUsual,  // read its version and set it aside when it is behind
+        kBuild,  // create the new file and build it
+        kSkip,   // nothing: up to date, left alone, or only its clean-up is left
+    };
 
     bool CheckScriptItems();
     void PrepareDatabases(RunState& run);
+    Start ResumeDatabase(RunState& run, DbEntry& entry, const MigrationMarker& marker);
+    Start SetAside(RunState& run, DbEntry& entry);
+    void OpenSetAside(RunState& run, DbEntry& entry);
+    bool PutAsidePartial(RunState& run, DbEntry& entry);
+    void CreateNewFile(RunState& run, DbEntry& entry);
+    void LeaveAlone(RunState& run, DbEntry& entry, const WString& why);
     void ApplyItems(RunState& run);
     void ApplyTableItem(RunState& run, DbEntry& entry, const ScriptItem& item);
-    void FinishDatabases(RunState& run);
+    // Completes every database of the run: true when all are complete, so that the
+    // set-aside files may go.
+    bool FinishDatabases(RunState& run);
+    bool CompleteDatabase(RunState& run, DbEntry& entry);
+    void RemoveSetAside(RunState& run, DbEntry& entry);
     void FinishExtraSource(RunState& run);
     bool IsDue(const DbEntry& entry, const ScriptItem& item) const;
     void Progress(const WString& line) const;

@@ -6,12 +6,31 @@
 // carried them. So a set-aside file is deleted only when every table of its rows was
 // created and filled; otherwise it is kept under a name no later run replaces. The same
 // holds for a ".tmp" file an earlier run left behind and for a file SQLite cannot read.
+//
+// A run may be cut off at any instant. Each database being migrated has a marker file
+// (engine/migration_marker.h) from before its set-aside until after its clean-up, and the
+// steps are ordered so that every state a crash can leave is recognisable:
+//
+//   marker, file, no ".tmp"        the set-aside never happened: migrate as usual
+//   marker, ".tmp" (file or not)   ".tmp" holds the last complete copy: the half-built
+//                                  file is kept as "<path>.<time>.partial", and the
+//                                  database is built again from ".tmp"
+//   marker "complete", file        the build had finished: only the clean-up is left
+//   marker "kept=", file           the build had finished, its unread rows kept as ".bak":
+//                                  the version is written and the clean-up done
+//
+// Finishing writes in this order, each step on the disk before the next: the new files'
+// rows; for rows that were not carried, the ".bak" name; the version; "complete". Only
+// when every database of the run is complete are the extra data file, the ".tmp" files and
+// the markers removed, because one database's ".tmp" may be another's source of rows.
 #include <cstdio>
 #include <set>
 
 #include "db/db_connection.h"
+#include "db/settle.h"
 #include "engine/data_files.h"
 #include "engine/db_process.h"
+#include "engine/migration_marker.h"
 #include "engine/show_result.h"
 #include "engine/update_record.h"
 #include "engine/version_compare.h"
@@ -53,14 +72,51 @@ WString Timestamp14() {
            wstr::FromInt(t.hour, 2) + wstr::FromInt(t.minute, 2) + wstr::FromInt(t.second, 2);
 }
 
-// Moves `from` to `stem` + ".bak", or, when that name is taken, to stem + "-2.bak" and so
-// on: a kept copy never replaces another. Returns the name used, empty on failure.
-WString MoveToUniqueName(const WString& from, const WString& stem, WStringView suffix) {
+// The first of stem + suffix, stem + "-2" + suffix, ... that names nothing yet; empty when
+// all are taken.
+WString FreeName(const WString& stem, WStringView suffix) {
     for (int n = 1; n < 1000; ++n) {
         WString target = stem + (n == 1 ? WString() : u"-" + wstr::FromInt(n)) + WString(suffix);
-        if (plat::PathExists(target)) continue;
-        if (plat::MoveNoReplace(from, target)) return target;
-        if (!plat::PathExists(target)) return WString();  // the move itself failed
+        if (!plat::PathExists(target)) return target;
+    }
+    return WString();
+}
+
+// Moves `from` to the first free name of FreeName(stem, suffix): a kept copy never replaces
+// another, and a file that another process holds open is not moved. Returns the name used;
+// empty on failure, with `outcome` telling why.
+WString KeepAside(const WString& from, const WString& stem, WStringView suffix,
+                  plat::MoveOutcome& outcome) {
+    outcome = plat::MoveOutcome::kFailed;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const WString target = FreeName(stem, suffix);
+        if (target.empty()) return WString();
+        outcome = plat::MoveIfUnused(from, target);
+        if (outcome == plat::MoveOutcome::kMoved) {
+            plat::SyncDirectory(FolderOf(target));
+            return target;
+        }
+        // Only a name taken meanwhile is worth another try.
+        if (outcome == plat::MoveOutcome::kInUse || !plat::PathExists(target)) return WString();
+    }
+    return WString();
+}
+
+// A table of `source` that holds rows and that no table of this run's new files took them
+// from; empty when every such table was carried. A script may drop a table on purpose,
+// but a damaged one (an item for the wrong database, a kind word cut off) drops it just
+// the same: either way its rows must not go with the set-aside file.
+// With `built`, the database's own new file: a table it has took its rows from the
+// set-aside file when it was built, in an earlier run.
+WString UncarriedTable(CDBConnection& source,
+                       const std::set<std::pair<const CDBConnection*, WString>>& carried,
+                       CDBConnection* built = nullptr) {
+    std::vector<WString> tables;
+    source.TablesWithRows(tables);
+    for (const WString& table : tables) {
+        if (carried.count({&source, table}) != 0) continue;
+        if (built != nullptr && built->TableExists(table) == 1) continue;
+        return table;
     }
     return WString();
 }
@@ -93,10 +149,24 @@ struct CDBProcess::RunState {
     // Sources whose rows were not all carried: their files must survive the run.
     std::set<const DbEntry*> keepSetAside;
     bool bKeepExtra = false;
+    // Tables whose rows were copied, by source connection.
+    std::set<std::pair<const CDBConnection*, WString>> carried;
 
     // Files of the databases set aside so far: a second entry naming one of them would
     // set aside the fresh file over the first one's only copy.
     std::vector<WString> migratedPaths;
+
+    // Databases whose interrupted migration had been completed: only their clean-up is
+    // left, and it waits until every database of this run is complete, since their
+    // set-aside files may still be the source of another database's rows.
+    std::vector<DbEntry*> resumed;
+    // Those of them whose set-aside file still has to be checked for rows nobody carried.
+    std::set<const DbEntry*> unchecked;
+
+    // A database behind the script was not migrated (left alone, not set aside, not
+    // created). Its tables may draw rows from the other databases' set-aside files and the
+    // extra data file when it migrates: those files must wait for that run.
+    bool bLeftBehind = false;
 };
 
 void CDBProcess::ShowResult(const WString& message, unsigned type, int show) {
@@ -184,7 +254,7 @@ int CDBProcess::Migrate() {
     }
 
     PrepareDatabases(run);
-    bool bAnyMigrated = false;
+    bool bAnyMigrated = !run.resumed.empty();
     for (const auto& [n, pEntry] : m_mapDatabases) {
         if (pEntry && pEntry->bEnabled) bAnyMigrated = true;
     }
@@ -202,8 +272,30 @@ int CDBProcess::Migrate() {
     }
 
     ApplyItems(run);
-    FinishDatabases(run);
+    const bool bAllComplete = FinishDatabases(run);
+    if (!bAllComplete || run.bLeftBehind) {
+        // Every set-aside file and marker stays: the next run completes what is missing,
+        // taking rows from them where it needs.
+        if (bAllComplete) {
+            run.nResult = 0;
+            Log(u"有数据库未迁移, 已迁移数据库的原文件保留到它迁移完成");
+        }
+        for (auto& [n, pEntry] : m_mapDatabases) {
+            if (pEntry && pEntry->pOldDb) pEntry->pOldDb->Close();
+        }
+        if (run.bExtraOpen) {
+            run.extraSource.Close();
+            Log(u"迁移未完成, 数据文件保留: " + run.strExtraPath);
+        }
+        return run.nResult;
+    }
+    // The extra file goes before the markers: once they are gone, no run would remove it.
     FinishExtraSource(run);
+    for (auto& [n, pEntry] : m_mapDatabases) {
+        if (pEntry && pEntry->bEnabled == 1) RemoveSetAside(run, *pEntry);
+    }
+    for (DbEntry* pEntry : run.resumed)
+        RemoveSetAside(run, *pEntry);
     return run.nResult;
 }
 
@@ -231,9 +323,12 @@ bool CDBProcess::CheckScriptItems() {
 
 void CDBProcess::PrepareDatabases(RunState& run) {
     for (auto& [n, pEntry] : m_mapDatabases) {
-        if (!pEntry || pEntry->bEnabled == 0) continue;
+        if (!pEntry) continue;
+        // Its folder could not be made: a new database that may have wanted rows from the
+        // others' set-aside files.
+        if (pEntry->bEnabled == 0) run.bLeftBehind = true;
+        if (pEntry->bEnabled == 0) continue;
         DbEntry& entry = *pEntry;
-        const WString strTmpPath = entry.strFilePath + u".tmp";
 
         for (const WString& path : run.migratedPaths) {
             if (SamePath(path, entry.strFilePath)) entry.bEnabled = 0;
@@ -243,78 +338,242 @@ void CDBProcess::PrepareDatabases(RunState& run) {
                 entry.strFilePath);
             continue;
         }
+        if (!entry.pDb) continue;
 
-        if (plat::PathExists(entry.strFilePath) && !plat::IsDirectory(entry.strFilePath) &&
-            entry.pDb) {
-            entry.pDb->OpenDatabase(entry.strFilePath);
-            entry.pDb->GetTableVersion(kVersionTable, entry.strCurVersion);
-            entry.pDb->Close();
-            int bComparable = 0;
-            int nOrder =
-                engine::CompareVersion(entry.strCurVersion, entry.strTargetVersion, bComparable);
-            if (bComparable && nOrder >= 0) {
-                entry.bEnabled = 0;
-                Log(Format(u"数据库%s版本号已经最新,不需要迁移！", entry.strDbName));
-            } else {
-                Log(u"rename to tmp");
-                // A ".tmp" file already there is what an interrupted or failed earlier run
-                // left: possibly the only complete copy of the rows. It is kept, not replaced.
-                if (plat::PathExists(strTmpPath) && !plat::IsDirectory(strTmpPath)) {
-                    WString kept = MoveToUniqueName(
-                        strTmpPath, entry.strFilePath + u"." + Timestamp14(), u".bak");
-                    if (kept.empty()) {
-                        entry.bEnabled = 0;
-                        Log(u"上次迁移留下的文件无法改名, 不迁移此数据库: " + strTmpPath);
-                        continue;
-                    }
-                    run.nResult = 0;
-                    Log(u"上次迁移留下的文件保留为: " + kept);
-                }
-                entry.bEnabled = plat::MoveReplace(entry.strFilePath, strTmpPath) ? 1 : 0;
-                if (entry.bEnabled) {
-                    entry.pOldDb = std::make_unique<CDBConnection>();
-                    entry.pOldDb->OpenDatabase(strTmpPath);
-                    if (!IsReadable(*entry.pOldDb)) {
-                        // Its rows cannot be carried; the file must outlive the run.
-                        Log(u"原数据库无法读取: " + strTmpPath);
-                        run.keepSetAside.insert(&entry);
-                        run.nResult = 0;
-                    }
-                    if (wstr::EqualsNoCase(entry.strDbName, kUserDataName)) {
-                        run.pUserDat = entry.pOldDb.get();
-                        run.pUserDatEntry = &entry;
-                    }
-                }
-            }
-        }
-
-        if (entry.bEnabled && entry.pDb) {
-            entry.bEnabled = entry.pDb->OpenDatabase(entry.strFilePath);
-            if (entry.bEnabled == 0 && entry.pOldDb) {
-                // No fresh file to carry the rows into: put the database back as it was.
-                entry.pOldDb.reset();
-                run.keepSetAside.erase(&entry);
-                if (run.pUserDatEntry == &entry) {
-                    run.pUserDat = nullptr;
-                    run.pUserDatEntry = nullptr;
-                }
-                if (plat::FileSize(entry.strFilePath) == 0) plat::RemoveFile(entry.strFilePath);
-                if (!plat::PathExists(entry.strFilePath) &&
-                    plat::MoveReplace(strTmpPath, entry.strFilePath)) {
-                    Log(u"无法创建新数据库, 已恢复原数据库: " + entry.strFilePath);
-                } else {
-                    run.nResult = 0;
-                    Log(u"无法创建新数据库, 原数据库保留在: " + strTmpPath);
-                }
-            }
-        }
-        if (entry.bEnabled) {
-            run.migratedPaths.push_back(entry.strFilePath);
-            Progress(u"迁移数据库 " + entry.strDbName + u" (" +
-                     (entry.strCurVersion.empty() ? WString(u"无版本") : entry.strCurVersion) +
-                     u" -> " + entry.strTargetVersion + u")");
-        }
+        Start start = Start::kUsual;
+        MigrationMarker marker;
+        if (ReadMarker(entry.strFilePath, marker)) start = ResumeDatabase(run, entry, marker);
+        if (start == Start::kUsual) start = SetAside(run, entry);
+        if (start == Start::kBuild) CreateNewFile(run, entry);
     }
+}
+
+void CDBProcess::LeaveAlone(RunState& run, DbEntry& entry, const WString& why) {
+    entry.bEnabled = 0;
+    run.bLeftBehind = true;
+    run.nResult = 0;
+    Log(why);
+}
+
+CDBProcess::Start CDBProcess::SetAside(RunState& run, DbEntry& entry) {
+    const WString& path = entry.strFilePath;
+    const WString strTmpPath = path + u".tmp";
+    // A folder: the creation below fails and the entry drops out.
+    if (plat::IsDirectory(path)) return Start::kBuild;
+    if (!plat::PathExists(path)) {
+        // Nothing to set aside; the marker tells a later run that a file found at this path
+        // is a half-built one of ours.
+        if (!WriteMarker(path, entry.strTargetVersion, false)) {
+            LeaveAlone(run, entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
+            return Start::kSkip;
+        }
+        return Start::kBuild;
+    }
+
+    entry.pDb->OpenDatabase(path);
+    entry.pDb->GetTableVersion(kVersionTable, entry.strCurVersion);
+    entry.pDb->Close();
+    int bComparable = 0;
+    int nOrder = engine::CompareVersion(entry.strCurVersion, entry.strTargetVersion, bComparable);
+    if (bComparable && nOrder >= 0) {
+        entry.bEnabled = 0;
+        Log(Format(u"数据库%s版本号已经最新,不需要迁移！", entry.strDbName));
+        // A marker of a run cut off before its set-aside says nothing any more.
+        RemoveMarker(path);
+        return Start::kSkip;
+    }
+
+    Log(u"rename to tmp");
+    // A ".tmp" file already there, without a marker, is what a failed earlier run (or an
+    // older program) left: possibly the only complete copy of the rows. It is kept.
+    if (plat::PathExists(strTmpPath) && !plat::IsDirectory(strTmpPath)) {
+        plat::MoveOutcome outcome;
+        WString kept = KeepAside(strTmpPath, path + u"." + Timestamp14(), u".bak", outcome);
+        if (kept.empty()) {
+            LeaveAlone(run, entry, u"上次迁移留下的文件无法改名, 不迁移此数据库: " + strTmpPath);
+            return Start::kSkip;
+        }
+        run.nResult = 0;
+        Log(u"上次迁移留下的文件保留为: " + kept);
+    }
+
+    WString detail;
+    switch (db::SettleDatabaseFile(path, detail)) {
+        case db::FileRest::kBusy:
+            LeaveAlone(run, entry,
+                       u"数据库正被其他程序使用, 不迁移: " + path + u" (" + detail + u")");
+            return Start::kSkip;
+        case db::FileRest::kCompanions:
+            LeaveAlone(run, entry, u"数据库的日志文件未能合并, 不迁移: " + detail);
+            return Start::kSkip;
+        case db::FileRest::kAtRest:
+            break;
+    }
+    if (!WriteMarker(path, entry.strTargetVersion, true)) {
+        LeaveAlone(run, entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
+        return Start::kSkip;
+    }
+    const plat::MoveOutcome moved = plat::MoveIfUnused(path, strTmpPath);
+    if (moved != plat::MoveOutcome::kMoved) {
+        RemoveMarker(path);
+        if (moved == plat::MoveOutcome::kInUse) {
+            LeaveAlone(run, entry, u"数据库正被其他程序打开, 不迁移: " + path);
+        } else {
+            entry.bEnabled = 0;
+            run.bLeftBehind = true;
+        }
+        return Start::kSkip;
+    }
+    plat::SyncDirectory(FolderOf(path));
+    OpenSetAside(run, entry);
+    return Start::kBuild;
+}
+
+void CDBProcess::OpenSetAside(RunState& run, DbEntry& entry) {
+    const WString strTmpPath = entry.strFilePath + u".tmp";
+    entry.pOldDb = std::make_unique<CDBConnection>();
+    entry.pOldDb->OpenDatabase(strTmpPath);
+    if (!IsReadable(*entry.pOldDb)) {
+        // Its rows cannot be carried; the file must outlive the run.
+        Log(u"原数据库无法读取: " + strTmpPath);
+        run.keepSetAside.insert(&entry);
+        run.nResult = 0;
+    }
+    if (wstr::EqualsNoCase(entry.strDbName, kUserDataName)) {
+        run.pUserDat = entry.pOldDb.get();
+        run.pUserDatEntry = &entry;
+    }
+}
+
+CDBProcess::Start CDBProcess::ResumeDatabase(RunState& run, DbEntry& entry,
+                                             const MigrationMarker& marker) {
+    const WString& path = entry.strFilePath;
+    const WString strTmpPath = path + u".tmp";
+    const bool hasFile = plat::PathExists(path) && !plat::IsDirectory(path);
+    const bool hasTmp = plat::PathExists(strTmpPath) && !plat::IsDirectory(strTmpPath);
+    Log(u"发现上次未完成的迁移: " + MarkerPath(path));
+
+    if (marker.bValid && marker.bComplete && hasFile) {
+        Log(u"数据库" + entry.strDbName + u"上次已迁移完成, 清理剩余文件");
+        entry.bEnabled = 0;
+        run.resumed.push_back(&entry);
+        run.migratedPaths.push_back(path);
+        if (marker.bUnchecked) run.unchecked.insert(&entry);
+        if (hasTmp) OpenSetAside(run, entry);
+        return Start::kSkip;
+    }
+
+    if (hasTmp) {
+        // The set-aside file holds the last complete copy: nothing is moved over it, and the
+        // database is built from it again.
+        WString detail;
+        if (db::SettleDatabaseFile(strTmpPath, detail) != db::FileRest::kAtRest) {
+            LeaveAlone(
+                run, entry,
+                u"上次迁移留下的文件无法安全读取, 不迁移: " + strTmpPath + u" (" + detail + u")");
+            return Start::kSkip;
+        }
+        if (!WriteMarker(path, entry.strTargetVersion, true)) {
+            LeaveAlone(run, entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
+            return Start::kSkip;
+        }
+        if (hasFile && !PutAsidePartial(run, entry)) return Start::kSkip;
+        OpenSetAside(run, entry);
+        entry.strCurVersion.clear();
+        entry.pOldDb->GetTableVersion(kVersionTable, entry.strCurVersion);
+        return Start::kBuild;
+    }
+
+    if (marker.bValid && !marker.strKeptPath.empty() && hasFile) {
+        // Cut off after the rows that could not be carried were kept aside: the new file is
+        // complete on disk and lacks only its version.
+        CDBConnection& db = *entry.pDb;
+        bool ok = db.OpenDatabase(path) == 1 && db.UseDurableCommits() == 1;
+        if (ok) db.SetTableVersion(kVersionTable, marker.strTargetVersion);
+        ok = ok && db.SyncToDisk() == 1;
+        db.Close();
+        if (!ok || !AppendMarkerComplete(path)) {
+            LeaveAlone(run, entry, u"上次迁移的数据库未能完成: " + path);
+            return Start::kSkip;
+        }
+        entry.bEnabled = 0;
+        run.resumed.push_back(&entry);
+        run.migratedPaths.push_back(path);
+        run.nResult = 0;
+        Log(u"数据未能全部迁移, 原数据库保留为: " + marker.strKeptPath);
+        return Start::kSkip;
+    }
+
+    // The set-aside never happened: the file is the database itself.
+    if (hasFile && (!marker.bValid || marker.bHadFile)) return Start::kUsual;
+
+    // There was no database file: what is at the path is a half-built one of ours.
+    if (marker.bHadFile) Log(u"上次迁移的原数据库已不存在: " + strTmpPath);
+    if (!WriteMarker(path, entry.strTargetVersion, false)) {
+        LeaveAlone(run, entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
+        return Start::kSkip;
+    }
+    if (hasFile && !PutAsidePartial(run, entry)) return Start::kSkip;
+    return Start::kBuild;
+}
+
+bool CDBProcess::PutAsidePartial(RunState& run, DbEntry& entry) {
+    const WString& path = entry.strFilePath;
+    WString detail;
+    if (db::SettleDatabaseFile(path, detail) != db::FileRest::kAtRest) {
+        LeaveAlone(run, entry,
+                   u"上次迁移未完成的文件无法安全移走, 不迁移: " + path + u" (" + detail + u")");
+        return false;
+    }
+    plat::MoveOutcome outcome;
+    WString kept = KeepAside(path, path + u"." + Timestamp14(), u".partial", outcome);
+    if (kept.empty()) {
+        LeaveAlone(run, entry,
+                   (outcome == plat::MoveOutcome::kInUse
+                        ? u"上次迁移未完成的文件正被其他程序打开, 不迁移: "
+                        : u"上次迁移未完成的文件无法改名, 不迁移: ") +
+                       path);
+        return false;
+    }
+    Log(u"上次迁移未完成的文件保留为: " + kept);
+    return true;
+}
+
+void CDBProcess::CreateNewFile(RunState& run, DbEntry& entry) {
+    const WString strTmpPath = entry.strFilePath + u".tmp";
+    entry.bEnabled = entry.pDb->OpenDatabase(entry.strFilePath);
+    if (entry.bEnabled == 0) {
+        // A folder at the path never becomes a database; anything else may next time.
+        if (!plat::IsDirectory(entry.strFilePath)) run.bLeftBehind = true;
+        if (!entry.pOldDb) {
+            // Nothing was set aside, nothing was built.
+            RemoveMarker(entry.strFilePath);
+            return;
+        }
+        // No fresh file to carry the rows into: put the database back as it was.
+        entry.pOldDb.reset();
+        run.keepSetAside.erase(&entry);
+        if (run.pUserDatEntry == &entry) {
+            run.pUserDat = nullptr;
+            run.pUserDatEntry = nullptr;
+        }
+        if (plat::FileSize(entry.strFilePath) == 0) plat::RemoveFile(entry.strFilePath);
+        if (!plat::PathExists(entry.strFilePath) &&
+            plat::MoveReplace(strTmpPath, entry.strFilePath)) {
+            plat::SyncDirectory(FolderOf(entry.strFilePath));
+            RemoveMarker(entry.strFilePath);
+            Log(u"无法创建新数据库, 已恢复原数据库: " + entry.strFilePath);
+        } else {
+            // The marker stays: the next run takes the rows from the set-aside file.
+            run.nResult = 0;
+            Log(u"无法创建新数据库, 原数据库保留在: " + strTmpPath);
+        }
+        return;
+    }
+    run.migratedPaths.push_back(entry.strFilePath);
+    Progress(u"迁移数据库 " + entry.strDbName + u" (" +
+             (entry.strCurVersion.empty() ? WString(u"无版本") : entry.strCurVersion) + u" -> " +
+             entry.strTargetVersion + u")");
 }
 
 bool CDBProcess::IsDue(const DbEntry& entry, const ScriptItem& item) const {
@@ -417,30 +676,98 @@ void CDBProcess::ApplyTableItem(RunState& run, DbEntry& entry, const ScriptItem&
         keepSource();
         return;
     }
+    run.carried.emplace(pSource, item.strName);
     Progress(u"  表 " + item.strName + u": " + wstr::FromInt(pSource->LastChanges()) + u" 行");
 }
 
-void CDBProcess::FinishDatabases(RunState& run) {
+bool CDBProcess::FinishDatabases(RunState& run) {
+    bool bAllComplete = true;
     for (auto& [n, pEntry] : m_mapDatabases) {
-        if (!pEntry || pEntry->bEnabled != 1) continue;
-        DbEntry& entry = *pEntry;
-        entry.pDb->SetTableVersion(kVersionTable, entry.strTargetVersion);
-        // A set-aside file that never opened is in keepSetAside: it is kept, not deleted.
-        if (!entry.pOldDb) continue;
-        const WString strOldPath = entry.pOldDb->GetPath();
-        entry.pOldDb->Close();
-        if (run.keepSetAside.count(&entry) == 0) {
-            plat::RemoveFile(strOldPath);
-            continue;
-        }
-        WString kept =
-            MoveToUniqueName(strOldPath, entry.strFilePath + u"." + Timestamp14(), u".bak");
-        if (!kept.empty()) {
-            Log(u"数据未能全部迁移, 原数据库保留为: " + kept);
-        } else {
-            Log(u"数据未能全部迁移, 原数据库保留在: " + strOldPath);
+        if (pEntry && pEntry->bEnabled == 1 && !CompleteDatabase(run, *pEntry)) {
+            bAllComplete = false;
         }
     }
+    if (!bAllComplete) {
+        run.nResult = 0;
+        Log(u"有数据库未能完成迁移, 原数据库文件全部保留, 下次运行时继续");
+    }
+    return bAllComplete;
+}
+
+bool CDBProcess::CompleteDatabase(RunState& run, DbEntry& entry) {
+    CDBConnection& db = *entry.pDb;
+    const WString& path = entry.strFilePath;
+    // Every row carried into the new file is on the disk before anything can call the file
+    // complete, however the file was journalled and synced while it was built.
+    if (db.UseDurableCommits() == 0 || db.SyncToDisk() == 0 ||
+        !plat::SyncDirectory(FolderOf(path))) {
+        Log(u"新数据库未能写入磁盘: " + path);
+        return false;
+    }
+    // Rows that were not carried: the set-aside file takes its lasting name before the
+    // database is called complete, so that no later run deletes it as a finished run's
+    // leftover. While a database is left behind it may still take rows from this file:
+    // the run that cleans up checks it then.
+    const bool bChecked = !run.bLeftBehind;
+    if (entry.pOldDb && run.keepSetAside.count(&entry) == 0 && bChecked) {
+        const WString table = UncarriedTable(*entry.pOldDb, run.carried);
+        if (!table.empty()) {
+            Log(u"表" + table + u"的数据没有迁移到新数据库: " + entry.pOldDb->GetPath());
+            run.keepSetAside.insert(&entry);
+        }
+    }
+    if (entry.pOldDb && run.keepSetAside.count(&entry) != 0) {
+        const WString strOldPath = entry.pOldDb->GetPath();
+        entry.pOldDb.reset();
+        if (run.pUserDatEntry == &entry) {
+            run.pUserDat = nullptr;
+            run.pUserDatEntry = nullptr;
+        }
+        const WString kept = FreeName(path + u"." + Timestamp14(), u".bak");
+        if (kept.empty() || !AppendMarkerKept(path, kept) ||
+            plat::MoveIfUnused(strOldPath, kept) != plat::MoveOutcome::kMoved) {
+            Log(u"数据未能全部迁移, 原数据库保留在: " + strOldPath);
+            return false;
+        }
+        plat::SyncDirectory(FolderOf(kept));
+        Log(u"数据未能全部迁移, 原数据库保留为: " + kept);
+    }
+    db.SetTableVersion(kVersionTable, entry.strTargetVersion);
+    if (db.SyncToDisk() == 0 || !AppendMarkerComplete(path, bChecked)) {
+        Log(u"新数据库未能写入磁盘: " + path);
+        return false;
+    }
+    return true;
+}
+
+void CDBProcess::RemoveSetAside(RunState& run, DbEntry& entry) {
+    if (entry.pOldDb && run.unchecked.count(&entry) != 0 && run.keepSetAside.count(&entry) == 0) {
+        entry.pDb->OpenDatabase(entry.strFilePath);
+        const WString table = UncarriedTable(*entry.pOldDb, run.carried, entry.pDb.get());
+        entry.pDb->Close();
+        if (!table.empty()) {
+            Log(u"表" + table + u"的数据没有迁移到新数据库: " + entry.pOldDb->GetPath());
+            run.keepSetAside.insert(&entry);
+        }
+    }
+    if (entry.pOldDb) {
+        const WString strOldPath = entry.pOldDb->GetPath();
+        entry.pOldDb->Close();
+        if (run.keepSetAside.count(&entry) != 0) {
+            // A set-aside file of an earlier run whose rows this run could not all carry.
+            plat::MoveOutcome outcome;
+            WString kept =
+                KeepAside(strOldPath, entry.strFilePath + u"." + Timestamp14(), u".bak", outcome);
+            Log(u"数据未能全部迁移, 原数据库保留为: " + (kept.empty() ? strOldPath : kept));
+            if (kept.empty()) return;
+        } else if (!plat::RemoveFile(strOldPath)) {
+            // The marker stays, so that the next run removes it rather than keep it.
+            Log(u"无法删除: " + strOldPath);
+            return;
+        }
+        plat::SyncDirectory(FolderOf(strOldPath));
+    }
+    if (!RemoveMarker(entry.strFilePath)) Log(u"无法删除: " + MarkerPath(entry.strFilePath));
 }
 
 void CDBProcess::FinishExtraSource(RunState& run) {

@@ -29,6 +29,14 @@ bool MoveReplace(const WString& from, const WString& to);
 // Moves a file only when nothing exists at `to` (MoveFileExW without the replace flag):
 // for copies that must never overwrite another.
 bool MoveNoReplace(const WString& from, const WString& to);
+// Moves a file only when nothing exists at `to` and no process (this one included) has
+// the file open: a database that a client still holds would otherwise go on receiving its
+// writes under the new name. On Windows an open file without delete sharing cannot be
+// moved at all; on Linux a write lease proves that nobody else has it open and keeps new
+// openers waiting until the move is done. Where leases are not available the move goes
+// ahead unchecked.
+enum class MoveOutcome { kMoved, kInUse, kFailed };
+MoveOutcome MoveIfUnused(const WString& from, const WString& to);
 bool RemoveFile(const WString& path);
 // Size in bytes of an existing file; -1 when it cannot be read.
 int64_t FileSize(const WString& path);

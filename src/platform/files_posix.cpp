@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 
 #include "platform/codepage.h"
@@ -27,6 +28,18 @@ int RetryOpen(const char* path, int flags, mode_t mode = 0666) {
         fd = ::open(path, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// Renames only when nothing exists at `target`.
+bool RenameNoReplace(const std::string& source, const std::string& target) {
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without RENAME_NOREPLACE: a hard link fails on an existing target too.
+    if (::link(source.c_str(), target.c_str()) != 0) return false;
+    ::unlink(source.c_str());
+    return true;
 }
 
 }  // namespace
@@ -59,16 +72,28 @@ bool MoveReplace(const WString& from, const WString& to) {
 
 bool MoveNoReplace(const WString& from, const WString& to) {
     if (FileFaultInjected(FileOperation::kMove, from)) return false;
+    return RenameNoReplace(Native(from), Native(to));
+}
+
+MoveOutcome MoveIfUnused(const WString& from, const WString& to) {
+    if (FileFaultInjected(FileOperation::kMove, from)) return MoveOutcome::kFailed;
     const std::string source = Native(from);
-    const std::string target = Native(to);
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-        return true;
+    int fd = RetryOpen(source.c_str(), O_RDONLY);
+    if (fd < 0) return MoveOutcome::kFailed;
+    // A process that opens the file while the lease is held makes the kernel signal us,
+    // with SIGIO unless told otherwise, and SIGIO's default action ends the process.
+    // SIGURG is ignored by default.
+    ::fcntl(fd, F_SETSIG, SIGURG);
+    // A write lease is granted only when no other descriptor of the file is open anywhere.
+    const bool leased = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    if (!leased && (errno == EAGAIN || errno == EBUSY)) {
+        ::close(fd);
+        return MoveOutcome::kInUse;
     }
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without RENAME_NOREPLACE: a hard link fails on an existing target too.
-    if (::link(source.c_str(), target.c_str()) != 0) return false;
-    ::unlink(source.c_str());
-    return true;
+    const bool moved = RenameNoReplace(source, Native(to));
+    if (leased) ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    ::close(fd);
+    return moved ? MoveOutcome::kMoved : MoveOutcome::kFailed;
 }
 
 bool RemoveFile(const WString& path) {

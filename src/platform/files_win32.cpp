@@ -95,6 +95,16 @@ bool MoveNoReplace(const WString& from, const WString& to) {
     return MoveFileExW(Wide(from), Wide(to), MOVEFILE_WRITE_THROUGH);
 }
 
+// Windows refuses to move a file that another handle holds without delete sharing, as
+// SQLite's handles do: that refusal is the proof.
+MoveOutcome MoveIfUnused(const WString& from, const WString& to) {
+    if (FileFaultInjected(FileOperation::kMove, from)) return MoveOutcome::kFailed;
+    if (MoveFileExW(Wide(from), Wide(to), MOVEFILE_WRITE_THROUGH)) return MoveOutcome::kMoved;
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? MoveOutcome::kInUse
+                                                                             : MoveOutcome::kFailed;
+}
+
 bool RemoveFile(const WString& path) {
     if (FileFaultInjected(FileOperation::kRemove, path)) return false;
     return DeleteFileW(Wide(path));

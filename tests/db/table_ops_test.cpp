@@ -7,6 +7,7 @@
 
 #include "db/db_connection.h"
 #include "db/db_test_fixture.h"
+#include "db/statement.h"
 
 namespace {
 
@@ -174,6 +175,79 @@ TEST_F(TableOpsTest, CopyTableCarriesEveryRowToTheAttachedFile) {
     EXPECT_EQ(Query(target, "SELECT count(*) FROM T_USER"), "2");
 }
 
+TEST_F(TableOpsTest, CopyTableCarriesTheAutoincrementCounterInTheSameTransaction) {
+    const WString target = m_dir.Sub(u"new.s3db");
+    Run(target,
+        "CREATE TABLE T_AUTO(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"
+        "CREATE TABLE T_LOW(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"
+        "CREATE TABLE \"it's\"(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"
+        "CREATE TABLE T_NARROW(F_ID INTEGER PRIMARY KEY AUTOINCREMENT);");
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE T_AUTO(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"
+                           u"INSERT INTO T_AUTO(F_X) VALUES(1),(2),(3),(4);"
+                           u"DELETE FROM T_AUTO WHERE F_ID > 2;"
+                           u"CREATE TABLE T_LOW(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"
+                           u"INSERT INTO T_LOW VALUES(9, 'x');"
+                           u"UPDATE sqlite_sequence SET seq = 3 WHERE name = 'T_LOW';"
+                           u"CREATE TABLE \"it's\"(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"
+                           u"INSERT INTO \"it's\"(F_X) VALUES(1); DELETE FROM \"it's\";"
+                           u"CREATE TABLE T_NARROW(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"
+                           u"INSERT INTO T_NARROW(F_X) VALUES(1);"),
+              1);
+
+    EXPECT_EQ(m_db.CopyTable(target, u"T_AUTO"), 1);
+    EXPECT_EQ(Query(target, "SELECT seq FROM sqlite_sequence WHERE name='T_AUTO'"), "4");
+    // A counter lower than the copied ids is never lowered further.
+    EXPECT_EQ(m_db.CopyTable(target, u"T_LOW"), 1);
+    EXPECT_EQ(Query(target, "SELECT seq FROM sqlite_sequence WHERE name='T_LOW'"), "9");
+    // A table without rows still has its counter.
+    EXPECT_EQ(m_db.CopyTable(target, u"it's"), 1);
+    EXPECT_EQ(Query(target, "SELECT seq FROM sqlite_sequence WHERE name='it''s'"), "1");
+    // A failed copy carries no counter either.
+    EXPECT_EQ(m_db.CopyTable(target, u"T_NARROW"), 0);
+    EXPECT_EQ(Query(target, "SELECT count(*) FROM sqlite_sequence WHERE name='T_NARROW'"), "0");
+    EXPECT_FALSE(InTransaction(m_db));
+    EXPECT_EQ(Attached(m_db), 1);
+}
+
+TEST_F(TableOpsTest, DurableCommitsAndSyncs) {
+    for (const char* mode : {"OFF", "MEMORY", "WAL", "TRUNCATE"}) {
+        ASSERT_EQ(m_db.Execute(FromUtf8(
+                      std::string("PRAGMA synchronous=OFF; PRAGMA journal_mode=") + mode + ";")),
+                  1);
+        EXPECT_EQ(m_db.UseDurableCommits(), 1) << mode;
+        db::Statement journal(m_db.Handle(), "PRAGMA journal_mode;");
+        ASSERT_EQ(journal.Step(), SQLITE_ROW);
+        // A journal on disk, in the database's own file: a write-ahead log is left.
+        EXPECT_STREQ(journal.ColumnText(0),
+                     std::string(mode) == "TRUNCATE" ? "truncate" : "delete");
+        db::Statement sync(m_db.Handle(), "PRAGMA synchronous;");
+        ASSERT_EQ(sync.Step(), SQLITE_ROW);
+        EXPECT_STREQ(sync.ColumnText(0), "2") << mode;
+        EXPECT_EQ(m_db.SyncToDisk(), 1);
+    }
+    EXPECT_FALSE(plat::PathExists(m_path + u"-wal"));
+    m_db.Close();
+    EXPECT_EQ(m_db.SyncToDisk(), 0);
+    EXPECT_EQ(m_db.UseDurableCommits(), 0);
+}
+
+TEST_F(TableOpsTest, ForeignKeysStayOffWhateverAStatementAsks) {
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE P(id INTEGER PRIMARY KEY);"
+                           u"CREATE TABLE C(p REFERENCES P(id) ON DELETE CASCADE);"
+                           u"INSERT INTO P VALUES(1); INSERT INTO C VALUES(1), (2);"),
+              1);
+    // The pragma is accepted and does nothing; reading it is still allowed.
+    EXPECT_EQ(m_db.Execute(u"PRAGMA foreign_keys=ON; PRAGMA main.foreign_keys = 1;"), 1);
+    EXPECT_EQ(m_db.Execute(u"DELETE FROM P;"), 1);
+    EXPECT_EQ(Query(m_path, "SELECT count(*) FROM C"), "2");
+    m_db.Close();
+    ASSERT_EQ(m_db.Open(), 1);
+    db::Statement query(m_db.Handle(), "PRAGMA foreign_keys;");
+    ASSERT_EQ(query.Step(), SQLITE_ROW);
+    EXPECT_STREQ(query.ColumnText(0), "0");
+    EXPECT_TRUE(LogMessages().empty());
+}
+
 TEST_F(TableOpsTest, ExecuteWithAttachedLeavesNothingOpenOnAnyPath) {
     const WString other = m_dir.Sub(u"other.s3db");
     Run(other, "CREATE TABLE T(x); INSERT INTO T VALUES(5);");
@@ -190,16 +264,21 @@ TEST_F(TableOpsTest, ExecuteWithAttachedLeavesNothingOpenOnAnyPath) {
     EXPECT_FALSE(InTransaction(m_db));
     EXPECT_EQ(LogMessages(), (std::vector<std::string>{"no such table: NEW_DB.MISSING"}));
 
-    // A refused COMMIT (a deferred foreign key) leaves neither the transaction nor NEW_DB.
-    ASSERT_EQ(m_db.Execute(u"PRAGMA foreign_keys=ON;"
-                           u"CREATE TABLE P(id PRIMARY KEY);"
-                           u"CREATE TABLE C(p REFERENCES P(id) DEFERRABLE INITIALLY DEFERRED);"),
-              1);
-    EXPECT_EQ(m_db.ExecuteWithAttached(other, u"INSERT INTO C VALUES(99);"), 0);
+    // A refused COMMIT (a reader of the file holds its lock) leaves neither the transaction
+    // nor NEW_DB.
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE C(p);"), 1);
+    {
+        sqlite3* reader = nullptr;
+        ASSERT_EQ(sqlite3_open(plat::PathForSqlite(m_path).c_str(), &reader), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM C;", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        EXPECT_EQ(m_db.ExecuteWithAttached(other, u"INSERT INTO C VALUES(99);"), 0);
+        sqlite3_close(reader);
+    }
     EXPECT_FALSE(InTransaction(m_db));
     EXPECT_EQ(Attached(m_db), 1);
     EXPECT_EQ(Query(m_path, "SELECT count(*) FROM C"), "0");
-    EXPECT_EQ(LogMessages().back(), "FOREIGN KEY constraint failed");
+    EXPECT_EQ(LogMessages().back(), "database is locked");
 
     // A failing ATTACH attaches nothing and runs nothing.
     const size_t before = LogMessages().size();

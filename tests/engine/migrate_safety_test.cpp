@@ -66,6 +66,36 @@ TEST_F(MigrationTest, AFailedCopyKeepsTheSetAsideFileUnderANameNoRunReplaces) {
     EXPECT_TRUE(LogHas(At(second)));
 }
 
+TEST_F(MigrationTest, RowsNoTableOfTheScriptTakesAreKept) {
+    // A script that leaves a table out, on purpose or because an item of it is damaged
+    // (here: it names a database the header does not list).
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1") +
+                           "CREATE TABLE TNOTES(F_TEXT TEXT);"
+                           "INSERT INTO TNOTES VALUES('keep me');"
+                           "CREATE TABLE TEMPTY(F_X);");
+    ScriptText script;
+    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    script.Item(2, u"TABLE", u"TNOTES", u"CREATE TABLE TNOTES(F_TEXT TEXT);");
+    WriteScript(script);
+
+    // The run did what the script says; the rows it did not take stay with the old file.
+    EXPECT_EQ(Migrate(), 1);
+
+    EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TUSER"), "3");
+    EXPECT_EQ(Files(u"DB.s3db*"), (WStrings{u"DB.s3db", kBak}));
+    EXPECT_EQ(probe::Rows(At(kBak), "SELECT * FROM TNOTES"), Strings{"keep me"});
+    EXPECT_TRUE(LogHas(u"表TNOTES的数据没有迁移到新数据库"));
+
+    // An empty table left out costs nothing: the set-aside file goes.
+    m_process.ClearDatabaseList();
+    ASSERT_TRUE(plat::RemoveFile(At(u"DB.s3db")));
+    ASSERT_TRUE(plat::RemoveFile(At(kBak)));
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1") + "CREATE TABLE TEMPTY(F_X);");
+    EXPECT_EQ(Migrate(), 1);
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+}
+
 TEST_F(MigrationTest, AFailedCopyFromVuserdatKeepsVuserdat) {
     MakeDb(u"vuserdat", VersionedDb("8.0.0.1",
                                     "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);"
@@ -143,9 +173,16 @@ TEST_F(MigrationTest, ADatabaseThatCannotBeMovedBackFailsTheRun) {
     EXPECT_EQ(Migrate(), 0);
 
     EXPECT_EQ(Version(u"Other.s3db"), "8.0.0.2");
-    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db.tmp"});
+    // The marker stays beside the set-aside file: the next run takes the rows from it.
+    EXPECT_EQ(Files(u"DB.s3db*"), (WStrings{u"DB.s3db.migrating", u"DB.s3db.tmp"}));
     EXPECT_EQ(probe::Value(At(u"DB.s3db.tmp"), "SELECT count(*) FROM TUSER"), "3");
     EXPECT_TRUE(LogHas(u"原数据库保留在: " + At(u"DB.s3db.tmp")));
+
+    plat::SetFileFaultForTesting(nullptr);
+    EXPECT_EQ(Migrate(), 1);
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+    EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TUSER"), "3");
+    EXPECT_EQ(Version(u"DB.s3db"), "8.0.0.2");
 }
 
 TEST_F(MigrationTest, ApostrophesInFoldersNamesAndVersions) {

@@ -1,0 +1,72 @@
+#include "db/settle.h"
+
+#include <sqlite3.h>
+
+#include <memory>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace db {
+namespace {
+
+// A writer of the client finishing its transaction is waited for, briefly.
+constexpr int kBusyWaitMs = 500;
+
+struct Closer {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+
+bool IsBusy(int rc) {
+    const int primary = rc & 0xFF;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+}  // namespace
+
+FileRest SettleDatabaseFile(const WString& path, WString& detail) {
+    detail.clear();
+    {
+        sqlite3* raw = nullptr;
+        const int opened = sqlite3_open_v2(plat::PathForSqlite(path).c_str(), &raw,
+                                           SQLITE_OPEN_READWRITE, nullptr);
+        std::unique_ptr<sqlite3, Closer> db(raw);
+        if (opened == SQLITE_OK) {
+            sqlite3_busy_timeout(db.get(), kBusyWaitMs);
+            // The exclusive lock proves that no other connection is inside a transaction,
+            // and taking it plays back a hot journal or recovers a log.
+            const int rc = sqlite3_exec(
+                db.get(), "BEGIN EXCLUSIVE; SELECT count(*) FROM sqlite_master; COMMIT;", nullptr,
+                nullptr, nullptr);
+            if (IsBusy(rc)) {
+                detail = FromUtf8(sqlite3_errmsg(db.get()));
+                return FileRest::kBusy;
+            }
+            std::string mode;
+            sqlite3_stmt* stmt = nullptr;
+            if (rc == SQLITE_OK &&
+                sqlite3_prepare_v2(db.get(), "PRAGMA journal_mode;", -1, &stmt, nullptr) ==
+                    SQLITE_OK &&
+                sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0) != nullptr) {
+                mode = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+            }
+            sqlite3_finalize(stmt);
+            // A journal that is no longer hot (its header zeroed or the file emptied by a
+            // client in PERSIST or TRUNCATE mode) stays on disk: leaving such a mode makes
+            // SQLite delete it, under its own locks.
+            if (rc == SQLITE_OK && mode != "wal" && plat::PathExists(path + u"-journal")) {
+                sqlite3_exec(db.get(), "PRAGMA journal_mode=TRUNCATE; PRAGMA journal_mode=DELETE;",
+                             nullptr, nullptr, nullptr);
+            }
+        }
+    }  // closing the last connection checkpoints a log and removes it
+    for (const char16_t* suffix : kCompanionSuffixes) {
+        if (plat::PathExists(path + suffix)) {
+            detail = path + suffix;
+            return FileRest::kCompanions;
+        }
+    }
+    return FileRest::kAtRest;
+}
+
+}  // namespace db
