@@ -14,6 +14,7 @@ build, in place of the committed ones. With --emulator the programs are the Wind
 build's, run through that command (Wine); win_probe.exe starts them hidden.
 """
 import argparse
+import contextlib
 import os
 import re
 import select
@@ -24,6 +25,19 @@ import sys
 import tempfile
 import time
 import unittest
+
+
+@contextlib.contextmanager
+def connect(path):
+    """A connection that commits and, unlike sqlite3's own context manager, closes: the
+    program refuses to move a database that another process still holds open."""
+    db = sqlite3.connect(path)
+    try:
+        with db:
+            yield db
+    finally:
+        db.close()
+
 
 OPTIONS = None
 TIMEOUT = 60  # seconds for any one expected output; sanitizer builds are slow
@@ -96,7 +110,7 @@ TEXT
 
 
 def query(path, sql):
-    with sqlite3.connect(path) as db:
+    with connect(path) as db:
         return db.execute(sql).fetchall()
 
 
@@ -126,7 +140,7 @@ class Installation:
         shutil.copy(client_exe(name), self.path("vennic.exe"))
 
     def user_db(self, target_version="8.0.0.1"):
-        with sqlite3.connect(self.path("DB.s3db")) as db:
+        with connect(self.path("DB.s3db")) as db:
             db.executescript(f"""
                 CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);
                 INSERT INTO TVERSION VALUES('TMAIN', '{target_version}');
@@ -144,7 +158,7 @@ class Installation:
                 target = self.path(os.path.relpath(os.path.join(root, name[:-4]), databases))
                 os.makedirs(os.path.dirname(target), exist_ok=True)
                 with open(os.path.join(root, name), encoding="utf-8") as sql, \
-                        sqlite3.connect(target) as db:
+                        connect(target) as db:
                     db.executescript(sql.read())
 
     def run(self, *arguments):
@@ -200,7 +214,7 @@ class SilentTest(unittest.TestCase):
         self.assertEqual(query(db, "SELECT count(*) FROM TCONTACT WHERE F_STAR = 1"), [(40,)])
         self.assertEqual(query(db, "SELECT count(*) FROM TGROUP"), [(6,)])
         # The trigger works on the migrated rows.
-        with sqlite3.connect(db) as conn:
+        with connect(db) as conn:
             conn.execute("DELETE FROM TCONTACT WHERE F_ID = 7")
         self.assertEqual(query(db, "SELECT F_CONTACTID, F_ACTION FROM TCONTACTLOG"),
                          [(7, "删除")])

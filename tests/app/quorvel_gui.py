@@ -15,6 +15,7 @@ Screenshots go to --work; --screenshot (or the environment variable
 QUORVEL_GUI_SCREENSHOT) also copies the dialog's picture to FILE.
 """
 import argparse
+import contextlib
 import json
 import os
 import select
@@ -23,6 +24,19 @@ import sqlite3
 import subprocess
 import sys
 import time
+
+
+@contextlib.contextmanager
+def connect(path):
+    """A connection that commits and, unlike sqlite3's own context manager, closes: the
+    program refuses to move a database that another process still holds open."""
+    db = sqlite3.connect(path)
+    try:
+        with db:
+            yield db
+    finally:
+        db.close()
+
 
 TITLE = "Vennic数据迁移程序"
 ABOUT_TITLE = "关于 Quorvel"
@@ -178,12 +192,12 @@ def make_installation(folder):
                                                           databases))
             os.makedirs(os.path.dirname(target), exist_ok=True)
             with open(os.path.join(root, name), encoding="utf-8") as sql, \
-                    sqlite3.connect(target) as db:
+                    connect(target) as db:
                 db.executescript(sql.read())
 
 
 def query(path, sql):
-    with sqlite3.connect(path) as db:
+    with connect(path) as db:
         return db.execute(sql).fetchall()
 
 
