@@ -1,5 +1,39 @@
 #include "platform/codepage.h"
 
+#include <atomic>
+
+#include "platform/codepage_backend.h"
+
+namespace plat {
+namespace {
+std::atomic<unsigned> g_testCodePage{0};
+}  // namespace
+
+unsigned AnsiCodePage() {
+    unsigned forced = g_testCodePage.load(std::memory_order_relaxed);
+    return forced != 0 ? forced : backend::SystemAnsiCodePage();
+}
+
+void SetAnsiCodePageForTesting(unsigned codePage) { g_testCodePage = codePage; }
+
+std::optional<std::string> WideToMultiByte(unsigned codePage, WStringView text) {
+    return backend::ToMultiByte(codePage, text, false);
+}
+
+std::optional<WString> MultiByteToWide(unsigned codePage, std::string_view bytes) {
+    return backend::ToWide(codePage, bytes, false);
+}
+
+std::optional<std::string> WideToMultiByteStrict(unsigned codePage, WStringView text) {
+    return backend::ToMultiByte(codePage, text, true);
+}
+
+std::optional<WString> MultiByteToWideStrict(unsigned codePage, std::string_view bytes) {
+    return backend::ToWide(codePage, bytes, true);
+}
+
+}  // namespace plat
+
 std::string ToUtf8(WStringView text) {
     return plat::WideToMultiByte(plat::kCodePageUtf8, text).value_or(std::string());
 }

@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <iconv.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -11,11 +10,10 @@
 #include <utility>
 
 #include "platform/codepage.h"
+#include "platform/codepage_backend.h"
 
 namespace plat {
 namespace {
-
-std::atomic<unsigned> g_testCodePage{0};
 
 unsigned EnvironmentCodePage() {
     static const unsigned codePage = [] {
@@ -130,6 +128,10 @@ bool RunIconv(iconv_t cd, const char* in, size_t inLeft, std::string& out,
     return true;
 }
 
+}  // namespace
+
+namespace backend {
+
 std::optional<std::string> ToMultiByte(unsigned codePage, WStringView text, bool strict) {
     if (IsAsciiCompatible(codePage) && AllAscii(text.data(), text.size())) {
         return std::string(text.begin(), text.end());
@@ -166,29 +168,7 @@ std::optional<WString> ToWide(unsigned codePage, std::string_view bytes, bool st
     return wide;
 }
 
-}  // namespace
+unsigned SystemAnsiCodePage() { return EnvironmentCodePage(); }
 
-unsigned AnsiCodePage() {
-    unsigned forced = g_testCodePage.load(std::memory_order_relaxed);
-    return forced != 0 ? forced : EnvironmentCodePage();
-}
-
-void SetAnsiCodePageForTesting(unsigned codePage) { g_testCodePage = codePage; }
-
-std::optional<std::string> WideToMultiByte(unsigned codePage, WStringView text) {
-    return ToMultiByte(codePage, text, false);
-}
-
-std::optional<WString> MultiByteToWide(unsigned codePage, std::string_view bytes) {
-    return ToWide(codePage, bytes, false);
-}
-
-std::optional<std::string> WideToMultiByteStrict(unsigned codePage, WStringView text) {
-    return ToMultiByte(codePage, text, true);
-}
-
-std::optional<WString> MultiByteToWideStrict(unsigned codePage, std::string_view bytes) {
-    return ToWide(codePage, bytes, true);
-}
-
+}  // namespace backend
 }  // namespace plat

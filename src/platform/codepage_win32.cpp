@@ -2,19 +2,21 @@
 // MultiByteToWideChar), in the two-call pattern: ask for the size, then convert.
 #include <windows.h>
 
-#include <atomic>
 #include <climits>
 
 #include "platform/codepage.h"
+#include "platform/codepage_backend.h"
 
 namespace plat {
 namespace {
 
-std::atomic<unsigned> g_testCodePage{0};
-
 // UTF-8 and UTF-7 take no best-fit or default-character options: the only strict flag
 // they know is WC_ERR_INVALID_CHARS.
 bool IsUtf(unsigned codePage) { return codePage == CP_UTF8 || codePage == CP_UTF7; }
+
+}  // namespace
+
+namespace backend {
 
 std::optional<std::string> ToMultiByte(unsigned codePage, WStringView text, bool strict) {
     if (text.size() > INT_MAX / 4) return std::nullopt;
@@ -58,34 +60,13 @@ std::optional<WString> ToWide(unsigned codePage, std::string_view bytes, bool st
     return out;
 }
 
-}  // namespace
-
 // The number of the code page CP_THREAD_ACP stands for: the ANSI code page of the
 // thread's locale, which is the system's unless the program changes its locale.
-unsigned AnsiCodePage() {
-    unsigned forced = g_testCodePage.load(std::memory_order_relaxed);
-    if (forced != 0) return forced;
+unsigned SystemAnsiCodePage() {
     CPINFOEXW info{};
     if (GetCPInfoExW(CP_THREAD_ACP, 0, &info)) return info.CodePage;
     return GetACP();
 }
 
-void SetAnsiCodePageForTesting(unsigned codePage) { g_testCodePage = codePage; }
-
-std::optional<std::string> WideToMultiByte(unsigned codePage, WStringView text) {
-    return ToMultiByte(codePage, text, false);
-}
-
-std::optional<WString> MultiByteToWide(unsigned codePage, std::string_view bytes) {
-    return ToWide(codePage, bytes, false);
-}
-
-std::optional<std::string> WideToMultiByteStrict(unsigned codePage, WStringView text) {
-    return ToMultiByte(codePage, text, true);
-}
-
-std::optional<WString> MultiByteToWideStrict(unsigned codePage, std::string_view bytes) {
-    return ToWide(codePage, bytes, true);
-}
-
+}  // namespace backend
 }  // namespace plat
