@@ -254,6 +254,7 @@ def measure(args, size, extra):
                 failures.append(f"{m} and b differ: " + ", ".join(diff))
 
     medians = {m: {"wall_s": round(median_of(r, "wall_s"), 4),
+                   "wall_s_range": [min(x["wall_s"] for x in r), max(x["wall_s"] for x in r)],
                    "cpu_s": round(median_of(r, "cpu_s"), 4),
                    "max_rss_kib": int(median_of(r, "max_rss_kib")),
                    "max_rss_kib_highest": max(x["max_rss_kib"] for x in r)}

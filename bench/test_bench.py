@@ -22,6 +22,7 @@ sys.path.insert(0, HERE)
 import generate  # noqa: E402
 import perf_buckets  # noqa: E402
 import run  # noqa: E402
+import xfer_check  # noqa: E402
 
 PROGRAMS = {}
 
@@ -120,6 +121,12 @@ class GeneratorTest(unittest.TestCase):
         self.assertEqual(sorted(set(i[1] for i in extra)),
                          ["ALTER", "SQLONE", "SQLTWO", "TABLE", "TRIGGER"])
 
+    def test_two_tables_lose_the_raw_record_copy(self):
+        copies = xfer_check.table_copies(self.folder)
+        self.assertEqual(len(copies), 38)
+        self.assertEqual([(p, t) for p, t, yes in copies if not yes],
+                         [("DB.s3db", "TGROUPCHATMEMBER"), ("data/chat/chat.s3db", "TFILEMSG")])
+
     def test_reference_runs_only_the_due_data_statements(self):
         ref = generate.reference_sql(generate.databases(0), generate.items(generate.databases(0)))
         self.assertIn("UPDATE TCONTACT SET F_STAR = 1", ref)  # 8.1.0.0: due
@@ -192,6 +199,18 @@ class RunnerTest(unittest.TestCase):
             self.assertEqual(status, 0)
             self.assertLess(rss, 16 * 1024)  # not this Python process's memory
             self.assertFalse(os.path.exists(os.path.join(work, ".measure")))
+
+
+class XferTest(unittest.TestCase):
+    def test_what_breaks_the_raw_record_copy(self):
+        results = dict(xfer_check.condition_results())
+        self.assertTrue(results["same definition, same indexes"])
+        self.assertTrue(results["the old table has an index more"])
+        self.assertTrue(results["AUTOINCREMENT in both"])
+        self.assertFalse(results["the new table has an index more"])
+        self.assertFalse(results["a trigger on the new table exists before the copy"])
+        self.assertFalse(results["REFERENCES clause, PRAGMA foreign_keys=ON"])
+        self.assertFalse(results["a column type of another affinity (TEXT -> INTEGER)"])
 
 
 class BucketTest(unittest.TestCase):
