@@ -220,7 +220,8 @@ def databases(extra_item_count=0):
         Table("TGROUPCHATMEMBER", "CREATE TABLE TGROUPCHATMEMBER(F_GROUPID INTEGER, "
               "F_USERID INTEGER, F_NICK TEXT, F_ROLE INTEGER, F_JOINED TEXT)",
               [f"1+{h(1, 20000)}", "i", cn(0, 8, 2), h(3, 3), when(4)], 600_000, min_rows=100,
-              indexes=["CREATE UNIQUE INDEX IDX_GCM_GROUP ON TGROUPCHATMEMBER(F_GROUPID, F_USERID)"],
+              indexes=["CREATE UNIQUE INDEX IDX_GCM_GROUP "
+                       "ON TGROUPCHATMEMBER(F_GROUPID, F_USERID)"],
               new_sql="CREATE TABLE TGROUPCHATMEMBER(F_GROUPID INTEGER, F_USERID INTEGER, "
                       "F_NICK TEXT, F_ROLE INTEGER, F_JOINED TEXT); "
                       "CREATE UNIQUE INDEX IDX_GCM_GROUP ON TGROUPCHATMEMBER(F_GROUPID, F_USERID); "
@@ -259,7 +260,8 @@ def databases(extra_item_count=0):
               ["i", "i", h(2, 2), cn(2, 40, 3), h(4, 20), h(5, 2), when(6)], 5_000, min_rows=50),
         # The new version stores sizes as integers: no longer the old definition.
         Table("TFILEMSG", "CREATE TABLE TFILEMSG(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, "
-              "F_MSGID INTEGER, F_NAME TEXT, F_SIZE TEXT, F_PATH TEXT, F_MD5 TEXT, F_STATE INTEGER)",
+              "F_MSGID INTEGER, F_NAME TEXT, F_SIZE TEXT, F_PATH TEXT, F_MD5 TEXT, "
+              "F_STATE INTEGER)",
               ["i", h(1, 1600000), cn(2, 20, 2) + "||'.docx'", f"''||{h(3, 50000000)}",
                "'D:\\Vennic\\RecvFile\\'||" + asc(6, 40, 4), md5(5),
                h(6, 3)], 100_000, min_rows=20,
