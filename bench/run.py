@@ -204,6 +204,14 @@ def differences(mine, theirs):
     return out
 
 
+def summary(sums):
+    """Per database: how many tables were compared and one digest over their checksums."""
+    return {db: {"tables": len(tables) - ("(schema)" in tables),
+                 "sha256": hashlib.sha256(json.dumps(tables, sort_keys=True).encode())
+                 .hexdigest()}
+            for db, tables in sums.items()}
+
+
 def median_of(runs, key):
     return statistics.median(r[key] for r in runs)
 
@@ -279,7 +287,7 @@ def measure(args, size, extra):
         "median": medians,
         "ratios": ratios,
         "rows_identical_to_b": identical,
-        "checksums": sums.get("b") or next(iter(sums.values()), None),
+        "checksums": summary(sums.get("b") or next(iter(sums.values()), {})),
         "failures": failures,
     }
 

@@ -6,7 +6,7 @@
 # items on the smallest installation. Writes the figures as JSON and a PNG plot of time
 # against size to bench/results/ and prints a table with the ratios a/b, a/c, a/d.
 #
-#   scripts/bench.sh            the full run (about 30 minutes on 2 cores)
+#   scripts/bench.sh            the full run (about 6 minutes, 8 the first time)
 #   scripts/bench.sh --quick    20 MiB only, into build/bench/quick/ (under a minute)
 #   scripts/bench.sh [--quick] -- [run.py options]      e.g. -- --reps 5 --sizes 300
 #
