@@ -52,7 +52,7 @@ fi
 out=bench/results
 mkdir -p "$out"
 echo "=== sizes: 100, 300 and 1000 MiB"
-"${run[@]}" --sizes 100,300,1000 --reps 3 --json "$out/sizes.json" --plot "$out/sizes.png" \
+"${run[@]}" --sizes 100,300,1000 --reps 5 --json "$out/sizes.json" --plot "$out/sizes.png" \
     "${extra[@]}"
 echo "=== a script of 10,000 more items, 20 MiB"
 "${run[@]}" --sizes 20 --extra-items 0,10000 --methods ab --reps 3 \
