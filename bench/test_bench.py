@@ -161,6 +161,24 @@ class RunnerTest(unittest.TestCase):
             self.assertEqual(sums["DB.s3db"]["tables"], 17 + 2 + 1)
             self.assertEqual(len(sums["data/chat/chat.s3db"]["sha256"]), 64)
 
+    def test_a_build_that_loses_a_row_is_reported(self):
+        with tempfile.TemporaryDirectory(prefix="bench-test-") as work:
+            # A "quorvel" that migrates and then deletes one carried row.
+            bad = os.path.join(work, "bad-quorvel")
+            with open(bad, "w") as f:
+                f.write(f"#!/bin/sh\ncp '{PROGRAMS['quorvel']}' ./quorvel.real || exit 9\n"
+                        "./quorvel.real \"$@\" || exit $?\n"
+                        "exec sqlite3 data/chat/chat.s3db 'DELETE FROM TSESSION WHERE F_ID = 7'\n")
+            os.chmod(bad, 0o755)
+            args = argparse.Namespace(
+                work=work, dbrtool=PROGRAMS["dbrtool"], vennic=PROGRAMS["vennic"],
+                sqlite3="sqlite3", reps=1, methods=["b", "a:bad"],
+                binaries={"a:bad": bad}, environments={}, check_every_run=False)
+            result = run.measure(args, 1, 0)
+            self.assertEqual(result["rows_identical_to_b"], {"a:bad": False})
+            self.assertEqual(result["failures"],
+                             ["a:bad and b differ: data/chat/chat.s3db:TSESSION"])
+
     def test_a_damaged_result_is_caught(self):
         with tempfile.TemporaryDirectory(prefix="bench-test-") as work:
             folder = os.path.join(work, "install")
@@ -232,6 +250,24 @@ class BucketTest(unittest.TestCase):
         }
         for (dso, kind, sym), want in cases.items():
             self.assertEqual(perf_buckets.bucket(dso, kind, sym), want, sym)
+
+    def test_sums_a_profile(self):
+        with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
+            f.write("# header\n"
+                    "    40.00%  libsqlite3.so.0    [.] sqlite3BtreeInsert   -  -\n"
+                    "    25.50%  libsqlite3.so.0    [.] balance_nonroot      -  -\n"
+                    "    20.00%  [kernel.kallsyms]  [k] _copy_to_iter        -  -\n"
+                    "    14.50%  quorvel            [.] CScriptFile::ReadItem(ScriptItem&)\n")
+        try:
+            out = subprocess.run([sys.executable, os.path.join(HERE, "perf_buckets.py"), f.name],
+                                 capture_output=True, text=True, check=True).stdout
+        finally:
+            os.remove(f.name)
+        lines = out.splitlines()[1:]
+        self.assertEqual(lines[0], "  65.5%  SQLite B-tree (cells, pages, balance)")
+        self.assertEqual(lines[1], "  20.0%  kernel: copying file data to and from the page cache")
+        self.assertEqual(lines[2],
+                         "  14.5%  quorvel's own code (script reading, conversions, driver)")
 
     def test_parses_perf_lines(self):
         m = perf_buckets.LINE.match(
