@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 source scripts/lib/windows.sh
 
-ensure_packages cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev sqlite3 python3 \
+ensure_packages cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev sqlite3 python3 time \
     gcc-mingw-w64-i686 binutils-mingw-w64-i686
 
 for preset in default asan; do
