@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "db/index_statement.h"
 #include "db/statement.h"
 #include "log/log.h"
 #include "platform/codepage.h"
@@ -24,6 +25,24 @@ WString ErrorMessage(const char16_t* text, int code) {
     return WString(text) + wstr::FromInt(code) + u"]";
 }
 
+bool IsSourceAlias(const char* name) {
+    return name != nullptr && sqlite3_strnicmp(name, "QV_SOURCE", 9) == 0;
+}
+
+struct Finalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using StatementPtr = std::unique_ptr<sqlite3_stmt, Finalizer>;
+
+bool HoldsIndexNamed(const std::vector<db::PlainIndex>& held, const std::string& name) {
+    for (const db::PlainIndex& index : held) {
+        if (sqlite3_stricmp(index.name.c_str(), name.c_str()) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 // Foreign-key actions would delete or rewrite rows while a migration copies tables in the
 // script's order and runs its data statements: an ON DELETE CASCADE fired by a data
 // statement removes rows of another table, and enforcement refuses the copy of a child
@@ -31,16 +50,102 @@ WString ErrorMessage(const char16_t* text, int code) {
 // statement of a script that sets the pragma is made a silent no-op here rather than an
 // error: sqlite3_db_config alone would not survive a script's own "PRAGMA foreign_keys=ON",
 // and refusing the statement would fail a table or data item that is otherwise fine.
-int KeepForeignKeysOff(void*, int action, const char* name, const char* value, const char*,
-                       const char*) {
-    if (action == SQLITE_PRAGMA && name != nullptr && value != nullptr &&
-        sqlite3_stricmp(name, "foreign_keys") == 0) {
+//
+// The sources of CopyTableFrom are files the copies read from, often the only complete copy
+// of the user's rows. Attached, they would change what a script's statement means: a name
+// the new file lacks would be found in a source ("DROP TABLE IF EXISTS T" would drop the
+// old rows), and ANALYZE, REINDEX or an unqualified journal_mode would act on every file.
+// So any statement but the connection's own that names a source, sets a pragma, or
+// attaches or detaches is refused here and marked; RunStatements then detaches the sources
+// and prepares it again, as it would have run without them.
+int CDBConnection::Authorize(void* self, int action, const char* arg1, const char* arg2,
+                             const char* database, const char*) {
+    if (action == SQLITE_PRAGMA && arg1 != nullptr && arg2 != nullptr &&
+        sqlite3_stricmp(arg1, "foreign_keys") == 0) {
         return SQLITE_IGNORE;
+    }
+    auto* connection = static_cast<CDBConnection*>(self);
+    if (connection->m_sources.empty() || connection->m_bOwnStatements) return SQLITE_OK;
+    if (action == SQLITE_PRAGMA || action == SQLITE_ATTACH || action == SQLITE_DETACH ||
+        IsSourceAlias(arg1) || IsSourceAlias(database)) {
+        connection->m_bTouchedSource = true;
+        return SQLITE_DENY;
     }
     return SQLITE_OK;
 }
 
-}  // namespace
+int CDBConnection::RunStatements(const std::string& sql, bool bLog, const std::string* holdTable,
+                                 std::vector<db::PlainIndex>* held) {
+    sqlite3* db = m_pDB.get();
+    if (db == nullptr) return 0;
+    // The held statements run before anything that may depend on them.
+    auto runHeld = [&] {
+        std::vector<db::PlainIndex> pending;
+        pending.swap(*held);
+        for (const db::PlainIndex& index : pending) {
+            if (RunStatements(index.statement, bLog) == 0) return false;
+        }
+        return true;
+    };
+    auto fail = [&] {
+        if (bLog) WriteLog(kLogCategory, kLogLevel, sqlite3_errmsg(db));
+        return 0;
+    };
+    const char* rest = sql.c_str();
+    while (*rest != '\0') {
+        m_bTouchedSource = false;
+        sqlite3_stmt* raw = nullptr;
+        const char* tail = nullptr;
+        int rc = sqlite3_prepare_v2(db, rest, -1, &raw, &tail);
+        StatementPtr statement(raw);
+        if (rc != SQLITE_OK) {
+            if (m_bTouchedSource && DetachSources() == 1) continue;
+            // It may have failed for want of a held index ("DROP INDEX" of one).
+            if (held != nullptr && !held->empty()) {
+                if (!runHeld()) return 0;
+                continue;
+            }
+            return fail();
+        }
+        if (!statement) {  // only blanks or a comment
+            rest = tail;
+            continue;
+        }
+        if (held != nullptr) {
+            db::PlainIndex index;
+            if (db::ParsePlainIndex(std::string_view(rest, static_cast<size_t>(tail - rest)),
+                                    index) &&
+                sqlite3_stricmp(index.table.c_str(), holdTable->c_str()) == 0 &&
+                !HoldsIndexNamed(*held, index.name)) {
+                held->push_back(std::move(index));
+                rest = tail;
+                continue;
+            }
+            if (!held->empty()) {
+                statement.reset();
+                if (!runHeld()) return 0;
+                continue;
+            }
+        }
+        while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        }
+        rc = sqlite3_finalize(statement.release());
+        if (rc != SQLITE_OK) {
+            // Prepared again inside the step (the schema had changed) and refused before it
+            // ran anything.
+            if (rc == SQLITE_AUTH && m_bTouchedSource && DetachSources() == 1) continue;
+            return fail();
+        }
+        rest = tail;
+    }
+    return 1;
+}
+
+int CDBConnection::ExecuteOwn(const std::string& sql) {
+    if (Open() == 0) return 0;
+    OwnStatements own(*this);
+    return RunStatements(sql, true);
+}
 
 void CDBConnection::Closer::operator()(sqlite3* db) const { sqlite3_close(db); }
 
@@ -74,7 +179,7 @@ int CDBConnection::Open() {
         return 0;
     }
     sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FKEY, 0, nullptr);
-    sqlite3_set_authorizer(db, &KeepForeignKeysOff, nullptr);
+    sqlite3_set_authorizer(db, &CDBConnection::Authorize, this);
     m_pDB.reset(db);
     m_bOpen = 1;
     return 1;
@@ -83,6 +188,7 @@ int CDBConnection::Open() {
 int CDBConnection::Close() {
     m_pDB.reset();
     m_bOpen = 0;
+    m_sources.clear();  // detached with the connection
     return 1;
 }
 
@@ -105,7 +211,7 @@ int CDBConnection::MakeDirectory(const WString& path) { return plat::MakeDirecto
 
 int CDBConnection::Execute(const WString& sql) {
     if (Open() == 0) return 0;
-    return RunLogged(m_pDB.get(), ToUtf8(sql).c_str());
+    return RunStatements(ToUtf8(sql), true);
 }
 
 int CDBConnection::ExecuteAnsi(const WString& sql) {
@@ -115,7 +221,7 @@ int CDBConnection::ExecuteAnsi(const WString& sql) {
 
 int CDBConnection::ExecuteRaw(const char* sql) {
     if (m_bOpen == 0 || !m_pDB || sql == nullptr) return 0;
-    return RunLogged(m_pDB.get(), sql);
+    return RunStatements(sql, true);
 }
 
 int CDBConnection::LastChanges() const { return m_pDB ? sqlite3_changes(m_pDB.get()) : 0; }
@@ -134,9 +240,10 @@ int CDBConnection::SyncToDisk() {
 
 int CDBConnection::UseDurableCommits() {
     if (!m_pDB) return 0;
+    OwnStatements own(*this);
     std::string mode;
     {
-        db::Statement query(m_pDB.get(), "PRAGMA journal_mode;");
+        db::Statement query(m_pDB.get(), "PRAGMA main.journal_mode;");
         if (query.Step() == SQLITE_ROW && query.ColumnText(0) != nullptr)
             mode = query.ColumnText(0);
     }
@@ -146,8 +253,14 @@ int CDBConnection::UseDurableCommits() {
     if (sqlite3_stricmp(mode.c_str(), "delete") != 0 &&
         sqlite3_stricmp(mode.c_str(), "truncate") != 0 &&
         sqlite3_stricmp(mode.c_str(), "persist") != 0 &&
-        RunLogged(m_pDB.get(), "PRAGMA journal_mode=DELETE;") == 0) {
+        RunLogged(m_pDB.get(), "PRAGMA main.journal_mode=DELETE;") == 0) {
         return 0;
     }
-    return RunLogged(m_pDB.get(), "PRAGMA synchronous=FULL;");
+    return RunLogged(m_pDB.get(), "PRAGMA main.synchronous=FULL;");
+}
+
+int CDBConnection::DeferSyncs() {
+    if (!m_pDB) return 0;
+    OwnStatements own(*this);
+    return RunLogged(m_pDB.get(), "PRAGMA main.synchronous=OFF;");
 }

@@ -4,12 +4,16 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/lock.h"
 #include "platform/wstr.h"
 
 struct sqlite3;
+namespace db {
+struct PlainIndex;
+}
 
 // Serialises the version-registry operations and trigger creation across the process.
 extern plat::CriticalSection g_csDBLock;
@@ -84,6 +88,31 @@ public:
     // the database file at `attachPath`, in one transaction. Runs on the connection of the
     // database that holds the rows.
     int CopyTable(const WString& attachPath, const WString& table);
+    // The other way round: copies every row of `table` of the database file at
+    // `sourcePath` into this connection's table of the same name, by column position, with
+    // the AUTOINCREMENT counter, in one transaction; a copy that fails is rolled back
+    // whole, leaving the table as it was. Each source file is attached once, as
+    // QV_SOURCE<n>, and stays attached for the next copies until DetachSources or Close, so
+    // that SQLite reads its schema once. Opens the connection on demand; logs SQLite's text
+    // for each failing statement.
+    //
+    // While sources are attached, no other statement may see them: one that would (a name
+    // only a source has, a pragma, ATTACH or DETACH) makes the connection detach them
+    // first and prepare it again, so that every statement acts exactly as it would
+    // without them.
+    int CopyTableFrom(const WString& sourcePath, const WString& table);
+    // Rows the last CopyTableFrom carried; 0 after a failed one.
+    int CopiedRows() const { return m_nCopiedRows; }
+    // Detaches every source file of CopyTableFrom. 1 when none is left attached.
+    int DetachSources();
+    // Runs the statements of a TABLE item's `sql` as ExecuteAnsi does, except for its last
+    // statements when they are plain CREATE INDEX statements on `table` (not UNIQUE, named
+    // columns only) that `source` has no index for: those are kept back in `deferred`, in
+    // order, for the caller to run with ExecuteAnsi once the rows are in. Every statement
+    // run or kept back was prepared first, so a statement that is wrong fails here as it
+    // would have. Without a source nothing is kept back.
+    int ExecuteDeferringIndexes(const WString& sql, const WString& table, CDBConnection* source,
+                                std::vector<WString>& deferred);
     // Attaches the file at `attachPath` as NEW_DB and runs `sql` inside a transaction. 1 when
     // the statement ran and committed. Whatever fails, no transaction stays open and NEW_DB
     // is detached before returning; each failing statement logs SQLite's error text.
@@ -99,7 +128,12 @@ public:
     // Makes every later commit on this connection atomic and durable on its own, with
     // everything in the database file itself: a rollback journal on disk (DELETE when the
     // connection had none, kept it in memory or used a write-ahead log) and full syncing.
+    // Applies to the main database only.
     int UseDurableCommits();
+    // Commits of the main database stop waiting for the disk (synchronous=OFF); a killed
+    // process still leaves every commit whole, a power cut may not. For a file that holds
+    // no only copy of anything until UseDurableCommits and SyncToDisk finish it.
+    int DeferSyncs();
 
     // Names of the tables of the main database (SQLite's own left out) that hold at least
     // one row, or that cannot be read. 0 when the schema cannot be read.
@@ -118,8 +152,53 @@ private:
     struct Closer {
         void operator()(sqlite3* db) const;
     };
+    // A database file attached for CopyTableFrom.
+    struct Source {
+        WString strPath;
+        std::string alias;  // QV_SOURCE<n>
+    };
+    // While one lives, the statements run are the connection's own and may use the sources.
+    class OwnStatements {
+    public:
+        explicit OwnStatements(CDBConnection& connection)
+            : m_connection(connection), m_bWas(connection.m_bOwnStatements) {
+            m_connection.m_bOwnStatements = true;
+        }
+        ~OwnStatements() { m_connection.m_bOwnStatements = m_bWas; }
+        OwnStatements(const OwnStatements&) = delete;
+        OwnStatements& operator=(const OwnStatements&) = delete;
+
+    private:
+        CDBConnection& m_connection;
+        bool m_bWas;
+    };
+
+    // SQLite's authorizer for this connection: keeps foreign keys off, and keeps the
+    // attached sources out of every statement but the connection's own.
+    static int Authorize(void* self, int action, const char* arg1, const char* arg2,
+                         const char* database, const char* trigger);
+    // Runs the statements of `sql` one after another as sqlite3_exec does, stopping at the
+    // first failure; with `bLog`, SQLite's text of that failure is logged. A statement that
+    // touches the sources is prepared again without them. With `holdTable`, a run of plain
+    // CREATE INDEX statements on that table is not run but collected in `held` as long as
+    // nothing else follows it: before any other statement the collected ones run.
+    int RunStatements(const std::string& sql, bool bLog, const std::string* holdTable = nullptr,
+                      std::vector<db::PlainIndex>* held = nullptr);
+    // Opens on demand and runs one of the connection's own statements, logging a failure.
+    int ExecuteOwn(const std::string& sql);
+    // Attaches `path` as a source unless it is one already; its alias in `alias`.
+    bool AttachSource(const WString& path, std::string& alias);
+    // Attaches `attachPath` as NEW_DB around `body` in a transaction (ExecuteWithAttached,
+    // CopyTable).
+    template <typename Body>
+    int RunAttached(const WString& attachPath, Body body);
 
     int m_bOpen = 0;
     WString m_strPath;
     std::unique_ptr<sqlite3, Closer> m_pDB;
+    std::vector<Source> m_sources;
+    int m_nNextSource = 1;
+    int m_nCopiedRows = 0;
+    bool m_bOwnStatements = false;
+    bool m_bTouchedSource = false;
 };

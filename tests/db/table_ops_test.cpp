@@ -23,16 +23,13 @@ protected:
         ASSERT_EQ(m_db.OpenDatabase(m_path), 1);
     }
 
-    // State of the connection under test itself: databases attached, transaction open.
+    // State of the connection under test itself: databases attached (main included, temp
+    // not), transaction open. Asked through the C interface, which no authorizer stands in.
     int Attached(CDBConnection& db) {
-        sqlite3_stmt* stmt = nullptr;
-        int count = -1;
-        if (sqlite3_prepare_v2(db.Handle(), "SELECT count(*) FROM pragma_database_list", -1, &stmt,
-                               nullptr) == SQLITE_OK &&
-            sqlite3_step(stmt) == SQLITE_ROW) {
-            count = sqlite3_column_int(stmt, 0);
+        int count = 0;
+        for (int i = 0; sqlite3_db_name(db.Handle(), i) != nullptr; ++i) {
+            if (i != 1) ++count;  // 1 is temp
         }
-        sqlite3_finalize(stmt);
         return count;
     }
     static bool InTransaction(CDBConnection& db) {
@@ -209,6 +206,248 @@ TEST_F(TableOpsTest, CopyTableCarriesTheAutoincrementCounterInTheSameTransaction
     EXPECT_EQ(Attached(m_db), 1);
 }
 
+TEST_F(TableOpsTest, CopyTableFromAttachesEachSourceOnce) {
+    // A source in a folder with an apostrophe and Chinese in its name.
+    ASSERT_TRUE(plat::MakeDirectory(m_dir.Sub(u"O'Brien 的数据")));
+    const WString first = m_dir.Sub(u"O'Brien 的数据\\old.s3db");
+    const WString second = m_dir.Sub(u"extra.s3db");
+    Run(first,
+        "CREATE TABLE T_USER(F_ID, F_NAME); INSERT INTO T_USER VALUES(1, 'a'), (2, '张三');"
+        "CREATE TABLE \"it's\"(x); INSERT INTO \"it's\" VALUES(8);"
+        "CREATE TABLE T_AUTO(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"
+        "INSERT INTO T_AUTO(F_X) VALUES(1),(2),(3),(4); DELETE FROM T_AUTO WHERE F_ID > 2;"
+        "CREATE TABLE T_LOW(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"
+        "INSERT INTO T_LOW VALUES(9, 'x'); UPDATE sqlite_sequence SET seq = 3 WHERE name = "
+        "'T_LOW';");
+    Run(second,
+        "CREATE TABLE " + Utf8(u"用户表") + "(x); INSERT INTO " + Utf8(u"用户表") + " VALUES(9);");
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE T_USER(F_ID, F_NAME); CREATE TABLE \"it's\"(x);"
+                           u"CREATE TABLE 用户表(x);"
+                           u"CREATE TABLE T_AUTO(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"
+                           u"CREATE TABLE T_LOW(F_ID INTEGER PRIMARY KEY AUTOINCREMENT, F_X);"),
+              1);
+
+    EXPECT_EQ(m_db.CopyTableFrom(first, u"T_USER"), 1);
+    EXPECT_EQ(m_db.CopiedRows(), 2);
+    EXPECT_EQ(Attached(m_db), 2);
+    EXPECT_EQ(m_db.CopyTableFrom(first, u"it's"), 1);
+    EXPECT_EQ(Attached(m_db), 2);  // the same source stays attached
+    EXPECT_EQ(m_db.CopyTableFrom(second, u"用户表"), 1);
+    EXPECT_EQ(Attached(m_db), 3);
+    EXPECT_EQ(Query(m_path, "SELECT group_concat(F_ID || F_NAME, ',') FROM T_USER"),
+              Utf8(u"1a,2张三"));
+    EXPECT_EQ(Query(m_path, "SELECT x FROM \"it's\""), "8");
+    EXPECT_EQ(Query(m_path, "SELECT x FROM " + Utf8(u"用户表")), "9");
+
+    // The AUTOINCREMENT counter comes along and is never lowered; the row count is the
+    // copy's, not that of the counter's statements.
+    EXPECT_EQ(m_db.CopyTableFrom(first, u"T_AUTO"), 1);
+    EXPECT_EQ(m_db.CopiedRows(), 2);
+    EXPECT_EQ(Query(m_path, "SELECT seq FROM sqlite_sequence WHERE name='T_AUTO'"), "4");
+    EXPECT_EQ(m_db.CopyTableFrom(first, u"T_LOW"), 1);
+    EXPECT_EQ(Query(m_path, "SELECT seq FROM sqlite_sequence WHERE name='T_LOW'"), "9");
+    EXPECT_TRUE(LogMessages().empty());
+
+    EXPECT_EQ(m_db.DetachSources(), 1);
+    EXPECT_EQ(Attached(m_db), 1);
+    Run(m_path, "DELETE FROM T_USER;");
+    EXPECT_EQ(m_db.CopyTableFrom(first, u"T_USER"), 1);
+    EXPECT_EQ(Attached(m_db), 2);
+    // Closing detaches too; the next copy opens the connection and attaches again.
+    m_db.Close();
+    Run(m_path, "DELETE FROM T_USER;");
+    EXPECT_EQ(m_db.CopyTableFrom(first, u"T_USER"), 1);
+    EXPECT_EQ(Attached(m_db), 2);
+    EXPECT_EQ(Query(m_path, "SELECT count(*) FROM T_USER"), "2");
+}
+
+TEST_F(TableOpsTest, ACopyThatFailsLeavesTheTableAsItWas) {
+    const WString source = m_dir.Sub(u"old.s3db");
+    Run(source,
+        "CREATE TABLE T_NARROW(F_ID, F_EXTRA); INSERT INTO T_NARROW VALUES(1, 2);"
+        "CREATE TABLE T(x); INSERT INTO T VALUES(5);");
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE T_NARROW(F_ID); INSERT INTO T_NARROW VALUES(0);"
+                           u"CREATE TABLE T(x); CREATE TABLE T_MISSING(x);"),
+              1);
+
+    // A different number of columns.
+    EXPECT_EQ(m_db.CopyTableFrom(source, u"T_NARROW"), 0);
+    EXPECT_EQ(m_db.CopiedRows(), 0);
+    EXPECT_EQ(Query(m_path, "SELECT group_concat(F_ID) FROM T_NARROW"), "0");
+    EXPECT_FALSE(InTransaction(m_db));
+    std::vector<std::string> log = LogMessages();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("has 1 columns but 2 values were supplied"), std::string::npos) << log[0];
+
+    // A table the source does not have.
+    EXPECT_EQ(m_db.CopyTableFrom(source, u"T_MISSING"), 0);
+    EXPECT_FALSE(InTransaction(m_db));
+
+    // A refused COMMIT (a reader holds the file): rolled back, nothing stays open.
+    {
+        sqlite3* reader = nullptr;
+        ASSERT_EQ(sqlite3_open(plat::PathForSqlite(m_path).c_str(), &reader), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM T;", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        EXPECT_EQ(m_db.CopyTableFrom(source, u"T"), 0);
+        EXPECT_FALSE(InTransaction(m_db));
+        sqlite3_close(reader);
+    }
+    EXPECT_EQ(Query(m_path, "SELECT count(*) FROM T"), "0");
+    EXPECT_EQ(LogMessages().back(), "database is locked");
+
+    // A source that cannot be attached.
+    const size_t before = LogMessages().size();
+    EXPECT_EQ(m_db.CopyTableFrom(m_dir.Sub(u"no\\such\\folder.s3db"), u"T"), 0);
+    EXPECT_EQ(LogMessages().size(), before + 1);
+    EXPECT_EQ(Attached(m_db), 2);
+
+    // The connection copies again afterwards.
+    EXPECT_EQ(m_db.CopyTableFrom(source, u"T"), 1);
+    EXPECT_EQ(Query(m_path, "SELECT x FROM T"), "5");
+}
+
+TEST_F(TableOpsTest, AttachedSourcesStayOutOfEveryOtherStatement) {
+    const WString source = m_dir.Sub(u"old.s3db");
+    Run(source,
+        "CREATE TABLE T(x); INSERT INTO T VALUES(5);"
+        "CREATE TABLE S_ONLY(x); INSERT INTO S_ONLY VALUES('old'); CREATE INDEX I_S ON "
+        "S_ONLY(x);");
+    const WString other = m_dir.Sub(u"other.s3db");
+    Run(other, "CREATE TABLE O(x); INSERT INTO O VALUES(7);");
+    const std::string before = ReadFileBytes(source);
+    ASSERT_EQ(m_db.Execute(u"CREATE TABLE T(x); CREATE TABLE T_NEW(x);"), 1);
+    auto copy = [&] {
+        Run(m_path, "DELETE FROM T;");
+        ASSERT_EQ(m_db.CopyTableFrom(source, u"T"), 1);
+        ASSERT_EQ(Attached(m_db), 2);
+    };
+
+    // Statements on the new file alone, and those with NEW_DB, leave the source attached.
+    copy();
+    EXPECT_EQ(m_db.Execute(u"INSERT INTO T_NEW SELECT x FROM main.T; SELECT * FROM T_NEW;"), 1);
+    EXPECT_EQ(m_db.ExecuteWithAttached(other, u"INSERT INTO T_NEW SELECT x FROM NEW_DB.O;"), 1);
+    EXPECT_EQ(m_db.Execute(u"PRAGMA foreign_keys=ON;"), 1);
+    EXPECT_EQ(Attached(m_db), 2);
+    EXPECT_EQ(Query(m_path, "SELECT group_concat(x) FROM T_NEW"), "5,7");
+
+    // Statements that would reach the source run as if it were not there.
+    copy();
+    EXPECT_EQ(m_db.Execute(u"DROP TABLE IF EXISTS S_ONLY;"), 1);
+    EXPECT_EQ(Attached(m_db), 1);
+    copy();
+    EXPECT_EQ(m_db.Execute(u"INSERT INTO T_NEW VALUES(1); DELETE FROM S_ONLY;"), 0);
+    EXPECT_EQ(LogMessages().back(), "no such table: S_ONLY");
+    EXPECT_EQ(Query(m_path, "SELECT count(*) FROM T_NEW WHERE x = 1"), "1");  // ran once
+    copy();
+    EXPECT_EQ(m_db.AddColumn(u"S_ONLY", u"F_NEW", u"TEXT"), 0);
+    copy();
+    EXPECT_EQ(m_db.ExecuteAnsi(u"ANALYZE; REINDEX; DROP INDEX IF EXISTS I_S;"), 1);
+    copy();
+    EXPECT_EQ(m_db.ExecuteWithAttached(other, u"UPDATE S_ONLY SET x = 'new';"), 0);
+    EXPECT_FALSE(InTransaction(m_db));
+    copy();
+    EXPECT_EQ(m_db.Execute(u"PRAGMA journal_mode=WAL;"), 1);
+    EXPECT_EQ(Query(m_path, "PRAGMA journal_mode"), "wal");
+    copy();
+    const std::string attach =
+        "ATTACH '" + Utf8(db::QuoteSingle(plat::ToNativePath(other))) + "' AS MINE;";
+    EXPECT_EQ(m_db.ExecuteRaw((attach + "SELECT * FROM MINE.O; DETACH MINE;").c_str()), 1);
+
+    // The source file was never written.
+    m_db.Close();
+    EXPECT_EQ(ReadFileBytes(source), before);
+    EXPECT_EQ(Query(source, "PRAGMA journal_mode"), "delete");
+}
+
+TEST_F(TableOpsTest, IndexesTheSourceLacksWaitForTheRows) {
+    const WString source = m_dir.Sub(u"old.s3db");
+    Run(source,
+        "CREATE TABLE T(a, b, c); CREATE INDEX I_A ON T(a); CREATE INDEX I_C ON T(c);"
+        "INSERT INTO T VALUES(1, 2, 3);");
+    CDBConnection old;
+    ASSERT_EQ(old.OpenDatabase(source), 1);
+    std::vector<WString> deferred{u"left over"};
+    auto schema = [&] {
+        std::string names;
+        db::Statement query(m_db.Handle(), "SELECT name FROM sqlite_master ORDER BY rowid");
+        while (query.Step() == SQLITE_ROW)
+            names += std::string(query.ColumnText(0)) + " ";
+        return names;
+    };
+    auto reset = [&] {
+        m_db.Close();
+        ASSERT_TRUE(plat::RemoveFile(m_path));
+        ASSERT_EQ(m_db.OpenDatabase(m_path), 1);
+    };
+
+    // An index the source has runs; from the first it lacks on, they wait, in order.
+    EXPECT_EQ(m_db.ExecuteDeferringIndexes(u"CREATE TABLE T(a, b, c); CREATE INDEX I_A ON T(a);"
+                                           u"CREATE INDEX I_B ON T(b) ; CREATE INDEX I_C ON "
+                                           u"T(c)",
+                                           u"T", &old, deferred),
+              1);
+    EXPECT_EQ(deferred, (std::vector<WString>{u"CREATE INDEX I_B ON T(b) ;",
+                                              u" CREATE INDEX "
+                                              u"I_C ON T(c)"}));
+    EXPECT_EQ(schema(), "T I_A ");
+    for (const WString& statement : deferred)
+        EXPECT_EQ(m_db.ExecuteAnsi(statement), 1);
+    EXPECT_EQ(schema(), "T I_A I_B I_C ");
+    EXPECT_TRUE(LogMessages().empty());
+
+    // Nothing waits: without a source; UNIQUE; an index of another table; one followed by
+    // another statement; a partial index.
+    const std::pair<const char16_t*, const char*> kept[] = {
+        {u"CREATE TABLE T(a); CREATE UNIQUE INDEX U ON T(a);", "T U "},
+        {u"CREATE TABLE X(a); CREATE TABLE T(a); CREATE INDEX IX ON X(a);", "X T IX "},
+        {u"CREATE TABLE T(a); CREATE INDEX I ON T(a); CREATE TABLE Y(b);", "T I Y "},
+        {u"CREATE TABLE T(a); CREATE INDEX I ON T(a) WHERE a > 0;", "T I "},
+    };
+    for (const auto& [sql, names] : kept) {
+        reset();
+        EXPECT_EQ(m_db.ExecuteDeferringIndexes(sql, u"T", &old, deferred), 1);
+        EXPECT_TRUE(deferred.empty()) << Utf8(sql);
+        EXPECT_EQ(schema(), names);
+    }
+    reset();
+    EXPECT_EQ(m_db.ExecuteDeferringIndexes(u"CREATE TABLE T(a); CREATE INDEX I ON T(a);", u"T",
+                                           nullptr, deferred),
+              1);
+    EXPECT_TRUE(deferred.empty());
+
+    // Statements after a waiting index that need it find it made.
+    reset();
+    EXPECT_EQ(m_db.ExecuteDeferringIndexes(u"CREATE TABLE T(a); CREATE INDEX I ON T(a);"
+                                           u"DROP INDEX I; CREATE INDEX I ON T(a);",
+                                           u"T", &old, deferred),
+              1);
+    EXPECT_EQ(deferred, std::vector<WString>{u" CREATE INDEX I ON T(a);"});
+    EXPECT_EQ(schema(), "T ");
+
+    // A failure stops where it would have stopped: what came before it was made, nothing
+    // after it, and nothing waits.
+    reset();
+    EXPECT_EQ(m_db.ExecuteDeferringIndexes(u"CREATE TABLE T(a, b); CREATE INDEX I1 ON T(a);"
+                                           u"CREATE INDEX I2 ON T(nosuch); CREATE TABLE Z(x);",
+                                           u"T", &old, deferred),
+              0);
+    EXPECT_TRUE(deferred.empty());
+    EXPECT_EQ(schema(), "T I1 ");
+    EXPECT_EQ(LogMessages().back(), "no such column: nosuch");
+    reset();
+    EXPECT_EQ(m_db.ExecuteDeferringIndexes(u"CREATE TABLE T(a, b); CREATE INDEX I ON T(a);"
+                                           u"CREATE INDEX i ON T(b);",
+                                           u"T", &old, deferred),
+              0);
+    EXPECT_EQ(schema(), "T I ");
+    EXPECT_EQ(LogMessages().back(), "index i already exists");
+
+    m_db.Close();
+    EXPECT_EQ(m_db.ExecuteDeferringIndexes(u"CREATE TABLE Q(a);", u"Q", &old, deferred), 0);
+    EXPECT_EQ(m_db.IsOpen(), 0);  // never opens
+}
+
 TEST_F(TableOpsTest, DurableCommitsAndSyncs) {
     for (const char* mode : {"OFF", "MEMORY", "WAL", "TRUNCATE"}) {
         ASSERT_EQ(m_db.Execute(FromUtf8(
@@ -226,9 +465,27 @@ TEST_F(TableOpsTest, DurableCommitsAndSyncs) {
         EXPECT_EQ(m_db.SyncToDisk(), 1);
     }
     EXPECT_FALSE(plat::PathExists(m_path + u"-wal"));
+
+    // Syncs deferred on the main file only, and made durable again.
+    const WString other = m_dir.Sub(u"other.s3db");
+    ASSERT_EQ(m_db.Execute(u"ATTACH '" + db::QuoteSingle(plat::ToNativePath(other)) +
+                           u"' AS OTHER; PRAGMA OTHER.synchronous=NORMAL;"),
+              1);
+    EXPECT_EQ(m_db.DeferSyncs(), 1);
+    EXPECT_EQ(Query(m_path, "PRAGMA main.synchronous"), "2");  // a setting of the connection
+    auto setting = [&](const char* sql) {
+        db::Statement query(m_db.Handle(), sql);
+        return query.Step() == SQLITE_ROW ? std::string(query.ColumnText(0)) : "<error>";
+    };
+    EXPECT_EQ(setting("PRAGMA main.synchronous;"), "0");
+    EXPECT_EQ(setting("PRAGMA OTHER.synchronous;"), "1");
+    EXPECT_EQ(m_db.UseDurableCommits(), 1);
+    EXPECT_EQ(setting("PRAGMA main.synchronous;"), "2");
+
     m_db.Close();
     EXPECT_EQ(m_db.SyncToDisk(), 0);
     EXPECT_EQ(m_db.UseDurableCommits(), 0);
+    EXPECT_EQ(m_db.DeferSyncs(), 0);
 }
 
 TEST_F(TableOpsTest, ForeignKeysStayOffWhateverAStatementAsks) {
