@@ -272,6 +272,12 @@ int CDBProcess::Migrate() {
     }
 
     ApplyItems(run);
+    // The new files read their rows from the set-aside and extra files through attachments,
+    // and those files are renamed or deleted from here on (Windows refuses both for a file
+    // that is open).
+    for (auto& [n, pEntry] : m_mapDatabases) {
+        if (pEntry && pEntry->pDb) pEntry->pDb->DetachSources();
+    }
     const bool bAllComplete = FinishDatabases(run);
     if (!bAllComplete || run.bLeftBehind) {
         // Every set-aside file and marker stays: the next run completes what is missing,
@@ -570,6 +576,10 @@ void CDBProcess::CreateNewFile(RunState& run, DbEntry& entry) {
         }
         return;
     }
+    // Nothing in the new file is the only copy of anything until the finishing step has
+    // synced it (CompleteDatabase): until then a power cut leaves the set-aside file and the
+    // marker, and the next run builds the file again.
+    entry.pDb->DeferSyncs();
     run.migratedPaths.push_back(entry.strFilePath);
     Progress(u"迁移数据库 " + entry.strDbName + u" (" +
              (entry.strCurVersion.empty() ? WString(u"无版本") : entry.strCurVersion) + u" -> " +
@@ -666,18 +676,29 @@ void CDBProcess::ApplyTableItem(RunState& run, DbEntry& entry, const ScriptItem&
         if (bFromExtra) run.bKeepExtra = true;
     };
 
-    if (db.ExecuteAnsi(item.strSql) == 0) {
+    // Indexes the source lacks would make the copy insert row by row: they are made once
+    // the rows are in.
+    std::vector<WString> deferred;
+    if (db.ExecuteDeferringIndexes(item.strSql, item.strName, pSource, deferred) == 0) {
         keepSource();
         return;
     }
     if (pSource == nullptr) return;
-    if (pSource->CopyTable(entry.strFilePath, item.strName) == 0) {
-        Log(Format(u"CopyTableToFile Failed! :%s \n", item.strName));
+    const int copied = db.CopyTableFrom(pSource->GetPath(), item.strName);
+    if (copied == 0) Log(Format(u"CopyTableToFile Failed! :%s \n", item.strName));
+    bool indexed = true;
+    for (const WString& statement : deferred) {
+        if (db.ExecuteAnsi(statement) == 0) {
+            indexed = false;
+            break;
+        }
+    }
+    if (copied == 0 || !indexed) {
         keepSource();
         return;
     }
     run.carried.emplace(pSource, item.strName);
-    Progress(u"  表 " + item.strName + u": " + wstr::FromInt(pSource->LastChanges()) + u" 行");
+    Progress(u"  表 " + item.strName + u": " + wstr::FromInt(db.CopiedRows()) + u" 行");
 }
 
 bool CDBProcess::FinishDatabases(RunState& run) {
