@@ -117,6 +117,6 @@ grep -E '^ *[0-9,]+ \(' "$out/callgrind-self.txt" | sed -n '2,26p' | sed -E 's/ 
 echo "--- by step of the run (inclusive): $out/callgrind-inclusive.txt"
 grep -E '^ *[0-9,]+ \(' "$out/callgrind-inclusive.txt" | grep -E '\[[^]]*/quorvel\]$' |
     grep -E 'CDBProcess::(Migrate|CheckScriptItems|PrepareDatabases|ApplyItems|ApplyTableItem|FinishDatabases)\(|CDBConnection::(CopyTable|CopyTableFrom|ExecuteDeferringIndexes|RunStatements|ExecuteAnsi|AddColumn|CreateTrigger|ExecuteWithAttached|TableExists|TriggerExists|ColumnExists|SetTableVersion|OpenDatabase)\(|CScriptFile::(Open|ReadItem)\(' |
-    sed -E 's/\(std::__cxx11::basic_string<char16_t[^)]*\)/(...)/; s/ \[[^]]*\]$//; s/\(CDBProcess::RunState&[^)]*\)/(...)/'
+    sed -E 's/\(std::__cxx11::basic_string<char16_t[^)]*\)/(...)/; s/std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >/std::string/g; s/ \[[^]]*\]$//; s/\(CDBProcess::RunState&[^)]*\)/(...)/'
 
 rm -rf "$run"
