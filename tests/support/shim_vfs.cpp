@@ -19,10 +19,18 @@ ShimFile* Of(sqlite3_file* file) { return reinterpret_cast<ShimFile*>(file); }
 sqlite3_file* Real(sqlite3_file* file) { return Of(file)->file.real; }
 ShimVfs* Owner(sqlite3_vfs* vfs) { return static_cast<ShimVfs*>(vfs->pAppData); }
 
-int Close(sqlite3_file* file) { return Real(file)->pMethods->xClose(Real(file)); }
-int Read(sqlite3_file* file, void* data, int amount, sqlite3_int64 offset) {
-    return Real(file)->pMethods->xRead(Real(file), data, amount, offset);
+// Calls `Method` of the real file or VFS with the same arguments; its parameters come
+// from the slot it fills.
+template <auto Method, typename... Args>
+auto Pass(sqlite3_file* file, Args... args) {
+    return (Real(file)->pMethods->*Method)(Real(file), args...);
 }
+template <auto Method, typename... Args>
+auto PassVfs(sqlite3_vfs* vfs, Args... args) {
+    sqlite3_vfs* real = Owner(vfs)->Real();
+    return (real->*Method)(real, args...);
+}
+
 int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
     return Of(file)->owner->Write(Of(file)->file, data, amount, offset);
 }
@@ -30,57 +38,29 @@ int Truncate(sqlite3_file* file, sqlite3_int64 size) {
     return Of(file)->owner->Truncate(Of(file)->file, size);
 }
 int Sync(sqlite3_file* file, int flags) { return Of(file)->owner->Sync(Of(file)->file, flags); }
-int FileSize(sqlite3_file* file, sqlite3_int64* size) {
-    return Real(file)->pMethods->xFileSize(Real(file), size);
-}
-int Lock(sqlite3_file* file, int level) { return Real(file)->pMethods->xLock(Real(file), level); }
-int Unlock(sqlite3_file* file, int level) {
-    return Real(file)->pMethods->xUnlock(Real(file), level);
-}
-int CheckReservedLock(sqlite3_file* file, int* out) {
-    return Real(file)->pMethods->xCheckReservedLock(Real(file), out);
-}
-int FileControl(sqlite3_file* file, int op, void* arg) {
-    return Real(file)->pMethods->xFileControl(Real(file), op, arg);
-}
-int SectorSize(sqlite3_file* file) { return Real(file)->pMethods->xSectorSize(Real(file)); }
-int DeviceCharacteristics(sqlite3_file* file) {
-    return Real(file)->pMethods->xDeviceCharacteristics(Real(file));
-}
-int ShmMap(sqlite3_file* file, int region, int size, int extend, void volatile** out) {
-    return Real(file)->pMethods->xShmMap(Real(file), region, size, extend, out);
-}
-int ShmLock(sqlite3_file* file, int offset, int n, int flags) {
-    return Real(file)->pMethods->xShmLock(Real(file), offset, n, flags);
-}
-void ShmBarrier(sqlite3_file* file) { Real(file)->pMethods->xShmBarrier(Real(file)); }
-int ShmUnmap(sqlite3_file* file, int deleteFlag) {
-    return Real(file)->pMethods->xShmUnmap(Real(file), deleteFlag);
-}
 
 // Version 2: no memory-mapped reads, which would bypass nothing here but need two more
 // methods.
-const sqlite3_io_methods kMethods = {
-    2,
-    Close,
-    Read,
-    Write,
-    Truncate,
-    Sync,
-    FileSize,
-    Lock,
-    Unlock,
-    CheckReservedLock,
-    FileControl,
-    SectorSize,
-    DeviceCharacteristics,
-    ShmMap,
-    ShmLock,
-    ShmBarrier,
-    ShmUnmap,
-    nullptr,
-    nullptr,
-};
+using Io = sqlite3_io_methods;
+const sqlite3_io_methods kMethods = {2,
+                                     Pass<&Io::xClose>,
+                                     Pass<&Io::xRead>,
+                                     Write,
+                                     Truncate,
+                                     Sync,
+                                     Pass<&Io::xFileSize>,
+                                     Pass<&Io::xLock>,
+                                     Pass<&Io::xUnlock>,
+                                     Pass<&Io::xCheckReservedLock>,
+                                     Pass<&Io::xFileControl>,
+                                     Pass<&Io::xSectorSize>,
+                                     Pass<&Io::xDeviceCharacteristics>,
+                                     Pass<&Io::xShmMap>,
+                                     Pass<&Io::xShmLock>,
+                                     Pass<&Io::xShmBarrier>,
+                                     Pass<&Io::xShmUnmap>,
+                                     nullptr,
+                                     nullptr};
 
 int Open(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
     ShimFile* ours = Of(file);
@@ -97,35 +77,9 @@ int Delete(sqlite3_vfs* vfs, const char* name, int syncDir) {
     return Owner(vfs)->Delete(name, syncDir);
 }
 
-// The rest go straight to the default VFS.
-sqlite3_vfs* RealOf(sqlite3_vfs* vfs) { return Owner(vfs)->Real(); }
-int Access(sqlite3_vfs* vfs, const char* name, int flags, int* out) {
-    return RealOf(vfs)->xAccess(RealOf(vfs), name, flags, out);
-}
-int FullPathname(sqlite3_vfs* vfs, const char* name, int size, char* out) {
-    return RealOf(vfs)->xFullPathname(RealOf(vfs), name, size, out);
-}
-void* DlOpen(sqlite3_vfs* vfs, const char* name) { return RealOf(vfs)->xDlOpen(RealOf(vfs), name); }
-void DlError(sqlite3_vfs* vfs, int size, char* out) {
-    RealOf(vfs)->xDlError(RealOf(vfs), size, out);
-}
-void (*DlSym(sqlite3_vfs* vfs, void* handle, const char* name))(void) {
-    return RealOf(vfs)->xDlSym(RealOf(vfs), handle, name);
-}
-void DlClose(sqlite3_vfs* vfs, void* handle) { RealOf(vfs)->xDlClose(RealOf(vfs), handle); }
-int Randomness(sqlite3_vfs* vfs, int size, char* out) {
-    return RealOf(vfs)->xRandomness(RealOf(vfs), size, out);
-}
-int Sleep(sqlite3_vfs* vfs, int micros) { return RealOf(vfs)->xSleep(RealOf(vfs), micros); }
-int CurrentTime(sqlite3_vfs* vfs, double* out) {
-    return RealOf(vfs)->xCurrentTime(RealOf(vfs), out);
-}
 int GetLastError(sqlite3_vfs* vfs, int size, char* out) {
-    sqlite3_vfs* real = RealOf(vfs);
+    sqlite3_vfs* real = Owner(vfs)->Real();
     return real->xGetLastError ? real->xGetLastError(real, size, out) : 0;
-}
-int CurrentTimeInt64(sqlite3_vfs* vfs, sqlite3_int64* out) {
-    return RealOf(vfs)->xCurrentTimeInt64(RealOf(vfs), out);
 }
 
 }  // namespace
@@ -146,17 +100,17 @@ ShimVfs::ShimVfs(const char* name) : m_impl(std::make_unique<Impl>()) {
     vfs.pAppData = this;
     vfs.xOpen = testsupport::Open;
     vfs.xDelete = testsupport::Delete;
-    vfs.xAccess = Access;
-    vfs.xFullPathname = FullPathname;
-    vfs.xDlOpen = DlOpen;
-    vfs.xDlError = DlError;
-    vfs.xDlSym = DlSym;
-    vfs.xDlClose = DlClose;
-    vfs.xRandomness = Randomness;
-    vfs.xSleep = testsupport::Sleep;
-    vfs.xCurrentTime = CurrentTime;
-    vfs.xGetLastError = testsupport::GetLastError;
-    vfs.xCurrentTimeInt64 = CurrentTimeInt64;
+    vfs.xAccess = PassVfs<&sqlite3_vfs::xAccess>;
+    vfs.xFullPathname = PassVfs<&sqlite3_vfs::xFullPathname>;
+    vfs.xDlOpen = PassVfs<&sqlite3_vfs::xDlOpen>;
+    vfs.xDlError = PassVfs<&sqlite3_vfs::xDlError>;
+    vfs.xDlSym = PassVfs<&sqlite3_vfs::xDlSym>;
+    vfs.xDlClose = PassVfs<&sqlite3_vfs::xDlClose>;
+    vfs.xRandomness = PassVfs<&sqlite3_vfs::xRandomness>;
+    vfs.xSleep = PassVfs<&sqlite3_vfs::xSleep>;
+    vfs.xCurrentTime = PassVfs<&sqlite3_vfs::xCurrentTime>;
+    vfs.xGetLastError = GetLastError;
+    vfs.xCurrentTimeInt64 = PassVfs<&sqlite3_vfs::xCurrentTimeInt64>;
     sqlite3_vfs_register(&vfs, 1);
 }
 
