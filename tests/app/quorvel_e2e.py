@@ -14,29 +14,17 @@ build, in place of the committed ones. With --emulator the programs are the Wind
 build's, run through that command (Wine); win_probe.exe starts them hidden.
 """
 import argparse
-import contextlib
 import os
 import re
 import select
 import shutil
-import sqlite3
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
-
-@contextlib.contextmanager
-def connect(path):
-    """A connection that commits and, unlike sqlite3's own context manager, closes: the
-    program refuses to move a database that another process still holds open."""
-    db = sqlite3.connect(path)
-    try:
-        with db:
-            yield db
-    finally:
-        db.close()
+from demo_databases import connect, make_demo_databases, query
 
 
 OPTIONS = None
@@ -109,11 +97,6 @@ TEXT
 """
 
 
-def query(path, sql):
-    with connect(path) as db:
-        return db.execute(sql).fetchall()
-
-
 def version(path):
     rows = query(path, "SELECT F_TABLEVERSION FROM TVERSION WHERE F_TABLENAME='TMAIN'")
     return rows[0][0] if rows else None
@@ -152,14 +135,7 @@ class Installation:
         demo = source("examples", "demo")
         shutil.copy(client_exe("demo"), self.path("vennic.exe"))
         shutil.copy(os.path.join(demo, "upgrade.dbr"), self.path("upgrade.dbr"))
-        databases = os.path.join(demo, "databases")
-        for root, _, files in os.walk(databases):
-            for name in files:
-                target = self.path(os.path.relpath(os.path.join(root, name[:-4]), databases))
-                os.makedirs(os.path.dirname(target), exist_ok=True)
-                with open(os.path.join(root, name), encoding="utf-8") as sql, \
-                        connect(target) as db:
-                    db.executescript(sql.read())
+        make_demo_databases(demo, self.folder)
 
     def run(self, *arguments):
         """Runs the program as an installer does: no terminal on standard input."""

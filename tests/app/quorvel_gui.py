@@ -15,27 +15,15 @@ Screenshots go to --work; --screenshot (or the environment variable
 QUORVEL_GUI_SCREENSHOT) also copies the dialog's picture to FILE.
 """
 import argparse
-import contextlib
 import json
 import os
 import select
 import shutil
-import sqlite3
 import subprocess
 import sys
 import time
 
-
-@contextlib.contextmanager
-def connect(path):
-    """A connection that commits and, unlike sqlite3's own context manager, closes: the
-    program refuses to move a database that another process still holds open."""
-    db = sqlite3.connect(path)
-    try:
-        with db:
-            yield db
-    finally:
-        db.close()
+from demo_databases import make_demo_databases, query
 
 
 TITLE = "Vennic数据迁移程序"
@@ -185,20 +173,7 @@ def make_installation(folder):
     # The same script elsewhere, for the file dialog to pick.
     os.makedirs(os.path.join(folder, "scripts"))
     shutil.copy(os.path.join(demo, "upgrade.dbr"), os.path.join(folder, "scripts"))
-    databases = os.path.join(demo, "databases")
-    for root, _, files in os.walk(databases):
-        for name in files:
-            target = os.path.join(folder, os.path.relpath(os.path.join(root, name[:-4]),
-                                                          databases))
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            with open(os.path.join(root, name), encoding="utf-8") as sql, \
-                    connect(target) as db:
-                db.executescript(sql.read())
-
-
-def query(path, sql):
-    with connect(path) as db:
-        return db.execute(sql).fetchall()
+    make_demo_databases(demo, folder)
 
 
 def version(path):

@@ -1,8 +1,10 @@
 #include "db/db_connection.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
+#include <string>
+
+#include "db/db_test_fixture.h"
 #include "log/log.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -10,37 +12,17 @@
 
 namespace {
 
-class DbConnectionTest : public ::testing::Test {
+class DbConnectionTest : public DbTestFixture {
 protected:
-    void SetUp() override {
-        plat::SetAnsiCodePageForTesting(936);
-        ResetLogForTesting();
-        ASSERT_TRUE(OpenLogFile(m_dir.Sub(u"test.log")));
-    }
-    void TearDown() override {
-        ResetLogForTesting();
-        plat::SetAnsiCodePageForTesting(0);
-    }
     std::string Log() { return ReadFileBytes(m_dir.Sub(u"test.log")); }
     std::string Ansi(const WString& text) { return *ToAnsi(text); }
 
-    // Counts rows through a connection of its own.
+    // Counts rows through a connection of its own; -1 when the query fails.
     int CountRows(const WString& path, const char* sql) {
-        sqlite3* db = nullptr;
-        int count = -1;
-        if (sqlite3_open(plat::PathForSqlite(path).c_str(), &db) == SQLITE_OK) {
-            sqlite3_stmt* stmt = nullptr;
-            if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
-                sqlite3_step(stmt) == SQLITE_ROW) {
-                count = sqlite3_column_int(stmt, 0);
-            }
-            sqlite3_finalize(stmt);
-        }
-        sqlite3_close(db);
-        return count;
+        const std::string count = Query(path, sql);
+        if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos) return -1;
+        return std::stoi(count);
     }
-
-    ScopedTempDir m_dir;
 };
 
 TEST_F(DbConnectionTest, OpenDatabaseCreatesAMissingFileAndOneFolderLevel) {

@@ -14,11 +14,7 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
-using WStrings = std::vector<WString>;
 using enginetest::ScopedWatchVfs;
-
-constexpr char16_t kBak[] = u"DB.s3db.20261208103000.bak";
 
 // The first column of every row of `sql` on an open connection.
 Strings Column(CDBConnection& db, const char* sql) {

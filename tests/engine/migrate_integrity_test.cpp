@@ -12,9 +12,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
-using WStrings = std::vector<WString>;
-
 // A connection of the test's own, standing for the client: closed when it goes.
 class Client {
 public:

@@ -8,11 +8,7 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
-using WStrings = std::vector<WString>;
-
 constexpr char16_t kPartial[] = u"DB.s3db.20261208103000.partial";
-constexpr char16_t kBak[] = u"DB.s3db.20261208103000.bak";
 
 class ResumeTest : public MigrationTest {
 protected:
@@ -243,14 +239,7 @@ bool FailOtherCompletion(plat::FileOperation operation, const WString& path) {
 }
 
 TEST_F(ResumeTest, NoSetAsideFileGoesBeforeEveryDatabaseIsComplete) {
-    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
-    MakeDb(u"Other.s3db", OldUserDb("8.0.0.1"));
-    ScriptText script;
-    script.Head(u"8.0.0").Count(2).Database(1, u"DB.s3db", u"8.0.0.2");
-    script.Database(2, u"Other.s3db", u"8.0.0.2");
-    UserTables(script, 1);
-    UserTables(script, 2);
-    WriteScript(script);
+    MakeTwoUserDbs();
     plat::SetFileFaultForTesting(&FailOtherCompletion);
 
     EXPECT_EQ(Migrate(), 0);

@@ -6,11 +6,7 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
-using WStrings = std::vector<WString>;
 using plat::FileOperation;
-
-constexpr char16_t kBak[] = u"DB.s3db.20261208103000.bak";
 
 TEST_F(MigrationTest, AFailingTableStatementKeepsTheSetAsideFile) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1") +
@@ -143,10 +139,7 @@ TEST_F(MigrationTest, AFailedCopyFromTheExtraFileKeepsTheExtraFile) {
 TEST_F(MigrationTest, ADatabaseThatCannotBeCreatedIsMovedBack) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
     const std::string old = Bytes(u"DB.s3db");
-    ScriptText script;
-    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
-    UserTables(script, 1);
-    WriteScript(script);
+    WriteUserTablesScript();
     // The attempt gets as far as an empty file.
     FailOn(FileOperation::kCreate, u"DB.s3db", true);
 
@@ -158,14 +151,7 @@ TEST_F(MigrationTest, ADatabaseThatCannotBeCreatedIsMovedBack) {
 }
 
 TEST_F(MigrationTest, ADatabaseThatCannotBeMovedBackFailsTheRun) {
-    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
-    MakeDb(u"Other.s3db", OldUserDb("8.0.0.1"));
-    ScriptText script;
-    script.Head(u"8.0.0").Count(2).Database(1, u"DB.s3db", u"8.0.0.2");
-    script.Database(2, u"Other.s3db", u"8.0.0.2");
-    UserTables(script, 1);
-    UserTables(script, 2);
-    WriteScript(script);
+    MakeTwoUserDbs();
     FailOn(FileOperation::kCreate, u"DB.s3db");
     FailOn(FileOperation::kMove, u"DB.s3db.tmp");
 
@@ -341,10 +327,7 @@ TEST_F(MigrationTest, ASetAsideFileLeftByAnEarlierRunIsKept) {
     MakeDb(u"DB.s3db", "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
     MakeDb(u"DB.s3db.tmp", OldUserDb("8.0.0.1"));
     const std::string earlier = Bytes(u"DB.s3db.tmp");
-    ScriptText script;
-    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
-    UserTables(script, 1);
-    WriteScript(script);
+    WriteUserTablesScript();
 
     EXPECT_EQ(Migrate(), 0);
 
@@ -357,10 +340,7 @@ TEST_F(MigrationTest, AnUnreadableFileIsNeverDeleted) {
     const std::string garbage(4096, 'x');
     WriteFileBytes(At(u"DB.s3db"), garbage);
     WriteFileBytes(At(u"extra.s3db"), garbage);
-    ScriptText script;
-    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
-    UserTables(script, 1);
-    WriteScript(script);
+    WriteUserTablesScript();
 
     // The database is built new, but what the file held could not be carried.
     EXPECT_EQ(Migrate(), 0);

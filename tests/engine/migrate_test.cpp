@@ -6,9 +6,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
-using WStrings = std::vector<WString>;
-
 constexpr char kTables[] = "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name";
 
 TEST_F(MigrationTest, MigratesADatabaseAndCarriesEveryRow) {
@@ -242,10 +239,7 @@ TEST_F(MigrationTest, VersionsThatAreNotComparableAreMigrated) {
 
 TEST_F(MigrationTest, AnUpToDateInstallationIsLeftAlone) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
-    ScriptText script;
-    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
-    UserTables(script, 1);
-    WriteScript(script);
+    WriteUserTablesScript();
     ASSERT_EQ(Migrate(), 1);
     const std::string migrated = Bytes(u"DB.s3db");
 
@@ -265,10 +259,7 @@ TEST_F(MigrationTest, AnUpToDateInstallationIsLeftAlone) {
 TEST_F(MigrationTest, ADatabasePathThatIsAFolderDropsOut) {
     ASSERT_TRUE(plat::MakeDirectory(At(u"DB.s3db")));
     ASSERT_TRUE(plat::MakeDirectory(At(u"DB.s3db\\inside")));
-    ScriptText script;
-    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
-    UserTables(script, 1);
-    WriteScript(script);
+    WriteUserTablesScript();
 
     EXPECT_EQ(Migrate(), 0);
 
@@ -328,10 +319,7 @@ TEST_F(MigrationTest, ClientVersionsThatCannotBeComparedPass) {
 
 TEST_F(MigrationTest, AnInteractiveRunMigratesWithoutRecordOrMessage) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
-    ScriptText script;
-    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
-    UserTables(script, 1);
-    WriteScript(script);
+    WriteUserTablesScript();
     m_process.m_bInteractive = 1;
 
     EXPECT_EQ(Migrate(), 1);

@@ -20,6 +20,13 @@
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
+using Strings = std::vector<std::string>;
+using WStrings = std::vector<WString>;
+
+// The name DB.s3db's old file is kept under when a run at the fixture's clock cannot
+// drop it.
+inline constexpr char16_t kBak[] = u"DB.s3db.20261208103000.bak";
+
 // The plain text of an upgrade script, built line by line.
 class ScriptText {
 public:
@@ -112,6 +119,11 @@ protected:
         int badLine = 0;
         ASSERT_TRUE(WriteScriptFile(At(name), script.Text(), badLine)) << "line " << badLine;
     }
+    // The plainest script: DB.s3db at 8.0.0.2 with the tables of OldUserDb.
+    void WriteUserTablesScript();
+    // DB.s3db and Other.s3db, both OldUserDb at 8.0.0.1, and the script that takes both to
+    // 8.0.0.2.
+    void MakeTwoUserDbs();
 
     int Migrate() { return m_process.Migrate(); }
 
@@ -197,4 +209,22 @@ inline ScriptText& UserTables(ScriptText& script, int db) {
     VersionTable(script, db);
     return script.Item(db, u"TABLE", u"TUSER",
                        u"CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);");
+}
+
+inline void MigrationTest::WriteUserTablesScript() {
+    ScriptText script;
+    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    WriteScript(script);
+}
+
+inline void MigrationTest::MakeTwoUserDbs() {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    MakeDb(u"Other.s3db", OldUserDb("8.0.0.1"));
+    ScriptText script;
+    script.Head(u"8.0.0").Count(2).Database(1, u"DB.s3db", u"8.0.0.2");
+    script.Database(2, u"Other.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    UserTables(script, 2);
+    WriteScript(script);
 }

@@ -14,9 +14,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
-using WStrings = std::vector<WString>;
-
 const Strings kUsers{"1|张三", "2|O'Brien", "3|<null>"};
 
 class HostileInputTest : public MigrationTest {
