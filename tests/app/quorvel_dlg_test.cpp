@@ -7,7 +7,7 @@
 
 #include "app/app_fixture.h"
 #include "engine/db_process.h"
-#include "platform/inspect.h"
+#include "platform/observe.h"
 
 namespace {
 

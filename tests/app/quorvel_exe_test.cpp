@@ -9,7 +9,7 @@
 #include "app/resource.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/inspect.h"
+#include "platform/observe.h"
 #include "platform/version.h"
 #include "support/temp_dir.h"
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/inspect.h"
+#include "platform/observe.h"
 #include "platform/process.h"
 
 namespace {

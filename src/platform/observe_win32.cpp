@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/inspect.h"
+#include "platform/observe.h"
 #include "platform/util_win32.h"
 
 namespace plat {
