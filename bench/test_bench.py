@@ -121,11 +121,12 @@ class GeneratorTest(unittest.TestCase):
         self.assertEqual(sorted(set(i[1] for i in extra)),
                          ["ALTER", "SQLONE", "SQLTWO", "TABLE", "TRIGGER"])
 
-    def test_two_tables_lose_the_raw_record_copy(self):
+    def test_only_the_changed_column_type_loses_the_raw_record_copy(self):
+        # TGROUPCHATMEMBER gains an index, made after its rows; TFILEMSG changes a type.
         copies = xfer_check.table_copies(self.folder)
         self.assertEqual(len(copies), 38)
         self.assertEqual([(p, t) for p, t, yes in copies if not yes],
-                         [("DB.s3db", "TGROUPCHATMEMBER"), ("data/chat/chat.s3db", "TFILEMSG")])
+                         [("data/chat/chat.s3db", "TFILEMSG")])
 
     def test_reference_runs_only_the_due_data_statements(self):
         ref = generate.reference_sql(generate.databases(0), generate.items(generate.databases(0)))

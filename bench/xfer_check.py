@@ -7,11 +7,15 @@ the other one reads column by column.
     xfer_check.py conditions             which differences between the two tables break it
     xfer_check.py INSTALLATION           every TABLE item of a generated installation
 
-The copy is asked the way quorvel runs it: on the connection of the old database, with
-the new file attached as NEW_DB, names quoted: INSERT INTO NEW_DB."T" SELECT * FROM main."T".
+`conditions` asks the copy the way the document's design runs it: on the connection of the
+old database, with the new file attached as NEW_DB: INSERT INTO NEW_DB."T" SELECT * FROM
+main."T". `INSTALLATION` asks it the way quorvel runs it now: on the new file's connection,
+the old file attached (INSERT INTO main."T" SELECT * FROM OLD."T"), with the plain CREATE
+INDEX statements ending a TABLE item that the old file lacks made only after the rows.
 """
 
 import os
+import re
 import sqlite3
 import sys
 import tempfile
@@ -131,9 +135,30 @@ def script_items(path):
     return out
 
 
+PLAIN_INDEX = re.compile(r"\s*CREATE\s+INDEX\s", re.IGNORECASE)
+
+
+def held_back(statement, old_indexes):
+    """True for a statement quorvel runs only after the rows: a plain (not UNIQUE) CREATE
+    INDEX whose text the old file does not have."""
+    return bool(PLAIN_INDEX.match(statement)) and statement.strip() not in old_indexes
+
+
+def statements(body):
+    """The statements of an item's body, each with its ";" (a trigger's inner ";" kept)."""
+    out, current = [], ""
+    for piece in body.split(";"):
+        current += piece + ";"
+        if sqlite3.complete_statement(current):
+            out.append(current)
+            current = ""
+    return [s for s in out if s.strip(" ;\t\r\n")]
+
+
 def table_copies(folder):
     """[(database path, table, raw records?)] for every TABLE item of the installation that
-    has rows to copy, each new table built from its item's statements alone."""
+    has rows to copy, each new table built from its item's statements alone, as quorvel
+    builds it before the copy."""
     import json
     with open(os.path.join(folder, "manifest.json")) as f:
         manifest = json.load(f)
@@ -143,15 +168,21 @@ def table_copies(folder):
         for db in manifest["databases"]:
             old = os.path.join(folder, db["path"])
             new = os.path.join(work, os.path.basename(db["path"]))
+            with sqlite3.connect(f"file:{old}?mode=ro", uri=True) as con:
+                old_indexes = {row[0].strip() for row in con.execute(
+                    "SELECT sql FROM sqlite_master WHERE type='index' AND sql IS NOT NULL")}
             with sqlite3.connect(new) as con:
                 for number, kind, text, body in items:
                     if number == db["number"] and kind == "TABLE":
-                        con.executescript(body)
-            con = sqlite3.connect(f"file:{old}?mode=ro", uri=True)
-            con.execute(f"ATTACH '{new}' AS NEW_DB")
+                        for statement in statements(body):
+                            if not held_back(statement.rstrip("; \t\r\n"), old_indexes):
+                                con.execute(statement)
+            con = sqlite3.connect(new)
+            con.execute("ATTACH ? AS OLD", (old,))
             for number, kind, text, body in items:
                 if number == db["number"] and kind == "TABLE" and text in db["tables"]:
-                    out.append((db["path"], text, transfers(con, COPY.format(text))))
+                    sql = f'INSERT INTO main."{text}" SELECT * FROM OLD."{text}"'
+                    out.append((db["path"], text, transfers(con, sql)))
             con.close()
     return out
 
