@@ -1,5 +1,6 @@
 #include "app/main_dialog.h"
 
+#include "app/show_result.h"
 #include "engine/db_process.h"
 #include "platform/files.h"
 #include "platform/ui.h"
@@ -25,8 +26,13 @@ void CQuorvelDlgLogic::OnInitDialog() {
 }
 
 int CQuorvelDlgLogic::RunMigration(int bInteractive) {
-    m_nLastResult = m_process.Migrate() ? 1 : 0;
-    m_process.ShowResult(m_nLastResult ? dlg::kSucceeded : dlg::kFailed, plat::kMbOk, bInteractive);
+    m_lastOutcome = m_process.Migrate();
+    m_nLastResult = m_lastOutcome.nResult ? 1 : 0;
+    if (!m_lastOutcome.strMessage.empty()) {
+        app::ShowResult(m_lastOutcome.strMessage, plat::kMbOk,
+                        m_lastOutcome.bAlwaysShow ? 1 : bInteractive);
+    }
+    app::ShowResult(m_nLastResult ? dlg::kSucceeded : dlg::kFailed, plat::kMbOk, bInteractive);
     m_view.SetItemText(dlg::kIdScriptVersion, m_process.m_strSubVersion);
     if (bInteractive == 0) m_view.PostClose();
     return m_nLastResult;

@@ -10,9 +10,8 @@
 #include <memory>
 
 #include "app/resource.h"
+#include "engine/db_process.h"
 #include "platform/wstr.h"
-
-class CDBProcess;
 
 namespace dlg {
 
@@ -102,6 +101,8 @@ public:
 
     // The result of the last migration, 1 or 0; -1 before the first.
     int LastResult() const { return m_nLastResult; }
+    // How the last migration ended.
+    const MigrationOutcome& LastOutcome() const { return m_lastOutcome; }
 
 private:
     CDBProcess& m_process;
@@ -109,6 +110,7 @@ private:
     int m_bInteractive;
     CDialogView& m_view;
     int m_nLastResult = -1;
+    MigrationOutcome m_lastOutcome;
 };
 
 // The main dialog as start-up drives it: created hidden, shown or kept hidden, then run

@@ -12,6 +12,20 @@
 class CDBConnection;
 struct MigrationMarker;
 
+// How a run ended, for the application to present: the engine shows nothing itself.
+struct MigrationOutcome {
+    // 1 when every schema step succeeded and no data was left behind, else 0.
+    int nResult = 0;
+    // The message of a check that stopped the run before any database was touched
+    // ("没有升级脚本", "主程序版本号不对，迁移失败！", ...); empty when the run got past its
+    // checks. Not yet logged: presenting it logs it.
+    WString strMessage;
+    // The message must reach the user even in a silent run (the script disappeared).
+    bool bAlwaysShow = false;
+    // Nothing was behind: every database the script lists is at or past its version.
+    bool bUpToDate = false;
+};
+
 class CDBProcess {
 public:
     CDBProcess() = default;
@@ -26,13 +40,10 @@ public:
     // system file. Always 1.
     int FindScriptFile();
 
-    // One whole migration run: 1 when every schema step succeeded and no data was left
-    // behind, 0 otherwise (the reason is logged, and shown through ShowResult where the
-    // user must know).
-    int Migrate();
-
-    // Logs `message` and shows it in a message box of `type` when `show` is non-zero.
-    void ShowResult(const WString& message, unsigned type, int show);
+    // One whole migration run. Its result is 1 when every schema step succeeded and no
+    // data was left behind, 0 otherwise; every step is logged, and a check that stops the
+    // run hands back its message for the caller to present.
+    MigrationOutcome Migrate();
 
     void LoadDatabaseList(const WString& baseFolder);
     void ClearDatabaseList();

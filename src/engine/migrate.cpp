@@ -31,13 +31,11 @@
 #include "engine/data_files.h"
 #include "engine/db_process.h"
 #include "engine/migration_marker.h"
-#include "engine/show_result.h"
 #include "engine/update_record.h"
 #include "engine/version_compare.h"
 #include "log/log.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/ui.h"
 
 namespace {
 
@@ -134,6 +132,8 @@ bool IsReadable(CDBConnection& db) {
 struct CDBProcess::RunState {
     int nResult = 1;
     WString strDataDir;
+    // Databases found at or past the script's version.
+    int nUpToDate = 0;
     std::vector<WString> dataFiles;
 
     // The set-aside copy of the database named "vuserdat": the shared source of last
@@ -169,10 +169,6 @@ struct CDBProcess::RunState {
     bool bLeftBehind = false;
 };
 
-void CDBProcess::ShowResult(const WString& message, unsigned type, int show) {
-    engine::ShowResult(message, type, show);
-}
-
 void CDBProcess::LoadDatabaseList(const WString& baseFolder) {
     ::LoadDatabaseList(m_scriptFile, baseFolder, m_mapDatabases);
 }
@@ -191,19 +187,22 @@ void CDBProcess::Progress(const WString& line) const {
     if (m_fnProgress) m_fnProgress(line);
 }
 
-int CDBProcess::Migrate() {
+MigrationOutcome CDBProcess::Migrate() {
+    MigrationOutcome outcome;
+    auto stop = [&outcome](WString message, bool bAlwaysShow = false) {
+        outcome.nResult = 0;
+        outcome.strMessage = std::move(message);
+        outcome.bAlwaysShow = bAlwaysShow;
+        return outcome;
+    };
     RunState run;
     run.strDataDir = m_strDataDir.empty() ? m_strInstallDir : m_strDataDir;
 
-    if (m_bScriptFound == 0 || m_strScriptName.empty()) {
-        ShowResult(u"没有升级脚本", plat::kMbOk, m_bInteractive);
-        return 0;
-    }
+    if (m_bScriptFound == 0 || m_strScriptName.empty()) return stop(u"没有升级脚本");
     const WString strScriptPath = m_strInstallDir + u"\\" + m_strScriptName;
+    // Shown even in a silent run: an installer that lost the script must be told.
     if (!plat::PathExists(strScriptPath)) {
-        // Shown even in a silent run: an installer that lost the script must be told.
-        ShowResult(u"文件:" + strScriptPath + u" 不存在!", plat::kMbOk, 1);
-        return 0;
+        return stop(u"文件:" + strScriptPath + u" 不存在!", true);
     }
     if (!OpenLogFile(m_strInstallDir + u"\\log\\ReData.log")) {
         OpenLogFile(m_strInstallDir + u"\\ReData.log");
@@ -221,17 +220,13 @@ int CDBProcess::Migrate() {
     m_scriptFile.ReadMain(strMain);
     int bComparable = 0;
     if (engine::CompareVersion(m_strSubVersion, strMain, bComparable) < 0) {
-        ShowResult(u"主程序版本号不对，迁移失败！", plat::kMbOk, m_bInteractive);
-        return 0;
+        return stop(u"主程序版本号不对，迁移失败！");
     }
 
     LoadDatabaseList(run.strDataDir);
 
     WString strDataFiles;
-    if (!m_scriptFile.ReadDatabaseFile(strDataFiles)) {
-        ShowResult(u"获取数据库名失败！", plat::kMbOk, m_bInteractive);
-        return 0;
-    }
+    if (!m_scriptFile.ReadDatabaseFile(strDataFiles)) return stop(u"获取数据库名失败！");
     for (WString& name : CollectDataFiles(strDataFiles, run.strDataDir)) {
         // A database of the list is never an extra source: the run would delete it.
         const WString path = run.strDataDir + u"\\" + name;
@@ -248,17 +243,19 @@ int CDBProcess::Migrate() {
 
     // Nothing is set aside for a script whose items cannot all be read: in such a script
     // the items after the bad one would silently be dropped, and their rows with them.
-    if (!CheckScriptItems()) {
-        ShowResult(u"升级脚本格式错误！", plat::kMbOk, m_bInteractive);
-        return 0;
-    }
+    if (!CheckScriptItems()) return stop(u"升级脚本格式错误！");
 
     PrepareDatabases(run);
     bool bAnyMigrated = !run.resumed.empty();
     for (const auto& [n, pEntry] : m_mapDatabases) {
         if (pEntry && pEntry->bEnabled) bAnyMigrated = true;
     }
-    if (!bAnyMigrated) return 0;
+    if (!bAnyMigrated) {
+        outcome.bUpToDate =
+            !m_mapDatabases.empty() && run.nUpToDate == static_cast<int>(m_mapDatabases.size());
+        if (outcome.bUpToDate) Log(u"全部数据库版本号已经最新,不需要迁移");
+        return outcome;
+    }
 
     if (!run.dataFiles.empty()) {
         run.strExtraPath = run.strDataDir + u"\\" + run.dataFiles.front();
@@ -293,7 +290,8 @@ int CDBProcess::Migrate() {
             run.extraSource.Close();
             Log(u"迁移未完成, 数据文件保留: " + run.strExtraPath);
         }
-        return run.nResult;
+        outcome.nResult = run.nResult;
+        return outcome;
     }
     // The extra file goes before the markers: once they are gone, no run would remove it.
     FinishExtraSource(run);
@@ -302,7 +300,8 @@ int CDBProcess::Migrate() {
     }
     for (DbEntry* pEntry : run.resumed)
         RemoveSetAside(run, *pEntry);
-    return run.nResult;
+    outcome.nResult = run.nResult;
+    return outcome;
 }
 
 bool CDBProcess::CheckScriptItems() {
@@ -383,6 +382,7 @@ CDBProcess::Start CDBProcess::SetAside(RunState& run, DbEntry& entry) {
     int nOrder = engine::CompareVersion(entry.strCurVersion, entry.strTargetVersion, bComparable);
     if (bComparable && nOrder >= 0) {
         entry.bEnabled = 0;
+        ++run.nUpToDate;
         Log(Format(u"数据库%s版本号已经最新,不需要迁移！", entry.strDbName));
         // A marker of a run cut off before its set-aside says nothing any more.
         RemoveMarker(path);

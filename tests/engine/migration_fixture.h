@@ -125,7 +125,18 @@ protected:
     // 8.0.0.2.
     void MakeTwoUserDbs();
 
-    int Migrate() { return m_process.Migrate(); }
+    // A run, with its stopping message presented as the dialog presents it: logged, and
+    // "shown" where the user must see it.
+    int Migrate() {
+        m_outcome = m_process.Migrate();
+        if (!m_outcome.strMessage.empty()) {
+            WriteLog(kLogCategory, kLogLevel, m_outcome.strMessage);
+            if (m_outcome.bAlwaysShow || m_process.m_bInteractive != 0) {
+                s_messages.push_back(m_outcome.strMessage);
+            }
+        }
+        return m_outcome.nResult;
+    }
 
     // The migration log, converted from code page 936.
     WString Log() const {
@@ -182,6 +193,7 @@ protected:
 
     ScopedTempDir m_dir;
     CDBProcess m_process;
+    MigrationOutcome m_outcome;
 };
 
 // An old database at `version` (its version registry) with `sql` run after.

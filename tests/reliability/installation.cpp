@@ -289,7 +289,7 @@ int RunMigration(const WString& folder) {
     process.m_strScriptName = u"up.dbr";
     process.m_strSubVersion = u"8.0.0.5";
     process.m_bInteractive = 0;
-    return process.Migrate();
+    return process.Migrate().nResult;
 }
 
 bool CheckInstallation(const WString& folder, const std::string& expected, Strictness strictness,

@@ -1,4 +1,4 @@
-#include "engine/show_result.h"
+#include "app/show_result.h"
 
 #include <gtest/gtest.h>
 
@@ -31,9 +31,9 @@ TEST(ShowResultTest, LogsEveryMessageAndShowsOnlyWhenAsked) {
     ASSERT_TRUE(OpenLogFile(dir.Sub(u"ReData.log")));
     g_shown.clear();
 
-    engine::ShowResult(u"数据迁移失败！", plat::kMbOk, 0);
+    app::ShowResult(u"数据迁移失败！", plat::kMbOk, 0);
     EXPECT_TRUE(g_shown.empty());
-    engine::ShowResult(u"数据迁移成功！", plat::kMbOk, 1);
+    app::ShowResult(u"数据迁移成功！", plat::kMbOk, 1);
     ASSERT_EQ(g_shown.size(), 1u);
     EXPECT_EQ(g_shown[0].text, u"数据迁移成功！");
     EXPECT_EQ(g_shown[0].type, plat::kMbOk);

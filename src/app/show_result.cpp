@@ -1,13 +1,13 @@
-#include "engine/show_result.h"
+#include "app/show_result.h"
 
 #include "log/log.h"
 #include "platform/ui.h"
 
-namespace engine {
+namespace app {
 
 void ShowResult(const WString& message, unsigned type, int show) {
     WriteLog(kLogCategory, kLogLevel, message);
     if (show != 0) plat::ShowMessageBox(message, type);
 }
 
-}  // namespace engine
+}  // namespace app
