@@ -3,9 +3,9 @@
 //
 //     script_load [items] [databases] [runs]      defaults: 10000 50 5
 //
-// The script is generated into a temporary folder and removed afterwards. The first
-// load makes the databases' sub-folders and is not counted; each counted run opens the
-// script afresh, so reading and descrambling the file is part of the time.
+// The script is generated into a temporary folder and removed afterwards. The first load
+// is not counted; each counted run opens the script afresh, so reading and descrambling
+// the file is part of the time.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,7 +15,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "script/database_list.h"
+#include "script/database_header.h"
 #include "script/script_codec.h"
 #include "script/script_file.h"
 
@@ -70,21 +70,21 @@ struct LoadResult {
 
 // The migration's order: update time, client version, database list, data files, then
 // the item pass from the top.
-bool LoadLikeTheMigration(const WString& script, const WString& dataFolder, LoadResult& result) {
+bool LoadLikeTheMigration(const WString& script, LoadResult& result) {
     CScriptFile file;
     if (!file.Open(script)) return false;
     WString value;
     file.ReadUpdateTime(value);
     file.ReadMain(value);
-    DatabaseMap databases;
-    LoadDatabaseList(file, dataFolder, databases);
+    DatabaseHeader header;
+    ReadDatabaseHeader(file, header);
     file.ReadDatabaseFile(value);
     file.Rewind();
     ScriptItem item;
     result.items = 0;
     while (file.ReadItem(item))
         ++result.items;
-    result.databases = databases.size();
+    result.databases = header.databases.size();
     result.lines = file.GetLineNumber();
     return file.GetItemLine() == 0;
 }
@@ -110,11 +110,11 @@ int main(int argc, char** argv) {
     }
 
     LoadResult result;
-    bool ok = LoadLikeTheMigration(script, folder, result);  // makes the folders
+    bool ok = LoadLikeTheMigration(script, result);
     std::vector<double> seconds;
     for (int run = 0; ok && run < runs; ++run) {
         auto start = std::chrono::steady_clock::now();
-        ok = LoadLikeTheMigration(script, folder, result);
+        ok = LoadLikeTheMigration(script, result);
         std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         seconds.push_back(elapsed.count());
     }

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "script/database_list.h"
+#include "script/database_header.h"
 #include "script/script_file.h"
 
 namespace fuzz {

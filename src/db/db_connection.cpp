@@ -4,6 +4,7 @@
 
 #include "db/index_statement.h"
 #include "db/statement.h"
+#include "db/transaction.h"
 #include "log/log.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -12,21 +13,16 @@ plat::CriticalSection g_csDBLock;
 
 namespace {
 
-// Runs `sql` and logs SQLite's error text, as SQLite gave it, when it fails.
-int RunLogged(sqlite3* db, const char* sql) {
-    char* error = nullptr;
-    int rc = sqlite3_exec(db, sql, nullptr, nullptr, &error);
-    if (rc != SQLITE_OK) WriteLog(kLogCategory, kLogLevel, error);
-    if (error != nullptr) sqlite3_free(error);
-    return rc == SQLITE_OK ? 1 : 0;
-}
-
 WString ErrorMessage(const char16_t* text, int code) {
     return WString(text) + wstr::FromInt(code) + u"]";
 }
 
 bool IsSourceAlias(const char* name) {
     return name != nullptr && sqlite3_strnicmp(name, "QV_SOURCE", 9) == 0;
+}
+
+bool Is(const char* name, const char* expected) {
+    return name != nullptr && sqlite3_stricmp(name, expected) == 0;
 }
 
 struct Finalizer {
@@ -41,40 +37,130 @@ bool HoldsIndexNamed(const std::vector<db::PlainIndex>& held, const std::string&
     return false;
 }
 
+// Pragmas a script may give a value or an argument to: those that read, and the few that
+// set something of the connection or a number the database keeps for its owner. Every
+// other one (journal_mode, synchronous, page_size, auto_vacuum, locking_mode,
+// writable_schema, schema_version, encoding, trusted_schema, ...) changes the file, how it
+// is written, or what the program relies on.
+bool PragmaMaySet(const char* name) {
+    static const char* const kAllowed[] = {
+        "table_info",      "table_xinfo",        "table_list",         "index_list",
+        "index_info",      "index_xinfo",        "foreign_key_list",   "foreign_key_check",
+        "integrity_check", "quick_check",        "user_version",       "application_id",
+        "cache_size",      "recursive_triggers", "defer_foreign_keys", "case_sensitive_like",
+        "collation_list",  "function_list",      "module_list",        "pragma_list",
+        "database_list",   "compile_options",    "data_version",       "freelist_count",
+        "page_count",      "encoding",
+    };
+    for (const char* allowed : kAllowed) {
+        if (Is(name, allowed)) return !Is(name, "encoding");
+    }
+    return false;
+}
+
+// Pragmas that act even when asked without a value.
+bool PragmaActsWhenRead(const char* name) {
+    return Is(name, "wal_checkpoint") || Is(name, "incremental_vacuum") || Is(name, "optimize");
+}
+
+// Authorizer actions that change the database they name.
+bool Writes(int action) {
+    switch (action) {
+        case SQLITE_READ:
+        case SQLITE_SELECT:
+        case SQLITE_FUNCTION:
+        case SQLITE_RECURSIVE:
+        case SQLITE_TRANSACTION:
+        case SQLITE_SAVEPOINT:
+        case SQLITE_PRAGMA:
+            return false;
+        default:
+            return true;
+    }
+}
+
+// The first keyword of one statement's text, upper-cased ASCII, past blanks and comments.
+std::string FirstKeyword(std::string_view text) {
+    size_t i = 0;
+    for (;;) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' ||
+                                   text[i] == '\r' || text[i] == '\f' || text[i] == '\v')) {
+            ++i;
+        }
+        if (text.compare(i, 2, "--") == 0) {
+            while (i < text.size() && text[i] != '\n')
+                ++i;
+        } else if (text.compare(i, 2, "/*") == 0) {
+            const size_t end = text.find("*/", i + 2);
+            i = end == std::string_view::npos ? text.size() : end + 2;
+        } else {
+            break;
+        }
+    }
+    std::string word;
+    while (i < text.size() && ((text[i] >= 'A' && text[i] <= 'Z') ||
+                               (text[i] >= 'a' && text[i] <= 'z') || text[i] == '_')) {
+        word.push_back(text[i] >= 'a' && text[i] <= 'z' ? char(text[i] - 'a' + 'A') : text[i]);
+        ++i;
+    }
+    return word;
+}
+
 }  // namespace
 
 // Foreign-key actions would delete or rewrite rows while a migration copies tables in the
 // script's order and runs its data statements: an ON DELETE CASCADE fired by a data
 // statement removes rows of another table, and enforcement refuses the copy of a child
 // table whose parent is copied later. So enforcement is off on every connection, and a
-// statement of a script that sets the pragma is made a silent no-op here rather than an
-// error: sqlite3_db_config alone would not survive a script's own "PRAGMA foreign_keys=ON",
-// and refusing the statement would fail a table or data item that is otherwise fine.
+// statement that sets the pragma is made a silent no-op here rather than an error:
+// sqlite3_db_config alone would not survive a script's own "PRAGMA foreign_keys=ON", and
+// refusing the statement would fail an item that is otherwise fine.
 //
-// The sources of CopyTableFrom are files the copies read from, often the only complete copy
-// of the user's rows. Attached, they would change what a script's statement means: a name
-// the new file lacks would be found in a source ("DROP TABLE IF EXISTS T" would drop the
-// old rows), and ANALYZE, REINDEX or an unqualified journal_mode would act on every file.
-// So any statement but the connection's own that names a source, sets a pragma, or
-// attaches or detaches is refused here and marked; RunStatements then detaches the sources
-// and prepares it again, as it would have run without them.
+// A script's statement reaches the database it runs on and nothing else (it may come from
+// anyone who could drop a file into the installation folder, and the program may run
+// elevated): no file attached or detached, no pragma that changes the file or how it is
+// written, nothing written into the file an SQLTWO item attaches as NEW_DB.
+//
+// The sources of CopyTableFrom are files the copies read from, the user's own databases.
+// Attached, they would change what a script's statement means: a name the new file lacks
+// would be found in a source ("DROP TABLE IF EXISTS T" would drop the old rows), and
+// ANALYZE, REINDEX or an unqualified pragma would act on every file. So any script
+// statement that names a source or runs a pragma is refused here and marked;
+// RunStatements then detaches the sources and prepares it again, as it would have run
+// without them.
 int CDBConnection::Authorize(void* self, int action, const char* arg1, const char* arg2,
                              const char* database, const char*) {
-    if (action == SQLITE_PRAGMA && arg1 != nullptr && arg2 != nullptr &&
-        sqlite3_stricmp(arg1, "foreign_keys") == 0) {
+    if (action == SQLITE_PRAGMA && Is(arg1, "foreign_keys") && arg2 != nullptr) {
         return SQLITE_IGNORE;
     }
     auto* connection = static_cast<CDBConnection*>(self);
-    if (connection->m_sources.empty() || connection->m_bOwnStatements) return SQLITE_OK;
-    if (action == SQLITE_PRAGMA || action == SQLITE_ATTACH || action == SQLITE_DETACH ||
-        IsSourceAlias(arg1) || IsSourceAlias(database)) {
+    if (connection->m_origin != db::Origin::kScript) return SQLITE_OK;
+    auto refuse = [connection](std::string what) {
+        connection->m_refused = std::move(what);
+        return SQLITE_DENY;
+    };
+    if (action == SQLITE_ATTACH) return refuse("ATTACH");
+    if (action == SQLITE_DETACH) return refuse("DETACH");
+    if (action == SQLITE_PRAGMA && arg1 != nullptr &&
+        ((arg2 != nullptr && !PragmaMaySet(arg1)) || PragmaActsWhenRead(arg1))) {
+        return refuse(std::string("PRAGMA ") + arg1 + (arg2 != nullptr ? "=" : ""));
+    }
+    if (Is(database, "NEW_DB") && Writes(action)) return refuse("writing NEW_DB");
+    if (!connection->m_sources.empty() &&
+        (action == SQLITE_PRAGMA || IsSourceAlias(arg1) || IsSourceAlias(database))) {
         connection->m_bTouchedSource = true;
         return SQLITE_DENY;
     }
     return SQLITE_OK;
 }
 
-int CDBConnection::RunStatements(const std::string& sql, bool bLog, const std::string* holdTable,
+void CDBConnection::LogRefusal() {
+    if (m_refused.empty()) return;
+    WriteLog(kLogCategory, kLogLevel, u"升级脚本的语句被拒绝: " + FromUtf8(m_refused));
+    m_refused.clear();
+}
+
+int CDBConnection::RunStatements(std::string_view sql, bool bLog, const std::string* holdTable,
                                  std::vector<db::PlainIndex>* held) {
     sqlite3* db = m_pDB.get();
     if (db == nullptr) return 0;
@@ -88,12 +174,19 @@ int CDBConnection::RunStatements(const std::string& sql, bool bLog, const std::s
         return true;
     };
     auto fail = [&] {
-        if (bLog) WriteLog(kLogCategory, kLogLevel, sqlite3_errmsg(db));
+        if (bLog) {
+            LogRefusal();
+            WriteLog(kLogCategory, kLogLevel, sqlite3_errmsg(db));
+        }
+        m_refused.clear();
         return 0;
     };
-    const char* rest = sql.c_str();
+    // sqlite3_prepare_v2 reads up to the terminating zero; a view has none.
+    const std::string text(sql);
+    const char* rest = text.c_str();
     while (*rest != '\0') {
         m_bTouchedSource = false;
+        m_refused.clear();
         sqlite3_stmt* raw = nullptr;
         const char* tail = nullptr;
         int rc = sqlite3_prepare_v2(db, rest, -1, &raw, &tail);
@@ -111,10 +204,27 @@ int CDBConnection::RunStatements(const std::string& sql, bool bLog, const std::s
             rest = tail;
             continue;
         }
+        const std::string_view one(rest, static_cast<size_t>(tail - rest));
+        if (m_origin == db::Origin::kScript) {
+            const std::string keyword = FirstKeyword(one);
+            // VACUUM asks the authorizer nothing: it is known by its first word.
+            if (keyword == "VACUUM") {
+                m_refused = "VACUUM";
+                if (bLog) LogRefusal();
+                m_refused.clear();
+                return 0;
+            }
+            // Inside the transaction that makes an item all or nothing, the item's own
+            // BEGIN would fail and its COMMIT would end that transaction half way.
+            if ((keyword == "BEGIN" || keyword == "COMMIT" || keyword == "END") &&
+                sqlite3_get_autocommit(db) == 0) {
+                rest = tail;
+                continue;
+            }
+        }
         if (held != nullptr) {
             db::PlainIndex index;
-            if (db::ParsePlainIndex(std::string_view(rest, static_cast<size_t>(tail - rest)),
-                                    index) &&
+            if (db::ParsePlainIndex(one, index) &&
                 sqlite3_stricmp(index.table.c_str(), holdTable->c_str()) == 0 &&
                 !HoldsIndexNamed(*held, index.name)) {
                 held->push_back(std::move(index));
@@ -141,10 +251,10 @@ int CDBConnection::RunStatements(const std::string& sql, bool bLog, const std::s
     return 1;
 }
 
-int CDBConnection::ExecuteOwn(const std::string& sql) {
-    if (Open() == 0) return 0;
-    OwnStatements own(*this);
-    return RunStatements(sql, true);
+int CDBConnection::Run(std::string_view sql, db::Origin origin, bool bLog) {
+    if (m_bOpen == 0 || !m_pDB) return 0;
+    OriginScope scope(*this, origin);
+    return RunStatements(sql, bLog);
 }
 
 void CDBConnection::Closer::operator()(sqlite3* db) const { sqlite3_close(db); }
@@ -168,10 +278,21 @@ int CDBConnection::OpenDatabase(WString path) {
     return 1;
 }
 
+int CDBConnection::OpenExisting(WString path) {
+    m_strPath = std::move(path);
+    Close();
+    return OpenWith(SQLITE_OPEN_READWRITE);
+}
+
 int CDBConnection::Open() {
     if (m_bOpen == 1 && m_pDB) return 1;
+    return OpenWith(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
+
+int CDBConnection::OpenWith(int flags) {
     sqlite3* db = nullptr;
-    int rc = sqlite3_open(plat::PathForSqlite(m_strPath).c_str(), &db);
+    int rc = sqlite3_open_v2(plat::PathForSqlite(m_strPath).c_str(), &db, flags | SQLITE_OPEN_URI,
+                             nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close(db);  // sqlite3_open hands out a handle even when it fails
         m_pDB.reset();
@@ -179,6 +300,10 @@ int CDBConnection::Open() {
         return 0;
     }
     sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FKEY, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+    sqlite3_busy_timeout(db, db::kBusyTimeoutMs);
     sqlite3_set_authorizer(db, &CDBConnection::Authorize, this);
     m_pDB.reset(db);
     m_bOpen = 1;
@@ -211,20 +336,26 @@ int CDBConnection::MakeDirectory(const WString& path) { return plat::MakeDirecto
 
 int CDBConnection::Execute(const WString& sql) {
     if (Open() == 0) return 0;
-    return RunStatements(ToUtf8(sql), true);
+    return Run(ToUtf8(sql), db::Origin::kScript);
 }
 
-int CDBConnection::ExecuteAnsi(const WString& sql) {
-    if (m_bOpen == 0) return 0;
-    return ExecuteRaw(ToUtf8(sql).c_str());
-}
+int CDBConnection::ExecuteAnsi(const WString& sql) { return Run(ToUtf8(sql), db::Origin::kScript); }
 
 int CDBConnection::ExecuteRaw(const char* sql) {
-    if (m_bOpen == 0 || !m_pDB || sql == nullptr) return 0;
-    return RunStatements(sql, true);
+    if (sql == nullptr) return 0;
+    return Run(sql, db::Origin::kScript);
 }
 
-int CDBConnection::LastChanges() const { return m_pDB ? sqlite3_changes(m_pDB.get()) : 0; }
+int CDBConnection::ExecuteWhole(const WString& sql) {
+    if (Open() == 0) return 0;
+    db::Savepoint item(*this, "QV_ITEM");
+    if (!item.Active() || Run(ToUtf8(sql), db::Origin::kScript) == 0) return 0;
+    return item.Release() ? 1 : 0;
+}
+
+WString CDBConnection::LastError() const {
+    return m_pDB ? FromUtf8(sqlite3_errmsg(m_pDB.get())) : WString();
+}
 
 int CDBConnection::SyncToDisk() {
     if (!m_pDB) return 0;
@@ -240,7 +371,6 @@ int CDBConnection::SyncToDisk() {
 
 int CDBConnection::UseDurableCommits() {
     if (!m_pDB) return 0;
-    OwnStatements own(*this);
     std::string mode;
     {
         db::Statement query(m_pDB.get(), "PRAGMA main.journal_mode;");
@@ -253,14 +383,66 @@ int CDBConnection::UseDurableCommits() {
     if (sqlite3_stricmp(mode.c_str(), "delete") != 0 &&
         sqlite3_stricmp(mode.c_str(), "truncate") != 0 &&
         sqlite3_stricmp(mode.c_str(), "persist") != 0 &&
-        RunLogged(m_pDB.get(), "PRAGMA main.journal_mode=DELETE;") == 0) {
+        Run("PRAGMA main.journal_mode=DELETE;", db::Origin::kProgram) == 0) {
         return 0;
     }
-    return RunLogged(m_pDB.get(), "PRAGMA main.synchronous=FULL;");
+    return Run("PRAGMA main.synchronous=FULL;", db::Origin::kProgram);
 }
 
 int CDBConnection::DeferSyncs() {
-    if (!m_pDB) return 0;
-    OwnStatements own(*this);
-    return RunLogged(m_pDB.get(), "PRAGMA main.synchronous=OFF;");
+    return Run("PRAGMA main.synchronous=OFF;", db::Origin::kProgram);
 }
+
+namespace db {
+
+Transaction::Transaction(CDBConnection& connection) : m_connection(connection) {
+    m_bActive = m_connection.Run("BEGIN TRANSACTION;", Origin::kProgram) == 1;
+}
+
+Transaction::~Transaction() { Rollback(); }
+
+bool Transaction::Commit() {
+    if (!m_bActive) return false;
+    if (m_connection.Run("COMMIT TRANSACTION;", Origin::kProgram) == 1) {
+        m_bActive = false;
+        return true;
+    }
+    // A refused COMMIT (a deferred constraint, a busy file) leaves the transaction open.
+    Rollback();
+    return false;
+}
+
+void Transaction::Rollback() {
+    if (!m_bActive) return;
+    m_bActive = false;
+    if (m_connection.Handle() != nullptr && sqlite3_get_autocommit(m_connection.Handle()) == 0) {
+        m_connection.Run("ROLLBACK TRANSACTION;", Origin::kProgram);
+    }
+}
+
+Savepoint::Savepoint(CDBConnection& connection, std::string name)
+    : m_connection(connection), m_name(std::move(name)) {
+    m_bActive = m_connection.Run("SAVEPOINT " + m_name + ";", Origin::kProgram) == 1;
+}
+
+Savepoint::~Savepoint() { Rollback(); }
+
+bool Savepoint::Release() {
+    if (!m_bActive) return false;
+    if (m_connection.Run("RELEASE " + m_name + ";", Origin::kProgram) == 1) {
+        m_bActive = false;
+        return true;
+    }
+    Rollback();
+    return false;
+}
+
+void Savepoint::Rollback() {
+    if (!m_bActive) return;
+    m_bActive = false;
+    // ROLLBACK TO undoes the work and keeps the savepoint; RELEASE then ends it (and the
+    // transaction it opened, when it was the outermost).
+    m_connection.Run("ROLLBACK TO " + m_name + "; RELEASE " + m_name + ";", Origin::kProgram);
+}
+
+}  // namespace db

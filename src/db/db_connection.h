@@ -1,10 +1,21 @@
 // One SQLite database file: opened on demand, created when missing, statements run as
 // UTF-8. Every operation returns 1 for success and 0 for failure and logs SQLite's error
 // text when there is one.
+//
+// Statements come from two places, and every one is run by Run with its origin spelled
+// out: the program's own (kProgram: attaching the files rows are read from, transactions,
+// copies, pragmas that make a file durable), and the upgrade script's (kScript: table
+// bodies, triggers, data statements, column types). A script's statement may change the
+// database it runs on and nothing else: it cannot attach or detach a file, VACUUM, write
+// an attached file, or set a pragma that changes the file or how it is written; a refused
+// statement fails as a failing statement does, and the log names what was refused. Every
+// connection runs in SQLite's defensive mode, with untrusted schemas and no extensions.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/lock.h"
@@ -18,6 +29,26 @@ struct PlainIndex;
 // Serialises the version-registry operations and trigger creation across the process.
 extern plat::CriticalSection g_csDBLock;
 
+namespace db {
+
+// How long a connection waits for a lock another connection holds (a client committing)
+// before it reports the file busy.
+inline constexpr int kBusyTimeoutMs = 5000;
+
+enum class Origin {
+    kProgram,  // the program's own statement
+    kScript,   // a statement of the upgrade script: confined to the database it runs on
+};
+
+// What reading a version from TVERSION found.
+enum class VersionRead {
+    kFound,       // the row is there (an SQL NULL reads as an empty text)
+    kNone,        // the database has no TVERSION table, or no row for the name
+    kUnreadable,  // the database could not be read: busy past the timeout, locked, damaged
+};
+
+}  // namespace db
+
 class CDBConnection {
 public:
     CDBConnection();
@@ -30,6 +61,9 @@ public:
     // path is the one already open. Logs "...错误码: [3]" when the file cannot be created
     // and "...错误码: [4]" when it cannot be opened.
     int OpenDatabase(WString path);
+    // Points the object at `path` and opens the file that is there; never creates one.
+    // 0, silently, when nothing is there or it cannot be opened.
+    int OpenExisting(WString path);
     // Opens m_strPath unless already open; silent on failure.
     int Open();
     // Closes the connection if one is open; always 1.
@@ -42,14 +76,21 @@ public:
     int DirectoryExists(const WString& path);
     int MakeDirectory(const WString& path);
 
-    // Opens on demand and runs one or more statements; rows are discarded.
+    // The one way statements run: every statement of the UTF-8 text `sql`, in order, up to
+    // the first that fails, on the open connection (0 when closed); rows are discarded.
+    // With `bLog`, SQLite's text of a failure is logged.
+    int Run(std::string_view sql, db::Origin origin, bool bLog = true);
+    // A script's statements, opening the connection on demand.
     int Execute(const WString& sql);
-    // Runs a statement on an open connection only (never opens it). Despite the name the
-    // text reaches SQLite as UTF-8: SQLite reads its input as UTF-8, and ANSI bytes would
-    // store corrupted names and values.
+    // A script's statements on an open connection only (never opens it). Despite the name
+    // the text reaches SQLite as UTF-8: SQLite reads its input as UTF-8, and ANSI bytes
+    // would store corrupted names and values.
     int ExecuteAnsi(const WString& sql);
-    // Runs a UTF-8 statement on an open connection only; 0 when closed or null.
+    // A script's UTF-8 statements on an open connection only; 0 when closed or null.
     int ExecuteRaw(const char* sql);
+    // A script's data statements, all or nothing: on failure everything they did is undone
+    // and SQLite's text logged. Opens on demand.
+    int ExecuteWhole(const WString& sql);
 
     // --- Table version registry (table TVERSION: F_TABLENAME -> F_TABLEVERSION) ---
     // Each takes g_csDBLock for its whole run and opens the connection on demand. Names
@@ -60,6 +101,8 @@ public:
     // there is no row (an SQL NULL gives an empty text). 1 when the query could be run,
     // row or not; 0 for an empty name or a failed query, not logged.
     int GetTableVersion(const WString& table, WString& version);
+    // The same read, telling a database without a version from one that cannot be read.
+    db::VersionRead ReadTableVersion(const WString& table, WString& version);
     // Records `version` for `table`, leaving exactly one row for the name: updates a single
     // row, inserts when there is none, replaces duplicates. The lock is taken per step.
     int SetTableVersion(const WString& table, const WString& version);
@@ -74,53 +117,58 @@ public:
 
     // --- Tables, columns and triggers ---
     // The existence tests never open the connection and answer 0 on any failure, without
-    // logging; names are compared exactly (case-sensitive).
+    // logging. Names are matched as SQLite matches identifiers: ASCII letters without
+    // regard to case.
     int TableExists(const WString& table);
     int TriggerExists(const WString& trigger);
-    // 1 when `column` occurs anywhere in the stored creation statement of `table`: a plain
-    // substring test, so F_NAME is found in a table that has only F_NAME2. Needs an open
-    // connection.
+    // 1 when `table` has a column named `column`. Needs an open connection.
     int ColumnExists(const WString& table, const WString& column);
     // ALTER TABLE 'table' ADD 'column' type; `type` follows unchanged and may carry a
     // default or constraint clause. Needs an open connection; failures are not logged.
     int AddColumn(const WString& table, const WString& column, const WString& type);
-    // Copies every row of `table`, by column position, into the table of the same name in
-    // the database file at `attachPath`, in one transaction. Runs on the connection of the
-    // database that holds the rows.
-    int CopyTable(const WString& attachPath, const WString& table);
-    // The other way round: copies every row of `table` of the database file at
-    // `sourcePath` into this connection's table of the same name, by column position, with
-    // the AUTOINCREMENT counter, in one transaction; a copy that fails is rolled back
-    // whole, leaving the table as it was. Each source file is attached once, as
-    // QV_SOURCE<n>, and stays attached for the next copies until DetachSources or Close, so
-    // that SQLite reads its schema once. Opens the connection on demand; logs SQLite's text
-    // for each failing statement.
-    //
-    // While sources are attached, no other statement may see them: one that would (a name
-    // only a source has, a pragma, ATTACH or DETACH) makes the connection detach them
-    // first and prepare it again, so that every statement acts exactly as it would
-    // without them.
-    int CopyTableFrom(const WString& sourcePath, const WString& table);
-    // Rows the last CopyTableFrom carried; 0 after a failed one.
-    int CopiedRows() const { return m_nCopiedRows; }
-    // Detaches every source file of CopyTableFrom. 1 when none is left attached.
-    int DetachSources();
-    // Runs the statements of a TABLE item's `sql` as ExecuteAnsi does, except for its last
-    // statements when they are plain CREATE INDEX statements on `table` (not UNIQUE, named
-    // columns only) that `source` has no index for: those are kept back in `deferred`, in
-    // order, for the caller to run with ExecuteAnsi once the rows are in. Every statement
-    // run or kept back was prepared first, so a statement that is wrong fails here as it
-    // would have. Without a source nothing is kept back.
-    int ExecuteDeferringIndexes(const WString& sql, const WString& table, CDBConnection* source,
-                                std::vector<WString>& deferred);
-    // Attaches the file at `attachPath` as NEW_DB and runs `sql` inside a transaction. 1 when
-    // the statement ran and committed. Whatever fails, no transaction stays open and NEW_DB
-    // is detached before returning; each failing statement logs SQLite's error text.
+    // Attaches the file at `attachPath` (which must exist; it is never created) as NEW_DB
+    // and runs the script's `sql` with it, all or nothing. NEW_DB can be read, not written.
+    // 1 when the statements ran and committed; whatever fails, nothing of `sql` stays and
+    // NEW_DB is detached; each failing statement logs SQLite's error text.
     int ExecuteWithAttached(const WString& attachPath, const WString& sql);
     // Runs a complete trigger creation statement under g_csDBLock; logs SQLite's text and a
     // fixed message on failure.
     int CreateTrigger(const WString& sql);
+    // Names of the tables of the main database that hold rows the user put there, or that
+    // cannot be read: SQLite's own tables (sqlite_sequence, sqlite_stat*) and the tables a
+    // virtual table keeps for itself are left out. 0 when the schema cannot be read.
+    int TablesWithRows(std::vector<WString>& tables);
 
+    // --- Copies from other files (the attached sources) ---
+    // Copies every row of `table` of the database file at `sourcePath` (never created)
+    // into this connection's table of that name, in one transaction: columns by position,
+    // generated columns left for the table to compute, the rowids of a table without an
+    // INTEGER PRIMARY KEY and the AUTOINCREMENT counter kept. The copy succeeds only when
+    // the table gained exactly as many rows as the source holds; otherwise it is rolled
+    // back whole and the shortfall logged. Logs a warning when the new table has the old
+    // one's column names in another order. Opens on demand.
+    //
+    // Each source file is attached once, as QV_SOURCE<n>, and stays attached for the next
+    // copies until DetachSources or Close, so that SQLite reads its schema once. While
+    // sources are attached, no script statement may see them: one that would (a name only
+    // a source has, a pragma) makes the connection detach them first and prepare it again,
+    // so that every statement acts exactly as it would without them.
+    int CopyTableFrom(const WString& sourcePath, const WString& table);
+    // Rows the last CopyTableFrom carried, and rows its source held (-1: not counted).
+    int64_t CopiedRows() const { return m_nCopiedRows; }
+    int64_t SourceRows() const { return m_nSourceRows; }
+    // Detaches every source file of CopyTableFrom. 1 when none is left attached.
+    int DetachSources();
+    // Runs a TABLE item's `sql` as ExecuteAnsi does, except for its last statements when
+    // they are plain CREATE INDEX statements on `table` (not UNIQUE, named columns only)
+    // that `source` has no index for: those are kept back in `deferred`, in order, for the
+    // caller to run with ExecuteAnsi once the rows are in. Every statement run or kept back
+    // was prepared first, so a statement that is wrong fails here as it would have.
+    // Without a source nothing is kept back.
+    int ExecuteDeferringIndexes(const WString& sql, const WString& table, const WString& sourcePath,
+                                std::vector<WString>& deferred);
+
+    // --- Durability ---
     // Pushes what SQLite has written to the open database file through to the disk, so that
     // it survives a power loss, whatever journalling and syncing the connection was set to
     // use. 1 on success; logs the path on failure.
@@ -135,17 +183,12 @@ public:
     // no only copy of anything until UseDurableCommits and SyncToDisk finish it.
     int DeferSyncs();
 
-    // Names of the tables of the main database (SQLite's own left out) that hold at least
-    // one row, or that cannot be read. 0 when the schema cannot be read.
-    int TablesWithRows(std::vector<WString>& tables);
-
-    // Rows changed by the last INSERT, UPDATE or DELETE on this connection (0 when closed).
-    int LastChanges() const;
-
     int IsOpen() const { return m_bOpen; }
     WString GetPath() const { return m_strPath; }
+    // SQLite's text of the last failure on this connection (empty when closed).
+    WString LastError() const;
 
-    // The open handle, or null; for the table and version operations of this class.
+    // The open handle, or null; for the operations of this class and their helpers.
     sqlite3* Handle() const { return m_pDB.get(); }
 
 private:
@@ -157,48 +200,46 @@ private:
         WString strPath;
         std::string alias;  // QV_SOURCE<n>
     };
-    // While one lives, the statements run are the connection's own and may use the sources.
-    class OwnStatements {
+    // Marks the statements run while it lives as coming from `origin`.
+    class OriginScope {
     public:
-        explicit OwnStatements(CDBConnection& connection)
-            : m_connection(connection), m_bWas(connection.m_bOwnStatements) {
-            m_connection.m_bOwnStatements = true;
+        OriginScope(CDBConnection& connection, db::Origin origin)
+            : m_connection(connection), m_previous(connection.m_origin) {
+            m_connection.m_origin = origin;
         }
-        ~OwnStatements() { m_connection.m_bOwnStatements = m_bWas; }
-        OwnStatements(const OwnStatements&) = delete;
-        OwnStatements& operator=(const OwnStatements&) = delete;
+        ~OriginScope() { m_connection.m_origin = m_previous; }
+        OriginScope(const OriginScope&) = delete;
+        OriginScope& operator=(const OriginScope&) = delete;
 
     private:
         CDBConnection& m_connection;
-        bool m_bWas;
+        db::Origin m_previous;
     };
 
-    // SQLite's authorizer for this connection: keeps foreign keys off, and keeps the
-    // attached sources out of every statement but the connection's own.
+    int OpenWith(int flags);
+    // SQLite's authorizer for this connection: keeps foreign keys off, confines the
+    // script's statements, and keeps the attached sources out of them.
     static int Authorize(void* self, int action, const char* arg1, const char* arg2,
                          const char* database, const char* trigger);
-    // Runs the statements of `sql` one after another as sqlite3_exec does, stopping at the
-    // first failure; with `bLog`, SQLite's text of that failure is logged. A statement that
-    // touches the sources is prepared again without them. With `holdTable`, a run of plain
-    // CREATE INDEX statements on that table is not run but collected in `held` as long as
-    // nothing else follows it: before any other statement the collected ones run.
-    int RunStatements(const std::string& sql, bool bLog, const std::string* holdTable = nullptr,
+    // Run's loop. With `holdTable`, a run of plain CREATE INDEX statements on that table is
+    // not run but collected in `held` as long as nothing else follows it: before any other
+    // statement the collected ones run.
+    int RunStatements(std::string_view sql, bool bLog, const std::string* holdTable = nullptr,
                       std::vector<db::PlainIndex>* held = nullptr);
-    // Opens on demand and runs one of the connection's own statements, logging a failure.
-    int ExecuteOwn(const std::string& sql);
+    // Logs what the authorizer refused for the statement that failed last.
+    void LogRefusal();
     // Attaches `path` as a source unless it is one already; its alias in `alias`.
     bool AttachSource(const WString& path, std::string& alias);
-    // Attaches `attachPath` as NEW_DB around `body` in a transaction (ExecuteWithAttached,
-    // CopyTable).
-    template <typename Body>
-    int RunAttached(const WString& attachPath, Body body);
 
     int m_bOpen = 0;
     WString m_strPath;
     std::unique_ptr<sqlite3, Closer> m_pDB;
     std::vector<Source> m_sources;
     int m_nNextSource = 1;
-    int m_nCopiedRows = 0;
-    bool m_bOwnStatements = false;
+    int64_t m_nCopiedRows = 0;
+    int64_t m_nSourceRows = -1;
+    db::Origin m_origin = db::Origin::kProgram;
     bool m_bTouchedSource = false;
+    // What the authorizer refused last ("ATTACH", "PRAGMA journal_mode", ...).
+    std::string m_refused;
 };

@@ -47,6 +47,34 @@ int CDBConnection::GetTableVersion(const WString& table, WString& version) {
     return 1;
 }
 
+db::VersionRead CDBConnection::ReadTableVersion(const WString& table, WString& version) {
+    plat::ScopedLock lock(g_csDBLock);
+    if (Open() == 0) return db::VersionRead::kUnreadable;
+    db::Statement query(Handle(), "select F_TABLEVERSION from TVERSION  where F_TABLENAME=?;");
+    if (!query.Prepared()) {
+        // The query fails alike for a database without the table and for one SQLite cannot
+        // read (busy, locked, damaged): only the schema can tell them apart.
+        db::Statement schema(Handle(),
+                             "SELECT count(*) FROM main.sqlite_master WHERE type='table' AND "
+                             "name='TVERSION' COLLATE NOCASE;");
+        if (schema.Step() != SQLITE_ROW || schema.ColumnText(0) == nullptr) {
+            return db::VersionRead::kUnreadable;
+        }
+        // A TVERSION without the version columns holds no version either.
+        return db::VersionRead::kNone;
+    }
+    if (!query.Bind(1, table)) return db::VersionRead::kUnreadable;
+    switch (query.Step()) {
+        case SQLITE_ROW:
+            version = FromUtf8(query.ColumnText(0));
+            return db::VersionRead::kFound;
+        case SQLITE_DONE:
+            return db::VersionRead::kNone;
+        default:
+            return db::VersionRead::kUnreadable;
+    }
+}
+
 int CDBConnection::DeleteTableVersion(const WString& table) {
     plat::ScopedLock lock(g_csDBLock);
     if (table.empty()) return 0;

@@ -5,12 +5,10 @@
 #include <functional>
 #include <vector>
 
+#include "engine/database_entry.h"
+#include "platform/file_system.h"
 #include "platform/wstr.h"
-#include "script/database_list.h"
 #include "script/script_file.h"
-
-class CDBConnection;
-struct MigrationMarker;
 
 // How a run ended, for the application to present: the engine shows nothing itself.
 struct MigrationOutcome {
@@ -29,7 +27,7 @@ struct MigrationOutcome {
 class CDBProcess {
 public:
     CDBProcess() = default;
-    ~CDBProcess() { ClearDatabaseList(); }
+    ~CDBProcess();
     CDBProcess(const CDBProcess&) = delete;
     CDBProcess& operator=(const CDBProcess&) = delete;
 
@@ -43,18 +41,29 @@ public:
     // One whole migration run. Its result is 1 when every schema step succeeded and no
     // data was left behind, 0 otherwise; every step is logged, and a check that stops the
     // run hands back its message for the caller to present.
+    //
+    // Only one run works in a data folder at a time: a run holds a lock there from its
+    // first look at the databases to its last clean-up, and a second one waits for it
+    // (SetRunLockWait) before it gives up.
     MigrationOutcome Migrate();
 
+    // Replaces the database list with the open script's databases below `baseFolder`,
+    // creating their sub-folders; leaves it alone when no script is open.
     void LoadDatabaseList(const WString& baseFolder);
     void ClearDatabaseList();
     // The names of the comma-separated `list` that exist as files in `folder`, in order.
     std::vector<WString> CollectDataFiles(const WString& list, const WString& folder);
     void WriteUpdateRecord(const WString& folder, const WString& time);
 
-    // Receives one line per step a user may want to watch (a database set aside, a table
-    // copied with its row count). Unset in silent runs.
+    // Receives one line per step a user may want to watch (a database being migrated, a
+    // table copied with its row count). Unset in silent runs.
     using ProgressFunction = std::function<void(const WString& line)>;
     void SetProgress(ProgressFunction progress) { m_fnProgress = std::move(progress); }
+
+    // The file system the run works through (the disk unless a test stands in for it).
+    void SetFileSystem(plat::FileSystem& fs) { m_pFs = &fs; }
+    // How long a run waits for another run of the same data folder to end; 30 s unless set.
+    void SetRunLockWait(int milliseconds) { m_nRunLockWaitMs = milliseconds; }
 
     // Filled by discovery; the dialog may change m_strScriptName between runs.
     int m_bScriptFound = 0;
@@ -72,32 +81,10 @@ public:
     DatabaseMap m_mapDatabases;
 
 private:
-    struct RunState;
-    // What preparation does next with a database.
-    enum class Start {
-        kUsual,  // read its version and set it aside when it is behind
-        kBuild,  // create the new file and build it
-        kSkip,   // nothing: up to date, left alone, or only its clean-up is left
-    };
-
-    bool CheckScriptItems();
-    void PrepareDatabases(RunState& run);
-    Start ResumeDatabase(RunState& run, DbEntry& entry, const MigrationMarker& marker);
-    Start SetAside(RunState& run, DbEntry& entry);
-    void OpenSetAside(RunState& run, DbEntry& entry);
-    bool PutAsidePartial(RunState& run, DbEntry& entry);
-    void CreateNewFile(RunState& run, DbEntry& entry);
-    void LeaveAlone(RunState& run, DbEntry& entry, const WString& why);
-    void ApplyItems(RunState& run);
-    void ApplyTableItem(RunState& run, DbEntry& entry, const ScriptItem& item);
-    // Completes every database of the run: true when all are complete, so that the
-    // set-aside files may go.
-    bool FinishDatabases(RunState& run);
-    bool CompleteDatabase(RunState& run, DbEntry& entry);
-    void RemoveSetAside(RunState& run, DbEntry& entry);
-    void FinishExtraSource(RunState& run);
-    bool IsDue(const DbEntry& entry, const ScriptItem& item) const;
+    friend class MigrationRun;
     void Progress(const WString& line) const;
 
     ProgressFunction m_fnProgress;
+    plat::FileSystem* m_pFs = &plat::Disk();
+    int m_nRunLockWaitMs = 30000;
 };

@@ -1,46 +1,48 @@
-// One migration run: checks, set-aside of every database that is behind the script,
-// fresh files built from the script's items with the old rows carried across, versions
-// recorded, set-aside files removed.
+// One migration run: checks, a new file built beside every database that is behind the
+// script, the old rows carried across, versions recorded, and each database replaced by
+// its new file only when nothing of it was lost.
 //
-// The set-aside file holds the only complete copy of a database's rows until the run has
-// carried them. So a set-aside file is deleted only when every table of its rows was
-// created and filled; otherwise it is kept under a name no later run replaces. The same
-// holds for a ".tmp" file an earlier run left behind and for a file SQLite cannot read.
+// The invariants, which every step below keeps:
 //
-// A run may be cut off at any instant. Each database being migrated has a marker file
-// (engine/migration_marker.h) from before its set-aside until after its clean-up, and the
-// steps are ordered so that every state a crash can leave is recognisable:
-//
-//   marker, file, no ".tmp"        the set-aside never happened: migrate as usual
-//   marker, ".tmp" (file or not)   ".tmp" holds the last complete copy: the half-built
-//                                  file is kept as "<path>.<time>.partial", and the
-//                                  database is built again from ".tmp"
-//   marker "complete", file        the build had finished: only the clean-up is left
-//   marker "kept=", file           the build had finished, its unread rows kept as ".bak":
-//                                  the version is written and the clean-up done
-//
-// Finishing writes in this order, each step on the disk before the next: the new files'
-// rows; for rows that were not carried, the ".bak" name; the version; "complete". Only
-// when every database of the run is complete are the extra data file, the ".tmp" files and
-// the markers removed, because one database's ".tmp" may be another's source of rows.
+// - Every database path holds, at every instant, its complete old database or its
+//   complete new one. The new file is built at "<path>.new" while the database stays
+//   untouched at its path; it takes the path only when it is finished, checked and on the
+//   disk. A database whose new file cannot be made or built stays exactly as it was. The
+//   one exception is the instant between moving the old file to "<path>.tmp" and the new
+//   one to the path, which the marker lets the next run complete.
+// - A database is replaced only when every table of its old file that holds rows was
+//   carried, every row of it, into a database that is replaced too (carry_ledger.h), its
+//   version is recorded, and no client wrote to it while it was read. Otherwise it stays
+//   as it was and the run's result is 0.
+// - Nothing a run did not carry is deleted: the old file goes only once every database of
+//   the run is done, and the extra data file only when every table of it that holds rows
+//   was carried.
+// - One run at a time works in a data folder: a second one waits, then gives up, and
+//   never reads a marker a live run owns.
 #include <cstdio>
 #include <set>
+#include <tuple>
 
-#include "db/db_connection.h"
 #include "db/settle.h"
+#include "engine/carry_ledger.h"
 #include "engine/data_files.h"
+#include "engine/database_list.h"
 #include "engine/db_process.h"
 #include "engine/migration_marker.h"
+#include "engine/resume.h"
+#include "engine/script_check.h"
 #include "engine/update_record.h"
 #include "engine/version_compare.h"
 #include "log/log.h"
 #include "platform/clock.h"
-#include "platform/files.h"
+#include "platform/paths.h"
+#include "script/database_header.h"
 
 namespace {
 
 constexpr char16_t kVersionTable[] = u"TMAIN";
 constexpr char16_t kUserDataName[] = u"vuserdat";
+constexpr char16_t kRunLockName[] = u"\\quorvel.lock";
 
 void Log(const WString& text) { WriteLog(kLogCategory, kLogLevel, text); }
 
@@ -49,128 +51,97 @@ WString Format(WStringView format, const WString& value) {
     return wstr::ReplaceAll(format, u"%s", value);
 }
 
-// Backslashes doubled by an empty sub-folder level or a name with a folder in it do not
-// make another file: "a\\b" and "a\b" are the same path.
-WString NormalisedPath(const WString& path) {
-    WString out;
-    for (char16_t c : path) {
-        if (c == u'\\' && !out.empty() && out.back() == u'\\') continue;
-        out.push_back(c);
-    }
-    return out;
-}
-
-bool SamePath(const WString& a, const WString& b) {
-    return wstr::EqualsNoCase(NormalisedPath(a), NormalisedPath(b));
-}
-
 WString Timestamp14() {
     plat::LocalTime t = plat::Now();
     return wstr::FromInt(t.year, 4) + wstr::FromInt(t.month, 2) + wstr::FromInt(t.day, 2) +
            wstr::FromInt(t.hour, 2) + wstr::FromInt(t.minute, 2) + wstr::FromInt(t.second, 2);
 }
 
-// The first of stem + suffix, stem + "-2" + suffix, ... that names nothing yet; empty when
-// all are taken.
-WString FreeName(const WString& stem, WStringView suffix) {
-    for (int n = 1; n < 1000; ++n) {
-        WString target = stem + (n == 1 ? WString() : u"-" + wstr::FromInt(n)) + WString(suffix);
-        if (!plat::PathExists(target)) return target;
-    }
-    return WString();
-}
-
-// Moves `from` to the first free name of FreeName(stem, suffix): a kept copy never replaces
-// another, and a file that another process holds open is not moved. Returns the name used;
-// empty on failure, with `outcome` telling why.
-WString KeepAside(const WString& from, const WString& stem, WStringView suffix,
-                  plat::MoveOutcome& outcome) {
-    outcome = plat::MoveOutcome::kFailed;
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        const WString target = FreeName(stem, suffix);
-        if (target.empty()) return WString();
-        outcome = plat::MoveIfUnused(from, target);
-        if (outcome == plat::MoveOutcome::kMoved) {
-            plat::SyncDirectory(FolderOf(target));
-            return target;
-        }
-        // Only a name taken meanwhile is worth another try.
-        if (outcome == plat::MoveOutcome::kInUse || !plat::PathExists(target)) return WString();
-    }
-    return WString();
-}
-
-// A table of `source` that holds rows and that no table of this run's new files took them
-// from; empty when every such table was carried. A script may drop a table on purpose,
-// but a damaged one (an item for the wrong database, a kind word cut off) drops it just
-// the same: either way its rows must not go with the set-aside file.
-// With `built`, the database's own new file: a table it has took its rows from the
-// set-aside file when it was built, in an earlier run.
-WString UncarriedTable(CDBConnection& source,
-                       const std::set<std::pair<const CDBConnection*, WString>>& carried,
-                       CDBConnection* built = nullptr) {
-    std::vector<WString> tables;
-    source.TablesWithRows(tables);
-    for (const WString& table : tables) {
-        if (carried.count({&source, table}) != 0) continue;
-        if (built != nullptr && built->TableExists(table) == 1) continue;
-        return table;
-    }
-    return WString();
-}
-
 // True when SQLite can read the schema of the database `db` holds: a file that is no
 // database (or a damaged one) answers every table query with "no such table", which must
 // not pass for a database without tables.
 bool IsReadable(CDBConnection& db) {
-    return db.IsOpen() && db.ExecuteRaw("SELECT count(*) FROM sqlite_master;") == 1;
+    return db.IsOpen() && db.Run("SELECT count(*) FROM sqlite_master;", db::Origin::kProgram) == 1;
 }
 
 }  // namespace
 
-// What one run knows besides the engine's own state.
-struct CDBProcess::RunState {
-    int nResult = 1;
-    WString strDataDir;
+// One call of Migrate: the run's own state besides the engine's.
+class MigrationRun {
+public:
+    explicit MigrationRun(CDBProcess& process)
+        : m_process(process),
+          m_fs(*process.m_pFs),
+          m_script(process.m_scriptFile),
+          m_databases(process.m_mapDatabases) {}
+
+    MigrationOutcome Run();
+
+private:
+    MigrationOutcome Stop(WString message, bool bAlwaysShow = false);
+    bool TakeRunLock();
+    bool CheckScript(const DatabaseHeader& header, const WString& dataFiles);
+    void CollectSources(const WString& dataFiles);
+
+    void Prepare(int n, DbEntry& entry);
+    // Acts on an earlier run's marker; true when the database is to be migrated as usual.
+    bool Resume(int n, DbEntry& entry, const MigrationMarker& marker);
+    void StartBuild(int n, DbEntry& entry);
+    void EnterCleanUp(int n, DbEntry& entry, const MigrationMarker& marker);
+    void LeaveAlone(DbEntry& entry, const WString& why);
+    void Discard(DbEntry& entry, const WString& why);
+    bool KeepAside(const WString& from, const WString& dbPath, WStringView suffix, WString& kept);
+
+    void OpenExtraSource();
+    void ApplyItems();
+    void ApplyTable(int n, DbEntry& entry, const ScriptItem& item, int nLine);
+    bool IsDue(const DbEntry& entry, const ScriptItem& item) const;
+    CDBConnection* UserDataSource(WString& path) const;
+
+    void FinishBuilds();
+    bool Finalize(int n, DbEntry& entry);
+    void Swap(DbEntry& entry);
+    void CleanUp();
+    void RemoveOldFile(DbEntry& entry);
+
+    CDBProcess& m_process;
+    plat::FileSystem& m_fs;
+    CScriptFile& m_script;
+    DatabaseMap& m_databases;
+
+    int m_nResult = 1;
+    WString m_strDataDir;
+    plat::FileLock m_runLock;
     // Databases found at or past the script's version.
-    int nUpToDate = 0;
-    std::vector<WString> dataFiles;
+    int m_nUpToDate = 0;
+    // A database of the list was not migrated (left alone, discarded, not yet replaced):
+    // its items may read the others' old files and the extra data file when it migrates,
+    // so those wait for that run.
+    bool m_bLeftBehind = false;
 
-    // The set-aside copy of the database named "vuserdat": the shared source of last
-    // resort for table rows. Not owned; `pUserDatEntry` owns it.
-    CDBConnection* pUserDat = nullptr;
-    DbEntry* pUserDatEntry = nullptr;
-
-    // The first extra data file of DATABASEFILE, when it could be opened.
-    CDBConnection extraSource;
-    bool bExtraOpen = false;
-    WString strExtraPath;
-
-    // Sources whose rows were not all carried: their files must survive the run.
-    std::set<const DbEntry*> keepSetAside;
-    bool bKeepExtra = false;
-    // Tables whose rows were copied, by source connection.
-    std::set<std::pair<const CDBConnection*, WString>> carried;
-
-    // Files of the databases set aside so far: a second entry naming one of them would
-    // set aside the fresh file over the first one's only copy.
-    std::vector<WString> migratedPaths;
-
-    // Databases whose interrupted migration had been completed: only their clean-up is
-    // left, and it waits until every database of this run is complete, since their
-    // set-aside files may still be the source of another database's rows.
-    std::vector<DbEntry*> resumed;
-    // Those of them whose set-aside file still has to be checked for rows nobody carried.
-    std::set<const DbEntry*> unchecked;
-
-    // A database behind the script was not migrated (left alone, not set aside, not
-    // created). Its tables may draw rows from the other databases' set-aside files and the
-    // extra data file when it migrates: those files must wait for that run.
-    bool bLeftBehind = false;
+    std::vector<WString> m_dataFiles;
+    CDBConnection m_extra;
+    bool m_bExtraOpen = false;
+    WString m_strExtraPath;
+    // The database named "vuserdat" whose old file serves every database as the shared
+    // source of last resort; 0 when there is none.
+    int m_nUserDat = 0;
+    CarryLedger m_ledger;
+    // Databases of an older run's marker "complete unchecked": whether every table of
+    // their old file reached the new one is for the clean-up to find out.
+    std::set<const DbEntry*> m_unchecked;
+    // What the markers of databases an earlier run replaced say it carried from extra
+    // data files: (database, file, table).
+    std::vector<std::tuple<int, WString, WString>> m_earlierExtra;
 };
 
+CDBProcess::~CDBProcess() { ClearDatabaseList(); }
+
 void CDBProcess::LoadDatabaseList(const WString& baseFolder) {
-    ::LoadDatabaseList(m_scriptFile, baseFolder, m_mapDatabases);
+    if (!m_scriptFile.IsOpen()) return;
+    DatabaseHeader header;
+    ReadDatabaseHeader(m_scriptFile, header);
+    ::LoadDatabaseList(header, baseFolder, m_mapDatabases, *m_pFs);
 }
 
 void CDBProcess::ClearDatabaseList() { ::ClearDatabaseList(m_mapDatabases); }
@@ -188,456 +159,472 @@ void CDBProcess::Progress(const WString& line) const {
 }
 
 MigrationOutcome CDBProcess::Migrate() {
-    MigrationOutcome outcome;
-    auto stop = [&outcome](WString message, bool bAlwaysShow = false) {
-        outcome.nResult = 0;
-        outcome.strMessage = std::move(message);
-        outcome.bAlwaysShow = bAlwaysShow;
-        return outcome;
-    };
-    RunState run;
-    run.strDataDir = m_strDataDir.empty() ? m_strInstallDir : m_strDataDir;
+    MigrationRun run(*this);
+    return run.Run();
+}
 
-    if (m_bScriptFound == 0 || m_strScriptName.empty()) return stop(u"没有升级脚本");
-    const WString strScriptPath = m_strInstallDir + u"\\" + m_strScriptName;
+MigrationOutcome MigrationRun::Stop(WString message, bool bAlwaysShow) {
+    MigrationOutcome outcome;
+    outcome.strMessage = std::move(message);
+    outcome.bAlwaysShow = bAlwaysShow;
+    return outcome;
+}
+
+MigrationOutcome MigrationRun::Run() {
+    CDBProcess& p = m_process;
+    m_strDataDir = p.m_strDataDir.empty() ? p.m_strInstallDir : p.m_strDataDir;
+
+    if (p.m_bScriptFound == 0 || p.m_strScriptName.empty()) return Stop(u"没有升级脚本");
+    const WString strScriptPath = p.m_strInstallDir + u"\\" + p.m_strScriptName;
     // Shown even in a silent run: an installer that lost the script must be told.
-    if (!plat::PathExists(strScriptPath)) {
-        return stop(u"文件:" + strScriptPath + u" 不存在!", true);
+    if (!m_fs.Exists(strScriptPath)) return Stop(u"文件:" + strScriptPath + u" 不存在!", true);
+    if (!OpenLogFile(p.m_strInstallDir + u"\\log\\ReData.log")) {
+        OpenLogFile(p.m_strInstallDir + u"\\ReData.log");
     }
-    if (!OpenLogFile(m_strInstallDir + u"\\log\\ReData.log")) {
-        OpenLogFile(m_strInstallDir + u"\\ReData.log");
-    }
+    Log(u"升级脚本: " + strScriptPath);
+    if (!TakeRunLock()) return Stop(u"另一个数据迁移正在进行");
 
     // A script that cannot be opened yields no header values: the run ends below.
-    m_scriptFile.Open(strScriptPath);
+    m_script.Open(strScriptPath);
 
-    if (m_bInteractive == 0) {
+    if (p.m_bInteractive == 0) {
         WString strTime;
-        if (m_scriptFile.ReadUpdateTime(strTime)) WriteUpdateRecord(run.strDataDir, strTime);
+        if (m_script.ReadUpdateTime(strTime)) p.WriteUpdateRecord(m_strDataDir, strTime);
     }
 
     WString strMain;
-    m_scriptFile.ReadMain(strMain);
+    m_script.ReadMain(strMain);
     int bComparable = 0;
-    if (engine::CompareVersion(m_strSubVersion, strMain, bComparable) < 0) {
-        return stop(u"主程序版本号不对，迁移失败！");
+    if (engine::CompareVersion(p.m_strSubVersion, strMain, bComparable) < 0) {
+        Log(u"客户端子版本 " + p.m_strSubVersion + u" < 升级脚本要求的 " + strMain);
+        return Stop(u"主程序版本号不对，迁移失败！");
     }
 
-    LoadDatabaseList(run.strDataDir);
-
+    DatabaseHeader header;
+    ReadDatabaseHeader(m_script, header);
     WString strDataFiles;
-    if (!m_scriptFile.ReadDatabaseFile(strDataFiles)) return stop(u"获取数据库名失败！");
-    for (WString& name : CollectDataFiles(strDataFiles, run.strDataDir)) {
+    if (!m_script.ReadDatabaseFile(strDataFiles)) return Stop(u"获取数据库名失败！");
+    // Nothing is touched for a script that would lose rows or reach outside its folder.
+    if (!CheckScript(header, strDataFiles)) return Stop(u"升级脚本格式错误！");
+
+    LoadDatabaseList(header, m_strDataDir, m_databases, m_fs);
+    CollectSources(strDataFiles);
+
+    bool bAnyMigrating = false;
+    for (auto& [n, pEntry] : m_databases) {
+        if (!pEntry) continue;
+        Prepare(n, *pEntry);
+        if (pEntry->state == DbState::kBuilding || pEntry->state == DbState::kCleanUp) {
+            bAnyMigrating = true;
+        }
+    }
+    MigrationOutcome outcome;
+    if (!bAnyMigrating) {
+        outcome.bUpToDate =
+            !m_databases.empty() && m_nUpToDate == static_cast<int>(m_databases.size());
+        if (outcome.bUpToDate) Log(u"全部数据库版本号已经最新,不需要迁移");
+        return outcome;
+    }
+
+    OpenExtraSource();
+    ApplyItems();
+    FinishBuilds();
+    // Nothing may hold an old file open while it is moved: the lease that proves no client
+    // has it open counts this process too.
+    for (auto& [n, pEntry] : m_databases) {
+        if (pEntry) pEntry->pOldDb.reset();
+    }
+    for (auto& [n, pEntry] : m_databases) {
+        if (pEntry && pEntry->state == DbState::kBuilt) Swap(*pEntry);
+    }
+    CleanUp();
+    outcome.nResult = m_nResult;
+    return outcome;
+}
+
+bool MigrationRun::TakeRunLock() {
+    if (!m_fs.IsDirectory(m_strDataDir)) m_fs.MakeDirectory(m_strDataDir);
+    const WString path = m_strDataDir + kRunLockName;
+    const int wait = m_process.m_nRunLockWaitMs;
+    for (int waited = 0;; waited += 100) {
+        if (m_runLock.TryLock(path)) return true;
+        if (waited >= wait) break;
+        if (waited == 0) Log(u"等待另一个数据迁移结束: " + path);
+        plat::SleepMilliseconds(100);
+    }
+    Log(u"另一个数据迁移正在进行: " + path);
+    return false;
+}
+
+bool MigrationRun::CheckScript(const DatabaseHeader& header, const WString& dataFiles) {
+    std::vector<ScriptRefusal> refusals;
+    CheckScriptItems(m_script, refusals);
+    CheckScriptPaths(header, dataFiles, refusals);
+    // The same file under two names is one file to the system, whatever the texts say:
+    // its identity decides, or that of the folder it would be made in.
+    std::vector<std::pair<WString, int>> files;
+    for (const DatabaseKeys& keys : header.databases) {
+        const WString path = DatabasePath(m_strDataDir, keys.strSubPath, keys.strDbName);
+        const WString key = plat::IdentityKey(m_fs, path);
+        for (const auto& [other, n] : files) {
+            if (other == key) {
+                refusals.push_back({0, u"数据库" + wstr::FromInt(keys.nIndex) + u"与数据库" +
+                                           wstr::FromInt(n) + u"是同一个文件: " + path});
+            }
+        }
+        files.emplace_back(key, keys.nIndex);
+        // The names the run gives its own files beside a database must not be another's.
+        for (const char16_t* suffix : {u".tmp", u".new", u".migrating"}) {
+            files.emplace_back(plat::IdentityKey(m_fs, path + suffix), keys.nIndex);
+        }
+    }
+    if (refusals.empty()) return true;
+    for (const ScriptRefusal& refusal : refusals)
+        Log(u"升级脚本格式错误: " + m_script.GetFilePath() + u" " + refusal.strText);
+    return false;
+}
+
+void MigrationRun::CollectSources(const WString& dataFiles) {
+    for (WString& name : engine::CollectDataFiles(dataFiles, m_strDataDir)) {
         // A database of the list is never an extra source: the run would delete it.
-        const WString path = run.strDataDir + u"\\" + name;
+        const WString key = plat::IdentityKey(m_fs, m_strDataDir + u"\\" + name);
         bool isDatabase = false;
-        for (const auto& [n, pEntry] : m_mapDatabases) {
-            if (pEntry && SamePath(pEntry->strFilePath, path)) isDatabase = true;
+        for (const auto& [n, pEntry] : m_databases) {
+            if (pEntry && plat::IdentityKey(m_fs, pEntry->strFilePath) == key) isDatabase = true;
         }
         if (isDatabase) {
             Log(u"DATABASEFILE " + name + u" is a database of the list; not used as a source");
             continue;
         }
-        run.dataFiles.push_back(std::move(name));
-    }
-
-    // Nothing is set aside for a script whose items cannot all be read: in such a script
-    // the items after the bad one would silently be dropped, and their rows with them.
-    if (!CheckScriptItems()) return stop(u"升级脚本格式错误！");
-
-    PrepareDatabases(run);
-    bool bAnyMigrated = !run.resumed.empty();
-    for (const auto& [n, pEntry] : m_mapDatabases) {
-        if (pEntry && pEntry->bEnabled) bAnyMigrated = true;
-    }
-    if (!bAnyMigrated) {
-        outcome.bUpToDate =
-            !m_mapDatabases.empty() && run.nUpToDate == static_cast<int>(m_mapDatabases.size());
-        if (outcome.bUpToDate) Log(u"全部数据库版本号已经最新,不需要迁移");
-        return outcome;
-    }
-
-    if (!run.dataFiles.empty()) {
-        run.strExtraPath = run.strDataDir + u"\\" + run.dataFiles.front();
-        run.bExtraOpen = run.extraSource.OpenDatabase(run.strExtraPath) == 1;
-        // A file SQLite cannot read would give no rows and then be deleted: leave it be.
-        if (run.bExtraOpen && !IsReadable(run.extraSource)) {
-            run.extraSource.Close();
-            run.bExtraOpen = false;
-            Log(u"数据文件无法读取, 不使用也不删除: " + run.strExtraPath);
-        }
-    }
-
-    ApplyItems(run);
-    // The new files read their rows from the set-aside and extra files through attachments,
-    // and those files are renamed or deleted from here on (Windows refuses both for a file
-    // that is open).
-    for (auto& [n, pEntry] : m_mapDatabases) {
-        if (pEntry && pEntry->pDb) pEntry->pDb->DetachSources();
-    }
-    const bool bAllComplete = FinishDatabases(run);
-    if (!bAllComplete || run.bLeftBehind) {
-        // Every set-aside file and marker stays: the next run completes what is missing,
-        // taking rows from them where it needs.
-        if (bAllComplete) {
-            run.nResult = 0;
-            Log(u"有数据库未迁移, 已迁移数据库的原文件保留到它迁移完成");
-        }
-        for (auto& [n, pEntry] : m_mapDatabases) {
-            if (pEntry && pEntry->pOldDb) pEntry->pOldDb->Close();
-        }
-        if (run.bExtraOpen) {
-            run.extraSource.Close();
-            Log(u"迁移未完成, 数据文件保留: " + run.strExtraPath);
-        }
-        outcome.nResult = run.nResult;
-        return outcome;
-    }
-    // The extra file goes before the markers: once they are gone, no run would remove it.
-    FinishExtraSource(run);
-    for (auto& [n, pEntry] : m_mapDatabases) {
-        if (pEntry && pEntry->bEnabled == 1) RemoveSetAside(run, *pEntry);
-    }
-    for (DbEntry* pEntry : run.resumed)
-        RemoveSetAside(run, *pEntry);
-    outcome.nResult = run.nResult;
-    return outcome;
-}
-
-bool CDBProcess::CheckScriptItems() {
-    m_scriptFile.Rewind();
-    ScriptItem item;
-    bool bMore;
-    do {
-        bMore = m_scriptFile.ReadItem(item);
-        // An item that misses a tag swallows the next one: that item's table would never
-        // be created and its rows never carried.
-        if (int nLost = m_scriptFile.GetLostItemLine()) {
-            Log(u"升级脚本格式错误: " + m_scriptFile.GetFilePath() + u" 第" + wstr::FromInt(nLost) +
-                u"行的项目被前一项目吞没 (第" + wstr::FromInt(m_scriptFile.GetItemLine()) +
-                u"行的项目缺少标记)");
-            return false;
-        }
-    } while (bMore);
-    if (m_scriptFile.GetItemError() == ItemError::kNone) return true;
-    Log(u"升级脚本格式错误: " + m_scriptFile.GetFilePath() + u" 第" +
-        wstr::FromInt(m_scriptFile.GetItemLine()) + u"行: " +
-        wstr::FromAscii(DescribeItemError(m_scriptFile.GetItemError())));
-    return false;
-}
-
-void CDBProcess::PrepareDatabases(RunState& run) {
-    for (auto& [n, pEntry] : m_mapDatabases) {
-        if (!pEntry) continue;
-        // Its folder could not be made: a new database that may have wanted rows from the
-        // others' set-aside files.
-        if (pEntry->bEnabled == 0) run.bLeftBehind = true;
-        if (pEntry->bEnabled == 0) continue;
-        DbEntry& entry = *pEntry;
-
-        for (const WString& path : run.migratedPaths) {
-            if (SamePath(path, entry.strFilePath)) entry.bEnabled = 0;
-        }
-        if (entry.bEnabled == 0) {
-            Log(u"数据库" + entry.strDbName + u"与前面的数据库是同一个文件, 不再迁移: " +
-                entry.strFilePath);
-            continue;
-        }
-        if (!entry.pDb) continue;
-
-        Start start = Start::kUsual;
-        MigrationMarker marker;
-        if (ReadMarker(entry.strFilePath, marker)) start = ResumeDatabase(run, entry, marker);
-        if (start == Start::kUsual) start = SetAside(run, entry);
-        if (start == Start::kBuild) CreateNewFile(run, entry);
+        m_dataFiles.push_back(std::move(name));
     }
 }
 
-void CDBProcess::LeaveAlone(RunState& run, DbEntry& entry, const WString& why) {
-    entry.bEnabled = 0;
-    run.bLeftBehind = true;
-    run.nResult = 0;
+void MigrationRun::LeaveAlone(DbEntry& entry, const WString& why) {
+    entry.state = DbState::kLeftAlone;
+    entry.pOldDb.reset();
+    m_bLeftBehind = true;
+    m_nResult = 0;
     Log(why);
 }
 
-CDBProcess::Start CDBProcess::SetAside(RunState& run, DbEntry& entry) {
-    const WString& path = entry.strFilePath;
-    const WString strTmpPath = path + u".tmp";
-    // A folder: the creation below fails and the entry drops out.
-    if (plat::IsDirectory(path)) return Start::kBuild;
-    if (!plat::PathExists(path)) {
-        // Nothing to set aside; the marker tells a later run that a file found at this path
-        // is a half-built one of ours.
-        if (!WriteMarker(path, entry.strTargetVersion, false)) {
-            LeaveAlone(run, entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
-            return Start::kSkip;
-        }
-        return Start::kBuild;
-    }
-
-    entry.pDb->OpenDatabase(path);
-    entry.pDb->GetTableVersion(kVersionTable, entry.strCurVersion);
+void MigrationRun::Discard(DbEntry& entry, const WString& why) {
     entry.pDb->Close();
-    int bComparable = 0;
-    int nOrder = engine::CompareVersion(entry.strCurVersion, entry.strTargetVersion, bComparable);
-    if (bComparable && nOrder >= 0) {
-        entry.bEnabled = 0;
-        ++run.nUpToDate;
-        Log(Format(u"数据库%s版本号已经最新,不需要迁移！", entry.strDbName));
-        // A marker of a run cut off before its set-aside says nothing any more.
-        RemoveMarker(path);
-        return Start::kSkip;
+    entry.pOldDb.reset();
+    entry.state = DbState::kDiscarded;
+    m_bLeftBehind = true;
+    m_nResult = 0;
+    Log(why);
+    if (m_fs.Exists(entry.NewPath()) && !m_fs.Remove(entry.NewPath())) {
+        Log(u"无法删除: " + entry.NewPath());
+        return;  // the marker stays, so that the next run removes it
     }
+    RemoveMarker(m_fs, entry.strFilePath);
+    Log(u"数据库保持原样: " + entry.strFilePath);
+}
 
-    Log(u"rename to tmp");
-    // A ".tmp" file already there, without a marker, is what a failed earlier run (or an
-    // older program) left: possibly the only complete copy of the rows. It is kept.
-    if (plat::PathExists(strTmpPath) && !plat::IsDirectory(strTmpPath)) {
-        plat::MoveOutcome outcome;
-        WString kept = KeepAside(strTmpPath, path + u"." + Timestamp14(), u".bak", outcome);
-        if (kept.empty()) {
-            LeaveAlone(run, entry, u"上次迁移留下的文件无法改名, 不迁移此数据库: " + strTmpPath);
-            return Start::kSkip;
+// Moves `from` to the first free name of "<database>.<time>" + suffix, "-2" + suffix, ...:
+// a kept copy never replaces another, and a file that another process holds open is not
+// moved.
+bool MigrationRun::KeepAside(const WString& from, const WString& dbPath, WStringView suffix,
+                             WString& kept) {
+    const WString base = dbPath + u"." + Timestamp14();
+    for (int n = 1; n < 1000; ++n) {
+        kept = base + (n == 1 ? WString() : u"-" + wstr::FromInt(n)) + WString(suffix);
+        if (m_fs.Exists(kept)) continue;
+        const plat::MoveOutcome moved = m_fs.MoveIfUnused(from, kept, nullptr);
+        if (moved == plat::MoveOutcome::kMoved) {
+            m_fs.SyncDirectory(plat::FolderOf(kept));
+            return true;
         }
-        run.nResult = 0;
+        // Only a name taken meanwhile is worth another try.
+        if (moved != plat::MoveOutcome::kFailed || !m_fs.Exists(kept)) break;
+    }
+    kept.clear();
+    return false;
+}
+
+void MigrationRun::Prepare(int n, DbEntry& entry) {
+    if (entry.bEnabled == 0) {
+        LeaveAlone(entry, u"数据库的文件夹无法创建, 不迁移: " + entry.strFilePath);
+        return;
+    }
+    const WString& path = entry.strFilePath;
+    MigrationMarker marker;
+    if (ReadMarker(m_fs, path, marker) && !Resume(n, entry, marker)) return;
+
+    if (m_fs.IsDirectory(path)) {
+        LeaveAlone(entry, u"数据库的路径是一个文件夹, 不迁移: " + path);
+        return;
+    }
+    entry.bHadFile = m_fs.Exists(path);
+    if (entry.bHadFile) {
+        WString detail;
+        switch (db::SettleDatabaseFile(path, detail)) {
+            case db::FileRest::kBusy:
+                LeaveAlone(entry,
+                           u"数据库正被其他程序使用, 不迁移: " + path + u" (" + detail + u")");
+                return;
+            case db::FileRest::kCompanions:
+                LeaveAlone(entry, u"数据库的日志文件未能合并, 不迁移: " + detail);
+                return;
+            case db::FileRest::kAtRest:
+                break;
+        }
+        // Busy is not behind: a database whose version cannot be read is left alone, not
+        // rebuilt as if it had none.
+        CDBConnection reader;
+        WString version;
+        db::VersionRead read = db::VersionRead::kUnreadable;
+        if (reader.OpenExisting(path) == 1) read = reader.ReadTableVersion(kVersionTable, version);
+        if (read == db::VersionRead::kUnreadable) {
+            LeaveAlone(entry, u"数据库的版本号无法读取, 不迁移: " + path + u" (" +
+                                  reader.LastError() + u")");
+            return;
+        }
+        entry.strCurVersion = version;
+        int bComparable = 0;
+        const int nOrder =
+            engine::CompareVersion(entry.strCurVersion, entry.strTargetVersion, bComparable);
+        if (bComparable && nOrder >= 0) {
+            entry.state = DbState::kUpToDate;
+            ++m_nUpToDate;
+            Log(Format(u"数据库%s版本号已经最新,不需要迁移！", entry.strDbName));
+            // A marker of a run cut off before its build says nothing any more.
+            RemoveMarker(m_fs, path);
+            return;
+        }
+    }
+    // Files by the names the run is about to use, that no marker explains, are what a
+    // failed earlier run (or an older program) left: possibly the only complete copy of
+    // some rows. They are kept.
+    for (const WString& stray : {entry.TmpPath(), entry.NewPath()}) {
+        if (!m_fs.Exists(stray) || m_fs.Exists(MarkerPath(path))) continue;
+        WString kept;
+        if (!KeepAside(stray, path, u".bak", kept)) {
+            LeaveAlone(entry, u"上次迁移留下的文件无法改名, 不迁移此数据库: " + stray);
+            return;
+        }
+        m_nResult = 0;
         Log(u"上次迁移留下的文件保留为: " + kept);
     }
-
-    WString detail;
-    switch (db::SettleDatabaseFile(path, detail)) {
-        case db::FileRest::kBusy:
-            LeaveAlone(run, entry,
-                       u"数据库正被其他程序使用, 不迁移: " + path + u" (" + detail + u")");
-            return Start::kSkip;
-        case db::FileRest::kCompanions:
-            LeaveAlone(run, entry, u"数据库的日志文件未能合并, 不迁移: " + detail);
-            return Start::kSkip;
-        case db::FileRest::kAtRest:
-            break;
-    }
-    if (!WriteMarker(path, entry.strTargetVersion, true)) {
-        LeaveAlone(run, entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
-        return Start::kSkip;
-    }
-    const plat::MoveOutcome moved = plat::MoveIfUnused(path, strTmpPath);
-    if (moved != plat::MoveOutcome::kMoved) {
-        RemoveMarker(path);
-        if (moved == plat::MoveOutcome::kInUse) {
-            LeaveAlone(run, entry, u"数据库正被其他程序打开, 不迁移: " + path);
-        } else {
-            entry.bEnabled = 0;
-            run.bLeftBehind = true;
-        }
-        return Start::kSkip;
-    }
-    plat::SyncDirectory(FolderOf(path));
-    OpenSetAside(run, entry);
-    return Start::kBuild;
+    StartBuild(n, entry);
 }
 
-void CDBProcess::OpenSetAside(RunState& run, DbEntry& entry) {
-    const WString strTmpPath = entry.strFilePath + u".tmp";
-    entry.pOldDb = std::make_unique<CDBConnection>();
-    entry.pOldDb->OpenDatabase(strTmpPath);
-    if (!IsReadable(*entry.pOldDb)) {
-        // Its rows cannot be carried; the file must outlive the run.
-        Log(u"原数据库无法读取: " + strTmpPath);
-        run.keepSetAside.insert(&entry);
-        run.nResult = 0;
-    }
-    if (wstr::EqualsNoCase(entry.strDbName, kUserDataName)) {
-        run.pUserDat = entry.pOldDb.get();
-        run.pUserDatEntry = &entry;
-    }
-}
-
-CDBProcess::Start CDBProcess::ResumeDatabase(RunState& run, DbEntry& entry,
-                                             const MigrationMarker& marker) {
+bool MigrationRun::Resume(int n, DbEntry& entry, const MigrationMarker& marker) {
     const WString& path = entry.strFilePath;
-    const WString strTmpPath = path + u".tmp";
-    const bool hasFile = plat::PathExists(path) && !plat::IsDirectory(path);
-    const bool hasTmp = plat::PathExists(strTmpPath) && !plat::IsDirectory(strTmpPath);
     Log(u"发现上次未完成的迁移: " + MarkerPath(path));
+    ResumeFiles files;
+    files.bFile = m_fs.Exists(path) && !m_fs.IsDirectory(path);
+    files.bTmp = m_fs.Exists(entry.TmpPath()) && !m_fs.IsDirectory(entry.TmpPath());
+    files.bNew = m_fs.Exists(entry.NewPath()) && !m_fs.IsDirectory(entry.NewPath());
 
-    if (marker.bValid && marker.bComplete && hasFile) {
-        Log(u"数据库" + entry.strDbName + u"上次已迁移完成, 清理剩余文件");
-        entry.bEnabled = 0;
-        run.resumed.push_back(&entry);
-        run.migratedPaths.push_back(path);
-        if (marker.bUnchecked) run.unchecked.insert(&entry);
-        if (hasTmp) OpenSetAside(run, entry);
-        return Start::kSkip;
-    }
-
-    if (hasTmp) {
-        // The set-aside file holds the last complete copy: nothing is moved over it, and the
-        // database is built from it again.
+    auto keepStray = [&]() {
         WString detail;
-        if (db::SettleDatabaseFile(strTmpPath, detail) != db::FileRest::kAtRest) {
-            LeaveAlone(
-                run, entry,
-                u"上次迁移留下的文件无法安全读取, 不迁移: " + strTmpPath + u" (" + detail + u")");
-            return Start::kSkip;
+        WString kept;
+        if (db::SettleDatabaseFile(path, detail) != db::FileRest::kAtRest ||
+            !KeepAside(path, path, u".partial", kept)) {
+            LeaveAlone(entry, u"上次迁移未完成的文件无法安全移走, 不迁移: " + path);
+            return false;
         }
-        if (!WriteMarker(path, entry.strTargetVersion, true)) {
-            LeaveAlone(run, entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
-            return Start::kSkip;
+        Log(u"上次迁移未完成的文件保留为: " + kept);
+        return true;
+    };
+    switch (DecideResume(marker, files)) {
+        case ResumeAction::kStartOver:
+            if (files.bNew && !m_fs.Remove(entry.NewPath())) {
+                LeaveAlone(entry, u"无法删除上次迁移未完成的文件, 不迁移: " + entry.NewPath());
+                return false;
+            }
+            return true;
+        case ResumeAction::kPutAsideThenStartOver:
+            if (files.bNew && !m_fs.Remove(entry.NewPath())) {
+                LeaveAlone(entry, u"无法删除上次迁移未完成的文件, 不迁移: " + entry.NewPath());
+                return false;
+            }
+            return keepStray();
+        case ResumeAction::kRestoreThenStartOver: {
+            if (files.bNew && !m_fs.Remove(entry.NewPath())) {
+                LeaveAlone(entry, u"无法删除上次迁移未完成的文件, 不迁移: " + entry.NewPath());
+                return false;
+            }
+            if (files.bFile && !keepStray()) return false;
+            WString detail;
+            if (db::SettleDatabaseFile(entry.TmpPath(), detail) != db::FileRest::kAtRest ||
+                m_fs.MoveIfUnused(entry.TmpPath(), path, nullptr) != plat::MoveOutcome::kMoved) {
+                LeaveAlone(entry, u"上次迁移留下的原数据库无法放回, 不迁移: " + entry.TmpPath());
+                return false;
+            }
+            m_fs.SyncDirectory(plat::FolderOf(path));
+            Log(u"上次迁移留下的原数据库已放回: " + path);
+            return true;
         }
-        if (hasFile && !PutAsidePartial(run, entry)) return Start::kSkip;
-        OpenSetAside(run, entry);
-        entry.strCurVersion.clear();
-        entry.pOldDb->GetTableVersion(kVersionTable, entry.strCurVersion);
-        return Start::kBuild;
-    }
-
-    if (marker.bValid && !marker.strKeptPath.empty() && hasFile) {
-        // Cut off after the rows that could not be carried were kept aside: the new file is
-        // complete on disk and lacks only its version.
-        CDBConnection& db = *entry.pDb;
-        bool ok = db.OpenDatabase(path) == 1 && db.UseDurableCommits() == 1;
-        if (ok) db.SetTableVersion(kVersionTable, marker.strTargetVersion);
-        ok = ok && db.SyncToDisk() == 1;
-        db.Close();
-        if (!ok || !AppendMarkerComplete(path)) {
-            LeaveAlone(run, entry, u"上次迁移的数据库未能完成: " + path);
-            return Start::kSkip;
+        case ResumeAction::kFinishSwap:
+            if (files.bFile && !keepStray()) return false;
+            if (m_fs.MoveIfUnused(entry.NewPath(), path, nullptr) != plat::MoveOutcome::kMoved) {
+                LeaveAlone(entry, u"上次迁移的新数据库无法改名, 不迁移: " + entry.NewPath());
+                return false;
+            }
+            m_fs.SyncDirectory(plat::FolderOf(path));
+            EnterCleanUp(n, entry, marker);
+            return false;
+        case ResumeAction::kCleanUp:
+            EnterCleanUp(n, entry, marker);
+            return false;
+        case ResumeAction::kWriteVersionThenCleanUp: {
+            CDBConnection db;
+            bool ok = db.OpenExisting(path) == 1 && db.UseDurableCommits() == 1 &&
+                      db.SetTableVersion(kVersionTable, marker.strTargetVersion) == 1 &&
+                      db.SyncToDisk() == 1;
+            db.Close();
+            if (!ok || !AppendMarkerBuilt(m_fs, path)) {
+                LeaveAlone(entry, u"上次迁移的数据库未能完成: " + path);
+                return false;
+            }
+            m_nResult = 0;
+            Log(u"数据未能全部迁移, 原数据库保留为: " + marker.strKeptPath);
+            EnterCleanUp(n, entry, marker);
+            return false;
         }
-        entry.bEnabled = 0;
-        run.resumed.push_back(&entry);
-        run.migratedPaths.push_back(path);
-        run.nResult = 0;
-        Log(u"数据未能全部迁移, 原数据库保留为: " + marker.strKeptPath);
-        return Start::kSkip;
     }
-
-    // The set-aside never happened: the file is the database itself.
-    if (hasFile && (!marker.bValid || marker.bHadFile)) return Start::kUsual;
-
-    // There was no database file: what is at the path is a half-built one of ours.
-    if (marker.bHadFile) Log(u"上次迁移的原数据库已不存在: " + strTmpPath);
-    if (!WriteMarker(path, entry.strTargetVersion, false)) {
-        LeaveAlone(run, entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
-        return Start::kSkip;
-    }
-    if (hasFile && !PutAsidePartial(run, entry)) return Start::kSkip;
-    return Start::kBuild;
-}
-
-bool CDBProcess::PutAsidePartial(RunState& run, DbEntry& entry) {
-    const WString& path = entry.strFilePath;
-    WString detail;
-    if (db::SettleDatabaseFile(path, detail) != db::FileRest::kAtRest) {
-        LeaveAlone(run, entry,
-                   u"上次迁移未完成的文件无法安全移走, 不迁移: " + path + u" (" + detail + u")");
-        return false;
-    }
-    plat::MoveOutcome outcome;
-    WString kept = KeepAside(path, path + u"." + Timestamp14(), u".partial", outcome);
-    if (kept.empty()) {
-        LeaveAlone(run, entry,
-                   (outcome == plat::MoveOutcome::kInUse
-                        ? u"上次迁移未完成的文件正被其他程序打开, 不迁移: "
-                        : u"上次迁移未完成的文件无法改名, 不迁移: ") +
-                       path);
-        return false;
-    }
-    Log(u"上次迁移未完成的文件保留为: " + kept);
     return true;
 }
 
-void CDBProcess::CreateNewFile(RunState& run, DbEntry& entry) {
-    const WString strTmpPath = entry.strFilePath + u".tmp";
-    entry.bEnabled = entry.pDb->OpenDatabase(entry.strFilePath);
-    if (entry.bEnabled == 0) {
-        // A folder at the path never becomes a database; anything else may next time.
-        if (!plat::IsDirectory(entry.strFilePath)) run.bLeftBehind = true;
-        if (!entry.pOldDb) {
-            // Nothing was set aside, nothing was built.
-            RemoveMarker(entry.strFilePath);
-            return;
-        }
-        // No fresh file to carry the rows into: put the database back as it was.
-        entry.pOldDb.reset();
-        run.keepSetAside.erase(&entry);
-        if (run.pUserDatEntry == &entry) {
-            run.pUserDat = nullptr;
-            run.pUserDatEntry = nullptr;
-        }
-        if (plat::FileSize(entry.strFilePath) == 0) plat::RemoveFile(entry.strFilePath);
-        if (!plat::PathExists(entry.strFilePath) &&
-            plat::MoveReplace(strTmpPath, entry.strFilePath)) {
-            plat::SyncDirectory(FolderOf(entry.strFilePath));
-            RemoveMarker(entry.strFilePath);
-            Log(u"无法创建新数据库, 已恢复原数据库: " + entry.strFilePath);
-        } else {
-            // The marker stays: the next run takes the rows from the set-aside file.
-            run.nResult = 0;
-            Log(u"无法创建新数据库, 原数据库保留在: " + strTmpPath);
-        }
-        return;
-    }
-    // Nothing in the new file is the only copy of anything until the finishing step has
-    // synced it (CompleteDatabase): until then a power cut leaves the set-aside file and the
-    // marker, and the next run builds the file again.
-    entry.pDb->DeferSyncs();
-    run.migratedPaths.push_back(entry.strFilePath);
-    Progress(u"迁移数据库 " + entry.strDbName + u" (" +
-             (entry.strCurVersion.empty() ? WString(u"无版本") : entry.strCurVersion) + u" -> " +
-             entry.strTargetVersion + u")");
+void MigrationRun::EnterCleanUp(int n, DbEntry& entry, const MigrationMarker& marker) {
+    Log(u"数据库" + entry.strDbName + u"上次已迁移完成, 清理剩余文件");
+    entry.state = DbState::kCleanUp;
+    for (const auto& [file, table] : marker.extraTables)
+        m_earlierExtra.emplace_back(n, file, table);
+    if (!m_fs.Exists(entry.TmpPath())) return;
+    // Its old file may still be another database's source of rows.
+    entry.strOldPath = entry.TmpPath();
+    entry.pOldDb = std::make_unique<CDBConnection>();
+    if (entry.pOldDb->OpenExisting(entry.strOldPath) == 0) entry.pOldDb.reset();
+    if (marker.bComplete && marker.bUnchecked) m_unchecked.insert(&entry);
+    if (wstr::EqualsNoCase(entry.strDbName, kUserDataName)) m_nUserDat = n;
 }
 
-bool CDBProcess::IsDue(const DbEntry& entry, const ScriptItem& item) const {
+void MigrationRun::StartBuild(int n, DbEntry& entry) {
+    const WString& path = entry.strFilePath;
+    if (entry.bHadFile) {
+        // What the file looks like before anything of it is read: at the swap, any other
+        // look means a client wrote to it meanwhile.
+        entry.pOldDb = std::make_unique<CDBConnection>();
+        std::vector<WString> tables;
+        if (!m_fs.Stamp(path, entry.oldStamp) || entry.pOldDb->OpenExisting(path) == 0 ||
+            !IsReadable(*entry.pOldDb) || entry.pOldDb->TablesWithRows(tables) == 0) {
+            LeaveAlone(entry, u"原数据库无法读取, 不迁移: " + path + u" (" +
+                                  entry.pOldDb->LastError() + u")");
+            return;
+        }
+        entry.strOldPath = path;
+        m_ledger.AddSource(path, n, tables);
+    }
+    if (!WriteMarker(m_fs, path, entry.strTargetVersion, entry.bHadFile)) {
+        LeaveAlone(entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
+        return;
+    }
+    if (entry.pDb->OpenDatabase(entry.NewPath()) == 0) {
+        // The database stays where and as it was.
+        RemoveMarker(m_fs, path);
+        m_fs.Remove(entry.NewPath());
+        LeaveAlone(entry, u"无法创建新数据库, 数据库保持原样: " + path);
+        return;
+    }
+    if (entry.bHadFile && !m_fs.CopyOwnership(path, entry.NewPath())) {
+        Log(u"新数据库无法取得原数据库的权限: " + entry.NewPath());
+    }
+    // Nothing in the new file is the only copy of anything until it has the path, and it
+    // is synced before that (Finalize): until then a power cut costs only the build.
+    entry.pDb->DeferSyncs();
+    entry.state = DbState::kBuilding;
+    if (wstr::EqualsNoCase(entry.strDbName, kUserDataName) && entry.pOldDb) m_nUserDat = n;
+    m_process.Progress(u"迁移数据库 " + entry.strDbName + u" (" +
+                       (entry.strCurVersion.empty() ? WString(u"无版本") : entry.strCurVersion) +
+                       u" -> " + entry.strTargetVersion + u")");
+}
+
+void MigrationRun::OpenExtraSource() {
+    if (m_dataFiles.empty()) return;
+    m_strExtraPath = m_strDataDir + u"\\" + m_dataFiles.front();
+    m_bExtraOpen = m_extra.OpenExisting(m_strExtraPath) == 1;
+    std::vector<WString> tables;
+    // A file SQLite cannot read would give no rows and then be deleted: leave it be.
+    if (m_bExtraOpen && (!IsReadable(m_extra) || m_extra.TablesWithRows(tables) == 0)) {
+        m_extra.Close();
+        m_bExtraOpen = false;
+        Log(u"数据文件无法读取, 不使用也不删除: " + m_strExtraPath);
+    }
+    if (!m_bExtraOpen) return;
+    m_ledger.AddSource(m_strExtraPath, 0, tables);
+    for (const auto& [n, file, table] : m_earlierExtra) {
+        if (file == m_strExtraPath) m_ledger.Carried(file, table, n);
+    }
+}
+
+bool MigrationRun::IsDue(const DbEntry& entry, const ScriptItem& item) const {
     if (entry.strCurVersion.empty()) return true;
     int bComparable = 0;
     int nOrder = engine::CompareVersion(entry.strCurVersion, item.strVersion, bComparable);
     return nOrder < 0 || bComparable == 0;
 }
 
-void CDBProcess::ApplyItems(RunState& run) {
-    m_scriptFile.Rewind();
+CDBConnection* MigrationRun::UserDataSource(WString& path) const {
+    if (m_nUserDat == 0) return nullptr;
+    const DbEntry& entry = *m_databases.at(m_nUserDat);
+    path = entry.strOldPath;
+    return entry.pOldDb.get();
+}
+
+void MigrationRun::ApplyItems() {
+    m_script.Rewind();
     ScriptItem item;
-    while (m_scriptFile.ReadItem(item)) {
-        auto found = m_mapDatabases.find(item.nDbIndex);
-        if (found == m_mapDatabases.end() || !found->second) continue;
+    while (m_script.ReadItem(item)) {
+        const int nLine = m_script.GetItemLine();
+        auto found = m_databases.find(item.nDbIndex);
+        if (found == m_databases.end() || !found->second) continue;
         DbEntry& entry = *found->second;
-        if (entry.bEnabled != 1 || !entry.pDb) continue;
+        if (entry.state != DbState::kBuilding) continue;
         CDBConnection& db = *entry.pDb;
+        const WString where = u"升级脚本第" + wstr::FromInt(nLine) + u"行的项目失败";
 
         switch (item.nType) {
             case ITEM_TABLE:
-                ApplyTableItem(run, entry, item);
+                ApplyTable(found->first, entry, item, nLine);
                 break;
             case ITEM_ALTER:
                 if (!item.strName.empty() && !item.strColumn.empty() &&
                     db.ColumnExists(item.strName, item.strColumn) == 0 &&
                     db.AddColumn(item.strName, item.strColumn, item.strSql) == 0) {
-                    run.nResult = 0;
+                    m_nResult = 0;
+                    Log(where + u": ALTER " + item.strName + u"," + item.strColumn);
                 }
                 break;
             case ITEM_TRIGGER:
                 if (db.TriggerExists(item.strName) == 0 && db.CreateTrigger(item.strSql) == 0) {
-                    run.nResult = 0;
+                    m_nResult = 0;
+                    Log(where + u": TRIGGER " + item.strName);
                 }
                 break;
             case ITEM_SQLONE:
-                if (IsDue(entry, item) && db.Execute(item.strSql) == 0) {
+                // All or nothing: half an item (a DELETE whose INSERT failed) loses rows.
+                if (IsDue(entry, item) && db.ExecuteWhole(item.strSql) == 0) {
                     Log(Format(u"DBExecute SQL Failed! :%s \n", item.strVersion));
+                    Log(where);
                 }
                 break;
             case ITEM_SQLTWO: {
+                // The other database's rows as they were before this run: its old file.
                 WString strOther;
-                if (item.nRefDbIndex == item.nDbIndex && entry.pOldDb) {
-                    strOther = entry.pOldDb->GetPath();
-                } else {
-                    auto ref = m_mapDatabases.find(item.nRefDbIndex);
-                    if (ref != m_mapDatabases.end() && ref->second) {
-                        strOther = ref->second->pOldDb ? ref->second->pOldDb->GetPath()
-                                                       : ref->second->strFilePath;
-                    }
+                auto ref = m_databases.find(item.nRefDbIndex);
+                if (ref != m_databases.end() && ref->second) {
+                    strOther = ref->second->strOldPath.empty() ? ref->second->strFilePath
+                                                               : ref->second->strOldPath;
                 }
                 if (!strOther.empty() && IsDue(entry, item) &&
                     db.ExecuteWithAttached(strOther, item.strSql) == 0) {
                     Log(Format(u"DBExecute TWOSQL Failed! :%s \n", item.strVersion));
+                    Log(where);
                 }
                 break;
             }
@@ -647,156 +634,250 @@ void CDBProcess::ApplyItems(RunState& run) {
     }
 }
 
-void CDBProcess::ApplyTableItem(RunState& run, DbEntry& entry, const ScriptItem& item) {
+void MigrationRun::ApplyTable(int n, DbEntry& entry, const ScriptItem& item, int nLine) {
     CDBConnection& db = *entry.pDb;
     if (db.TableExists(item.strName)) return;
+    const WString where =
+        u"升级脚本第" + wstr::FromInt(nLine) + u"行的项目失败: TABLE " + item.strName;
 
-    // The rows come from the database's own set-aside file, else from the shared
-    // "vuserdat" copy, else from the extra data file: the first that has the table.
-    CDBConnection* pSource = nullptr;
-    const DbEntry* pSourceEntry = nullptr;
-    bool bFromExtra = false;
+    // The rows come from the database's own old file, else from the shared "vuserdat"
+    // file, else from the extra data file: the first that has the table.
+    WString strSource;
+    WString userDataPath;
+    CDBConnection* userData = UserDataSource(userDataPath);
     if (entry.pOldDb && entry.pOldDb->TableExists(item.strName)) {
-        pSource = entry.pOldDb.get();
-        pSourceEntry = &entry;
-    } else if (run.pUserDat && run.pUserDat->TableExists(item.strName)) {
-        pSource = run.pUserDat;
-        pSourceEntry = run.pUserDatEntry;
-    } else if (run.bExtraOpen && run.extraSource.TableExists(item.strName)) {
-        pSource = &run.extraSource;
-        bFromExtra = true;
+        strSource = entry.strOldPath;
+    } else if (userData != nullptr && userData->TableExists(item.strName)) {
+        strSource = userDataPath;
+    } else if (m_bExtraOpen && m_extra.TableExists(item.strName)) {
+        strSource = m_strExtraPath;
     }
-
-    // Rows that were not carried must stay where they are: keep the source's file (and
-    // the database's own set-aside file) past the end of the run.
-    auto keepSource = [&] {
-        run.nResult = 0;
-        run.keepSetAside.insert(&entry);
-        if (pSourceEntry) run.keepSetAside.insert(pSourceEntry);
-        if (bFromExtra) run.bKeepExtra = true;
-    };
 
     // Indexes the source lacks would make the copy insert row by row: they are made once
     // the rows are in.
     std::vector<WString> deferred;
-    if (db.ExecuteDeferringIndexes(item.strSql, item.strName, pSource, deferred) == 0) {
-        keepSource();
+    if (db.ExecuteDeferringIndexes(item.strSql, item.strName, strSource, deferred) == 0) {
+        // The old table's rows, if it had any, are not carried: the ledger keeps the
+        // database as it is.
+        m_nResult = 0;
+        Log(where);
         return;
     }
-    if (pSource == nullptr) return;
-    const int copied = db.CopyTableFrom(pSource->GetPath(), item.strName);
-    if (copied == 0) Log(Format(u"CopyTableToFile Failed! :%s \n", item.strName));
-    bool indexed = true;
-    for (const WString& statement : deferred) {
-        if (db.ExecuteAnsi(statement) == 0) {
-            indexed = false;
-            break;
-        }
-    }
-    if (copied == 0 || !indexed) {
-        keepSource();
+    if (strSource.empty()) return;
+    bool ok = db.CopyTableFrom(strSource, item.strName) == 1;
+    if (!ok) Log(Format(u"CopyTableToFile Failed! :%s \n", item.strName));
+    for (size_t i = 0; ok && i < deferred.size(); ++i)
+        ok = db.ExecuteAnsi(deferred[i]) == 1;
+    if (!ok) {
+        entry.bBuildFailed = true;
+        m_nResult = 0;
+        Log(where);
         return;
     }
-    run.carried.emplace(pSource, item.strName);
-    Progress(u"  表 " + item.strName + u": " + wstr::FromInt(db.CopiedRows()) + u" 行");
+    m_ledger.Carried(strSource, item.strName, n);
+    m_process.Progress(u"  表 " + item.strName + u": " + wstr::FromInt(db.CopiedRows()) + u" 行");
 }
 
-bool CDBProcess::FinishDatabases(RunState& run) {
-    bool bAllComplete = true;
-    for (auto& [n, pEntry] : m_mapDatabases) {
-        if (pEntry && pEntry->bEnabled == 1 && !CompleteDatabase(run, *pEntry)) {
-            bAllComplete = false;
+void MigrationRun::FinishBuilds() {
+    std::set<int> replaceable;
+    for (auto& [n, pEntry] : m_databases) {
+        if (!pEntry || pEntry->state != DbState::kBuilding) continue;
+        DbEntry& entry = *pEntry;
+        // The sources are renamed or deleted from here on; Windows refuses both for a file
+        // that is open.
+        entry.pDb->DetachSources();
+        if (entry.bBuildFailed) {
+            Discard(entry, u"数据未能完整复制到新数据库: " + entry.strFilePath);
+            continue;
+        }
+        // A version that cannot be recorded would have every later run migrate again, and
+        // run every data item again.
+        if (entry.pDb->SetTableVersion(kVersionTable, entry.strTargetVersion) == 0) {
+            Discard(entry, u"新数据库的版本号无法写入: " + entry.strFilePath);
+            continue;
+        }
+        replaceable.insert(n);
+    }
+    std::set<int> finalized;
+    for (bool changed = true; changed;) {
+        changed = false;
+        std::vector<std::pair<int, WString>> left;
+        m_ledger.Settle(replaceable, left);
+        std::set<int> dropped;
+        for (const auto& [n, table] : left) {
+            DbEntry& entry = *m_databases.at(n);
+            Log(u"表" + table + u"的数据没有迁移到新数据库: " + entry.strFilePath);
+            dropped.insert(n);
+        }
+        for (int n : dropped) {
+            Discard(*m_databases.at(n),
+                    u"原数据库有数据没有迁移, 不替换: " + m_databases.at(n)->strFilePath);
+            finalized.erase(n);
+        }
+        for (int n : replaceable) {
+            if (finalized.count(n) != 0) continue;
+            if (Finalize(n, *m_databases.at(n))) {
+                finalized.insert(n);
+            } else {
+                replaceable.erase(n);
+                changed = true;
+                break;
+            }
         }
     }
-    if (!bAllComplete) {
-        run.nResult = 0;
-        Log(u"有数据库未能完成迁移, 原数据库文件全部保留, 下次运行时继续");
-    }
-    return bAllComplete;
+    for (int n : replaceable)
+        m_databases.at(n)->state = DbState::kBuilt;
 }
 
-bool CDBProcess::CompleteDatabase(RunState& run, DbEntry& entry) {
+// Puts the new file on the disk, whole and durable, and says so in the marker.
+bool MigrationRun::Finalize(int n, DbEntry& entry) {
     CDBConnection& db = *entry.pDb;
-    const WString& path = entry.strFilePath;
-    // Every row carried into the new file is on the disk before anything can call the file
-    // complete, however the file was journalled and synced while it was built.
-    if (db.UseDurableCommits() == 0 || db.SyncToDisk() == 0 ||
-        !plat::SyncDirectory(FolderOf(path))) {
-        Log(u"新数据库未能写入磁盘: " + path);
-        return false;
+    const bool ok = db.UseDurableCommits() == 1 && db.SyncToDisk() == 1;
+    db.Close();
+    // What it took from the extra file, so that a run that finishes after a crash knows
+    // whether the extra file may go.
+    std::vector<std::pair<WString, WString>> extra;
+    if (m_bExtraOpen) {
+        for (WString& table : m_ledger.CarriedInto(m_strExtraPath, n))
+            extra.emplace_back(m_strExtraPath, std::move(table));
     }
-    // Rows that were not carried: the set-aside file takes its lasting name before the
-    // database is called complete, so that no later run deletes it as a finished run's
-    // leftover. While a database is left behind it may still take rows from this file:
-    // the run that cleans up checks it then.
-    const bool bChecked = !run.bLeftBehind;
-    if (entry.pOldDb && run.keepSetAside.count(&entry) == 0 && bChecked) {
-        const WString table = UncarriedTable(*entry.pOldDb, run.carried);
-        if (!table.empty()) {
-            Log(u"表" + table + u"的数据没有迁移到新数据库: " + entry.pOldDb->GetPath());
-            run.keepSetAside.insert(&entry);
-        }
-    }
-    if (entry.pOldDb && run.keepSetAside.count(&entry) != 0) {
-        const WString strOldPath = entry.pOldDb->GetPath();
-        entry.pOldDb.reset();
-        if (run.pUserDatEntry == &entry) {
-            run.pUserDat = nullptr;
-            run.pUserDatEntry = nullptr;
-        }
-        const WString kept = FreeName(path + u"." + Timestamp14(), u".bak");
-        if (kept.empty() || !AppendMarkerKept(path, kept) ||
-            plat::MoveIfUnused(strOldPath, kept) != plat::MoveOutcome::kMoved) {
-            Log(u"数据未能全部迁移, 原数据库保留在: " + strOldPath);
-            return false;
-        }
-        plat::SyncDirectory(FolderOf(kept));
-        Log(u"数据未能全部迁移, 原数据库保留为: " + kept);
-    }
-    db.SetTableVersion(kVersionTable, entry.strTargetVersion);
-    if (db.SyncToDisk() == 0 || !AppendMarkerComplete(path, bChecked)) {
-        Log(u"新数据库未能写入磁盘: " + path);
+    if (!ok || !m_fs.SyncDirectory(plat::FolderOf(entry.NewPath())) ||
+        !AppendMarkerBuilt(m_fs, entry.strFilePath, extra)) {
+        Discard(entry, u"新数据库未能写入磁盘: " + entry.NewPath());
         return false;
     }
     return true;
 }
 
-void CDBProcess::RemoveSetAside(RunState& run, DbEntry& entry) {
-    if (entry.pOldDb && run.unchecked.count(&entry) != 0 && run.keepSetAside.count(&entry) == 0) {
-        entry.pDb->OpenDatabase(entry.strFilePath);
-        const WString table = UncarriedTable(*entry.pOldDb, run.carried, entry.pDb.get());
-        entry.pDb->Close();
-        if (!table.empty()) {
-            Log(u"表" + table + u"的数据没有迁移到新数据库: " + entry.pOldDb->GetPath());
-            run.keepSetAside.insert(&entry);
-        }
-    }
-    if (entry.pOldDb) {
-        const WString strOldPath = entry.pOldDb->GetPath();
-        entry.pOldDb->Close();
-        if (run.keepSetAside.count(&entry) != 0) {
-            // A set-aside file of an earlier run whose rows this run could not all carry.
-            plat::MoveOutcome outcome;
-            WString kept =
-                KeepAside(strOldPath, entry.strFilePath + u"." + Timestamp14(), u".bak", outcome);
-            Log(u"数据未能全部迁移, 原数据库保留为: " + (kept.empty() ? strOldPath : kept));
-            if (kept.empty()) return;
-        } else if (!plat::RemoveFile(strOldPath)) {
-            // The marker stays, so that the next run removes it rather than keep it.
-            Log(u"无法删除: " + strOldPath);
+void MigrationRun::Swap(DbEntry& entry) {
+    const WString& path = entry.strFilePath;
+    if (entry.bHadFile) {
+        WString detail;
+        if (db::SettleDatabaseFile(path, detail) != db::FileRest::kAtRest) {
+            Discard(entry, u"数据库正被其他程序使用, 不替换: " + path + u" (" + detail + u")");
             return;
         }
-        plat::SyncDirectory(FolderOf(strOldPath));
-    }
-    if (!RemoveMarker(entry.strFilePath)) Log(u"无法删除: " + MarkerPath(entry.strFilePath));
-}
-
-void CDBProcess::FinishExtraSource(RunState& run) {
-    if (!run.bExtraOpen) return;
-    run.extraSource.Close();
-    if (run.bKeepExtra) {
-        Log(u"数据未能全部迁移, 数据文件保留: " + run.strExtraPath);
+        Log(u"rename to tmp");
+        switch (m_fs.MoveIfUnused(path, entry.TmpPath(), &entry.oldStamp)) {
+            case plat::MoveOutcome::kMoved:
+                Log(u"原数据库移至: " + entry.TmpPath());
+                break;
+            case plat::MoveOutcome::kInUse:
+                Discard(entry, u"数据库正被其他程序打开, 不替换: " + path);
+                return;
+            case plat::MoveOutcome::kUnverified:
+                Discard(entry, u"无法确认数据库没有被其他程序打开, 不替换: " + path);
+                return;
+            case plat::MoveOutcome::kChanged:
+                Discard(entry, u"数据库在迁移过程中被其他程序修改, 不替换: " + path);
+                return;
+            case plat::MoveOutcome::kFailed:
+                Discard(entry, u"数据库无法改名, 不替换: " + path);
+                return;
+        }
+    } else if (m_fs.Exists(path)) {
+        Discard(entry, u"迁移过程中出现了新的数据库文件, 不替换: " + path);
         return;
     }
-    plat::RemoveFile(run.strExtraPath);
+    plat::MoveOutcome moved = m_fs.MoveIfUnused(entry.NewPath(), path, nullptr);
+    if (moved != plat::MoveOutcome::kMoved && m_fs.Exists(path)) {
+        // A client made a file at the empty path in that instant.
+        WString kept;
+        if (KeepAside(path, path, u".partial", kept)) {
+            Log(u"迁移过程中出现的文件保留为: " + kept);
+            moved = m_fs.MoveIfUnused(entry.NewPath(), path, nullptr);
+        }
+    }
+    if (moved != plat::MoveOutcome::kMoved) {
+        // The marker says "built": the next run gives the new file the path.
+        entry.state = DbState::kLeftAlone;
+        m_bLeftBehind = true;
+        m_nResult = 0;
+        Log(u"新数据库无法改名: " + entry.NewPath());
+        return;
+    }
+    m_fs.SyncDirectory(plat::FolderOf(path));
+    entry.state = DbState::kReplaced;
+    if (entry.bHadFile) entry.strOldPath = entry.TmpPath();
+}
+
+void MigrationRun::CleanUp() {
+    bool bAllDone = !m_bLeftBehind;
+    std::set<int> replaced;
+    for (auto& [n, pEntry] : m_databases) {
+        if (!pEntry) continue;
+        if (pEntry->state == DbState::kReplaced || pEntry->state == DbState::kCleanUp) {
+            replaced.insert(n);
+        }
+        if (pEntry->state != DbState::kUpToDate && pEntry->state != DbState::kReplaced &&
+            pEntry->state != DbState::kCleanUp) {
+            bAllDone = false;
+        }
+    }
+    if (!bAllDone) {
+        // Every old file and marker stays: the next run completes what is missing, taking
+        // rows from them where it needs.
+        m_nResult = 0;
+        Log(u"有数据库未迁移, 已迁移数据库的原文件保留到它迁移完成");
+        if (m_bExtraOpen) {
+            m_extra.Close();
+            Log(u"迁移未完成, 数据文件保留: " + m_strExtraPath);
+        }
+        return;
+    }
+    // The extra file goes before the markers: once they are gone, no run would remove it.
+    if (m_bExtraOpen) {
+        m_extra.Close();
+        const std::vector<WString> left = m_ledger.Uncarried(m_strExtraPath, replaced);
+        if (left.empty()) {
+            if (!m_fs.Remove(m_strExtraPath)) Log(u"无法删除: " + m_strExtraPath);
+        } else {
+            for (const WString& table : left)
+                Log(u"数据文件中表" + table + u"的数据没有迁移, 数据文件保留: " + m_strExtraPath);
+        }
+    }
+    for (auto& [n, pEntry] : m_databases) {
+        if (pEntry && (pEntry->state == DbState::kReplaced || pEntry->state == DbState::kCleanUp)) {
+            RemoveOldFile(*pEntry);
+        }
+    }
+}
+
+void MigrationRun::RemoveOldFile(DbEntry& entry) {
+    const WString tmp = entry.TmpPath();
+    if (m_fs.Exists(tmp)) {
+        bool keep = false;
+        if (m_unchecked.count(&entry) != 0) {
+            // An older run could not tell whether every table of the old file reached the
+            // new one: a table the new file lacks keeps the old file.
+            CDBConnection old;
+            CDBConnection now;
+            std::vector<WString> tables;
+            if (old.OpenExisting(tmp) == 0 || old.TablesWithRows(tables) == 0 ||
+                now.OpenExisting(entry.strFilePath) == 0) {
+                keep = true;
+            }
+            for (const WString& table : tables) {
+                if (now.TableExists(table) == 0) {
+                    Log(u"表" + table + u"的数据没有迁移到新数据库: " + tmp);
+                    keep = true;
+                }
+            }
+        }
+        if (keep) {
+            WString kept;
+            Log(u"数据未能全部迁移, 原数据库保留为: " +
+                (KeepAside(tmp, entry.strFilePath, u".bak", kept) ? kept : tmp));
+            if (kept.empty()) return;
+            m_nResult = 0;
+        } else if (!m_fs.Remove(tmp)) {
+            // The marker stays, so that the next run removes it rather than keep it.
+            Log(u"无法删除: " + tmp);
+            return;
+        }
+        m_fs.SyncDirectory(plat::FolderOf(tmp));
+    }
+    if (!RemoveMarker(m_fs, entry.strFilePath)) {
+        Log(u"无法删除: " + MarkerPath(entry.strFilePath));
+    }
 }

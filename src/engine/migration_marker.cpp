@@ -4,64 +4,51 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace {
 
-constexpr char kFirstLine[] = "quorvel migration marker";
+constexpr char kFirstLine[] = "quorvel migration marker, built beside";
+constexpr char kOlderFirstLine[] = "quorvel migration marker";
 
 // Replaces the marker with `text` as a whole: written beside it as "<marker>.new", made
 // durable, then moved over it. Replaced in place, a marker cut off half way would lose what
-// the old one said (that the file at the path is a half-built one, say).
-bool ReplaceDurably(const WString& path, const std::string& text) {
+// the old one said.
+bool ReplaceDurably(plat::FileSystem& fs, const WString& path, const std::string& text) {
     const WString next = path + u".new";
-    {
-        plat::File file;
-        if (!file.Open(next, plat::File::Mode::kCreateTruncate) || !file.Write(text) ||
-            !file.Sync()) {
-            return false;
-        }
-    }
-    return plat::MoveReplace(next, path) && plat::SyncDirectory(FolderOf(path));
-}
-
-bool AppendLine(const WString& dbPath, const std::string& line) {
-    const WString path = MarkerPath(dbPath);
-    std::string text;
-    // Appending to a marker that is gone would make a new one that holds only this line.
-    if (!plat::ReadWholeFile(path, text)) return false;
-    return ReplaceDurably(path, text + line + "\n");
+    return fs.WriteDurably(next, text) && fs.MoveReplace(next, path) &&
+           fs.SyncDirectory(plat::FolderOf(path));
 }
 
 }  // namespace
 
 WString MarkerPath(const WString& dbPath) { return dbPath + u".migrating"; }
 
-WString FolderOf(const WString& path) {
-    size_t cut = path.rfind(u'\\');
-    return cut == WString::npos ? path : path.substr(0, cut);
-}
-
-bool WriteMarker(const WString& dbPath, const WString& targetVersion, bool hadFile) {
+bool WriteMarker(plat::FileSystem& fs, const WString& dbPath, const WString& targetVersion,
+                 bool hadFile) {
     const std::string text = std::string(kFirstLine) + "\ntarget=" + ToUtf8(targetVersion) +
                              "\nsource=" + (hadFile ? "file" : "none") + "\nend\n";
-    return ReplaceDurably(MarkerPath(dbPath), text);
+    return ReplaceDurably(fs, MarkerPath(dbPath), text);
 }
 
-bool AppendMarkerKept(const WString& dbPath, const WString& keptPath) {
-    return AppendLine(dbPath, "kept=" + ToUtf8(keptPath));
+bool AppendMarkerBuilt(plat::FileSystem& fs, const WString& dbPath,
+                       const std::vector<std::pair<WString, WString>>& extraTables) {
+    const WString path = MarkerPath(dbPath);
+    std::string text;
+    // Appending to a marker that is gone would make a new one that holds only this line.
+    if (!fs.ReadFile(path, text)) return false;
+    text += "built\n";
+    for (const auto& [file, table] : extraTables)
+        text += "extra=" + ToUtf8(file) + "\t" + ToUtf8(table) + "\n";
+    return ReplaceDurably(fs, path, text);
 }
 
-bool AppendMarkerComplete(const WString& dbPath, bool checked) {
-    return AppendLine(dbPath, checked ? "complete" : "complete unchecked");
-}
-
-bool ReadMarker(const WString& dbPath, MigrationMarker& marker) {
+bool ReadMarker(plat::FileSystem& fs, const WString& dbPath, MigrationMarker& marker) {
     marker = MigrationMarker();
     std::string bytes;
     const WString path = MarkerPath(dbPath);
-    if (!plat::PathExists(path)) return false;
-    if (!plat::ReadWholeFile(path, bytes)) return true;
+    if (!fs.Exists(path)) return false;
+    if (!fs.ReadFile(path, bytes)) return true;
     std::vector<std::string> lines;
     for (size_t start = 0, end; (end = bytes.find('\n', start)) != std::string::npos;
          start = end + 1) {
@@ -74,16 +61,24 @@ bool ReadMarker(const WString& dbPath, MigrationMarker& marker) {
     };
     std::string target;
     std::string source;
-    if (lines.size() < 4 || lines[0] != kFirstLine || !valueOf(lines[1], "target=", target) ||
-        !valueOf(lines[2], "source=", source) || (source != "file" && source != "none") ||
-        lines[3] != "end") {
+    if (lines.size() < 4 || (lines[0] != kFirstLine && lines[0] != kOlderFirstLine) ||
+        !valueOf(lines[1], "target=", target) || !valueOf(lines[2], "source=", source) ||
+        (source != "file" && source != "none") || lines[3] != "end") {
         return true;
     }
     marker.bValid = true;
+    marker.bBeside = lines[0] == kFirstLine;
     marker.strTargetVersion = FromUtf8(target);
     marker.bHadFile = source == "file";
     for (size_t i = 4; i < lines.size(); ++i) {
         std::string kept;
+        if (lines[i] == "built") marker.bBuilt = true;
+        std::string extra;
+        const size_t tab = lines[i].find('\t');
+        if (valueOf(lines[i], "extra=", extra) && tab != std::string::npos) {
+            marker.extraTables.emplace_back(FromUtf8(extra.substr(0, extra.find('\t'))),
+                                            FromUtf8(lines[i].substr(tab + 1)));
+        }
         if (valueOf(lines[i], "kept=", kept)) marker.strKeptPath = FromUtf8(kept);
         if (lines[i] == "complete" || lines[i] == "complete unchecked") {
             marker.bComplete = true;
@@ -93,12 +88,12 @@ bool ReadMarker(const WString& dbPath, MigrationMarker& marker) {
     return true;
 }
 
-bool RemoveMarker(const WString& dbPath) {
+bool RemoveMarker(plat::FileSystem& fs, const WString& dbPath) {
     const WString path = MarkerPath(dbPath);
     // A replacement cut off before its move.
-    if (plat::PathExists(path + u".new")) plat::RemoveFile(path + u".new");
-    if (!plat::PathExists(path)) return true;
-    if (!plat::RemoveFile(path)) return false;
-    plat::SyncDirectory(FolderOf(path));
+    if (fs.Exists(path + u".new")) fs.Remove(path + u".new");
+    if (!fs.Exists(path)) return true;
+    if (!fs.Remove(path)) return false;
+    fs.SyncDirectory(plat::FolderOf(path));
     return true;
 }

@@ -1,32 +1,50 @@
 // The marker of a migration in progress: "<database path>.migrating".
 //
-// A run writes it, durably, before it sets a database aside (or, for a database that does
-// not exist yet, before it creates the file), appends to it as the database's finishing
-// step goes along, and removes it last. A run that finds one knows that an earlier run was
-// cut off, and which of the files at hand holds the database's complete data:
+// A run writes it, durably, before it starts building a database's new file beside it
+// ("<path>.new"), adds to it once that file is finished, and removes it last. A run that
+// finds one knows that an earlier run was cut off, and what each file at hand is:
 //
-//     quorvel migration marker
+//     quorvel migration marker, built beside
 //     target=<version the database is being brought to>
-//     source=file          the database existed and was set aside as "<path>.tmp"
-//     source=none          there was no database file; the file at the path is ours
+//     source=file          a database file was at the path when the build began
+//     source=none          there was no database file
 //     end
-//     kept=<path>          (appended) the set-aside file was kept under this name
-//     complete             (appended) the new file is built, on disk and versioned
-//     complete unchecked   (appended) the same, but whether every table of the set-aside
-//                          file was carried is for the run that cleans up to find out
+//     built                (appended) "<path>.new" is complete, synced and versioned:
+//                          only moving it to the path is left (the old file going to
+//                          "<path>.tmp" first)
+//     extra=<file>\t<table>  (with built) the new file holds every row of that table of
+//                          the extra data file: a run that cleans up after a crash knows
+//                          what of the extra file was carried
+//
+// Runs of an older design set the database aside before they built the new file at the
+// path; their markers begin "quorvel migration marker" alone, and may carry "complete" / "complete
+// unchecked" (the new file at the path is done) or "kept=<path>" (done but for its version, rows
+// kept in that file), and a
+// ".tmp" beside a marker without those lines is the database itself.
 //
 // Lines are UTF-8. A marker is always replaced as a whole (written beside it, then moved
 // over it), so a crash leaves either the old one or the new one; only whole lines count.
 #pragma once
 
+#include <utility>
+#include <vector>
+
+#include "platform/file_system.h"
 #include "platform/wstr.h"
 
 struct MigrationMarker {
     bool bValid = false;  // the four header lines were read whole
+    // Written by a run that builds the new file beside the database (else by a run of the
+    // older design, which built it at the database's path).
+    bool bBeside = false;
     WString strTargetVersion;
-    bool bHadFile = false;    // source=file
-    WString strKeptPath;      // empty unless a kept= line follows the header
-    bool bComplete = false;   // a complete line follows the header
+    bool bHadFile = false;  // source=file
+    bool bBuilt = false;    // a built line follows the header
+    // The tables of extra data files the new file carries: (file, table).
+    std::vector<std::pair<WString, WString>> extraTables;
+    // Older runs' lines.
+    WString strKeptPath;      // kept=
+    bool bComplete = false;   // complete
     bool bUnchecked = false;  // ... and it says "complete unchecked"
 };
 
@@ -35,16 +53,14 @@ WString MarkerPath(const WString& dbPath);
 // Writes a new marker for the database at `dbPath`, replacing one that is there as a whole
 // (written as "<marker>.new", then moved over it), and makes it durable (the file and its
 // folder synced). False when it could not be written whole.
-bool WriteMarker(const WString& dbPath, const WString& targetVersion, bool hadFile);
-// Add the line "kept=<keptPath>" / "complete" ("complete unchecked") to the marker, which
-// is replaced whole and made durable. False when there is no marker.
-bool AppendMarkerKept(const WString& dbPath, const WString& keptPath);
-bool AppendMarkerComplete(const WString& dbPath, bool checked = true);
+bool WriteMarker(plat::FileSystem& fs, const WString& dbPath, const WString& targetVersion,
+                 bool hadFile);
+// Adds the line "built", and a line for each table of an extra data file the new file
+// carries, to the marker, replaced whole and made durable. False when there is no marker.
+bool AppendMarkerBuilt(plat::FileSystem& fs, const WString& dbPath,
+                       const std::vector<std::pair<WString, WString>>& extraTables = {});
 // False when there is no marker file. A marker that cannot be read whole comes back with
 // bValid false.
-bool ReadMarker(const WString& dbPath, MigrationMarker& marker);
+bool ReadMarker(plat::FileSystem& fs, const WString& dbPath, MigrationMarker& marker);
 // Removes the marker and syncs its folder; true when none is left.
-bool RemoveMarker(const WString& dbPath);
-
-// The folder part of a program path ("a\b\c.db" -> "a\b"); the path itself without one.
-WString FolderOf(const WString& path);
+bool RemoveMarker(plat::FileSystem& fs, const WString& dbPath);

@@ -1,12 +1,18 @@
 #include "platform/clock.h"
 
 #include <atomic>
+#include <chrono>
 #include <ctime>
+#include <thread>
 
 namespace plat {
 namespace {
 std::atomic<ClockFunction> g_clock{nullptr};
 }  // namespace
+
+void SleepMilliseconds(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 LocalTime Now() {
     if (ClockFunction clock = g_clock.load()) return clock();

@@ -23,6 +23,9 @@ LocalTime Now();
 using ClockFunction = LocalTime (*)();
 void SetClockForTesting(ClockFunction clock);
 
+// Waits `milliseconds` on the calling thread.
+void SleepMilliseconds(int milliseconds);
+
 // The calling thread's identifier (GetCurrentThreadId; the kernel's thread id elsewhere).
 unsigned long CurrentThreadId();
 

@@ -29,4 +29,28 @@ bool ReadWholeFile(const WString& path, std::string& bytes) {
     }
 }
 
+std::string SqliteUri(WStringView path, const char* mode) {
+    std::string native = PathForSqlite(path);
+    // A URI path is written with forward slashes, and a Windows drive path after one more.
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+    if (!native.empty() && native[0] != '/') native.insert(0, 1, '/');
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (unsigned char c : native) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || c == '/' || c == '-' || c == '_' || c == '.' ||
+                           c == '~' || c == ':';
+        if (plain) {
+            uri.push_back(static_cast<char>(c));
+        } else {
+            uri.push_back('%');
+            uri.push_back(kHex[c >> 4]);
+            uri.push_back(kHex[c & 0xF]);
+        }
+    }
+    return uri + "?mode=" + mode;
+}
+
 }  // namespace plat

@@ -29,14 +29,60 @@ bool MoveReplace(const WString& from, const WString& to);
 // Moves a file only when nothing exists at `to` (MoveFileExW without the replace flag):
 // for copies that must never overwrite another.
 bool MoveNoReplace(const WString& from, const WString& to);
-// Moves a file only when nothing exists at `to` and no process (this one included) has
-// the file open: a database that a client still holds would otherwise go on receiving its
-// writes under the new name. On Windows an open file without delete sharing cannot be
-// moved at all; on Linux a write lease proves that nobody else has it open and keeps new
-// openers waiting until the move is done. Where leases are not available the move goes
-// ahead unchecked.
-enum class MoveOutcome { kMoved, kInUse, kFailed };
-MoveOutcome MoveIfUnused(const WString& from, const WString& to);
+// What the file system knows a file by, whatever path names it: the device and inode on
+// POSIX systems, the volume serial number and file index on Windows. Two paths name one
+// file exactly when their identities are equal.
+struct FileId {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileId& other) const {
+        return volume == other.volume && index == other.index;
+    }
+    bool operator!=(const FileId& other) const { return !(*this == other); }
+};
+// The identity of the file or folder at `path`; false when nothing is there or the system
+// cannot tell.
+bool IdentityOf(const WString& path, FileId& id);
+
+// What shows that a file was written since: its identity, its size and the time of its
+// last change, as exactly as the system keeps it.
+struct FileStamp {
+    FileId id;
+    int64_t size = -1;
+    int64_t modified = 0;
+    int64_t changed = 0;  // where the system keeps a change time apart (POSIX ctime)
+    bool operator==(const FileStamp& other) const {
+        return id == other.id && size == other.size && modified == other.modified &&
+               changed == other.changed;
+    }
+    bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+bool StampOf(const WString& path, FileStamp& stamp);
+
+// Moves a file only when nothing exists at `to`, no process (this one included) has the
+// file open, and, with `unchanged`, the file still has that stamp: a database that a
+// client holds would otherwise go on receiving its writes under the new name, and one it
+// wrote since the stamp was taken holds rows the caller has not read. On Windows the file
+// is opened without any sharing, which fails while another handle has it open and keeps
+// new openers out until the move is done; on Linux a write lease does the same. Where
+// that proof cannot be had (a lease refused for another reason than another opener, such
+// as a file of another user) the answer is kUnverified and nothing is moved.
+enum class MoveOutcome {
+    kMoved,
+    kInUse,       // another handle has the file open
+    kUnverified,  // whether another handle has it open cannot be known
+    kChanged,     // the file is not the one `unchanged` describes any more
+    kFailed,      // the move itself failed (nothing at `from`, something at `to`, ...)
+};
+MoveOutcome MoveIfUnused(const WString& from, const WString& to,
+                         const FileStamp* unchanged = nullptr);
+// True where the file system compares names without regard to case and ignores trailing
+// dots and blanks (Windows).
+bool NamesIgnoreCase();
+
+// Gives the file `to` the access mode of the file `from`, and its owner and group where
+// the process may set them. Windows files inherit their folder's permissions: nothing to do.
+bool CopyOwnership(const WString& from, const WString& to);
 bool RemoveFile(const WString& path);
 // Size in bytes of an existing file; -1 when it cannot be read.
 int64_t FileSize(const WString& path);
@@ -119,5 +165,32 @@ bool FileFaultInjected(FileOperation operation, const WString& path);
 
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const WString& path, std::string& bytes);
+
+// The form in which SQLite opens or attaches the file at `path` as a URI ("file:..." with
+// everything that could be read as URI syntax escaped), followed by "?mode=" and `mode`:
+// "rw" opens an existing file and never creates one, "ro" opens it read-only.
+std::string SqliteUri(WStringView path, const char* mode);
+
+// An exclusive lock on a file that exists only while it is held: the file is made when the
+// lock is taken and removed when it is let go (or, on Windows, when the process ends). The
+// system releases the lock when the process ends, however it ends; a file left by a killed
+// process is simply taken. Two locks on one file exclude each other within one process too.
+class FileLock {
+public:
+    FileLock();
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Creates the file when missing and takes the lock without waiting; false when
+    // another holder has it or the file cannot be opened.
+    bool TryLock(const WString& path);
+    void Unlock();
+    bool IsLocked() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 }  // namespace plat

@@ -3,6 +3,7 @@
 #include <fnmatch.h>
 #include <ftw.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,7 +76,36 @@ bool MoveNoReplace(const WString& from, const WString& to) {
     return RenameNoReplace(Native(from), Native(to));
 }
 
-MoveOutcome MoveIfUnused(const WString& from, const WString& to) {
+namespace {
+
+FileStamp StampFrom(const struct stat& st) {
+    FileStamp stamp;
+    stamp.id.volume = static_cast<uint64_t>(st.st_dev);
+    stamp.id.index = static_cast<uint64_t>(st.st_ino);
+    stamp.size = static_cast<int64_t>(st.st_size);
+    // The change time too: a writer can set the modification time back, not that one.
+    stamp.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return stamp;
+}
+
+}  // namespace
+
+bool IdentityOf(const WString& path, FileId& id) {
+    struct stat st;
+    if (path.empty() || ::stat(Native(path).c_str(), &st) != 0) return false;
+    id = StampFrom(st).id;
+    return true;
+}
+
+bool StampOf(const WString& path, FileStamp& stamp) {
+    struct stat st;
+    if (path.empty() || ::stat(Native(path).c_str(), &st) != 0) return false;
+    stamp = StampFrom(st);
+    return true;
+}
+
+MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp* unchanged) {
     if (FileFaultInjected(FileOperation::kMove, from)) return MoveOutcome::kFailed;
     const std::string source = Native(from);
     int fd = RetryOpen(source.c_str(), O_RDONLY);
@@ -84,17 +114,89 @@ MoveOutcome MoveIfUnused(const WString& from, const WString& to) {
     // with SIGIO unless told otherwise, and SIGIO's default action ends the process.
     // SIGURG is ignored by default.
     ::fcntl(fd, F_SETSIG, SIGURG);
-    // A write lease is granted only when no other descriptor of the file is open anywhere.
-    const bool leased = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
-    if (!leased && (errno == EAGAIN || errno == EBUSY)) {
+    // A write lease is granted only when no other descriptor of the file is open anywhere,
+    // and only to the file's owner (or a process allowed to lease any file): without it
+    // nobody can tell whether a client holds the file.
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
+        const int error = errno;
         ::close(fd);
-        return MoveOutcome::kInUse;
+        return error == EAGAIN || error == EBUSY ? MoveOutcome::kInUse : MoveOutcome::kUnverified;
     }
-    const bool moved = RenameNoReplace(source, Native(to));
-    if (leased) ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    MoveOutcome outcome = MoveOutcome::kMoved;
+    struct stat st;
+    if (unchanged != nullptr && (::fstat(fd, &st) != 0 || StampFrom(st) != *unchanged)) {
+        outcome = MoveOutcome::kChanged;
+    } else if (!RenameNoReplace(source, Native(to))) {
+        outcome = MoveOutcome::kFailed;
+    }
+    ::fcntl(fd, F_SETLEASE, F_UNLCK);
     ::close(fd);
-    return moved ? MoveOutcome::kMoved : MoveOutcome::kFailed;
+    return outcome;
 }
+
+bool NamesIgnoreCase() { return false; }
+
+bool CopyOwnership(const WString& from, const WString& to) {
+    struct stat st;
+    const std::string target = Native(to);
+    if (::stat(Native(from).c_str(), &st) != 0 ||
+        ::chmod(target.c_str(), st.st_mode & 07777) != 0) {
+        return false;
+    }
+    // Only a privileged process may give a file away; anyone may keep it as theirs.
+    if (::chown(target.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return false;
+    return true;
+}
+
+struct FileLock::Impl {
+    int fd = -1;
+    std::string path;
+};
+
+FileLock::FileLock() = default;
+FileLock::~FileLock() { Unlock(); }
+
+bool FileLock::TryLock(const WString& path) {
+    Unlock();
+    const std::string native = Native(path);
+    // A holder removes the file before it lets go: a lock taken on a file that is no
+    // longer at the path (or another one by now) locks nothing, and is taken again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int fd = RetryOpen(native.c_str(), O_RDWR | O_CREAT);
+        if (fd < 0) return false;
+        // flock belongs to the open file: a second open in this process is refused as
+        // well, and the lock goes with the last descriptor when the process dies.
+        int rc;
+        do {
+            rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            ::close(fd);
+            return false;
+        }
+        struct stat held;
+        struct stat named;
+        if (::fstat(fd, &held) == 0 && ::stat(native.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            m_impl = std::make_unique<Impl>();
+            m_impl->fd = fd;
+            m_impl->path = native;
+            return true;
+        }
+        ::close(fd);
+    }
+    return false;
+}
+
+void FileLock::Unlock() {
+    if (m_impl && m_impl->fd >= 0) {
+        ::unlink(m_impl->path.c_str());
+        ::close(m_impl->fd);
+    }
+    m_impl.reset();
+}
+
+bool FileLock::IsLocked() const { return m_impl != nullptr; }
 
 bool RemoveFile(const WString& path) {
     struct stat st;

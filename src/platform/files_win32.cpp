@@ -4,8 +4,10 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -95,15 +97,109 @@ bool MoveNoReplace(const WString& from, const WString& to) {
     return MoveFileExW(Wide(from), Wide(to), MOVEFILE_WRITE_THROUGH);
 }
 
-// Windows refuses to move a file that another handle holds without delete sharing, as
-// SQLite's handles do: that refusal is the proof.
-MoveOutcome MoveIfUnused(const WString& from, const WString& to) {
-    if (FileFaultInjected(FileOperation::kMove, from)) return MoveOutcome::kFailed;
-    if (MoveFileExW(Wide(from), Wide(to), MOVEFILE_WRITE_THROUGH)) return MoveOutcome::kMoved;
-    const DWORD error = GetLastError();
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? MoveOutcome::kInUse
-                                                                             : MoveOutcome::kFailed;
+namespace {
+
+FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+    FileStamp stamp;
+    stamp.id.volume = info.dwVolumeSerialNumber;
+    stamp.id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    stamp.size = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp.modified = (static_cast<int64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                     info.ftLastWriteTime.dwLowDateTime;
+    return stamp;
 }
+
+// Asks the file system about the file or folder itself through a handle that needs no
+// access, so that nobody's sharing stands in the way.
+bool InformationOf(const WString& path, BY_HANDLE_FILE_INFORMATION& info) {
+    if (path.empty()) return false;
+    FileHandle file(CreateFileW(Wide(path), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && GetFileInformationByHandle(file.Get(), &info);
+}
+
+}  // namespace
+
+bool IdentityOf(const WString& path, FileId& id) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!InformationOf(path, info)) return false;
+    id = StampFrom(info).id;
+    return true;
+}
+
+bool StampOf(const WString& path, FileStamp& stamp) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!InformationOf(path, info)) return false;
+    stamp = StampFrom(info);
+    return true;
+}
+
+// Opened for deletion and shared with nobody, the file cannot be open anywhere else, and
+// nobody can open it until the handle is closed: the rename goes through that handle.
+MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp* unchanged) {
+    if (FileFaultInjected(FileOperation::kMove, from)) return MoveOutcome::kFailed;
+    FileHandle file(CreateFileW(Wide(from), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
+                   ? MoveOutcome::kInUse
+                   : MoveOutcome::kFailed;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (unchanged != nullptr &&
+        (!GetFileInformationByHandle(file.Get(), &info) || StampFrom(info) != *unchanged)) {
+        return MoveOutcome::kChanged;
+    }
+    const std::wstring target(Wide(to));
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), rename->FileName);
+    if (!SetFileInformationByHandle(file.Get(), FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()))) {
+        return MoveOutcome::kFailed;
+    }
+    FlushFileBuffers(file.Get());
+    return MoveOutcome::kMoved;
+}
+
+bool NamesIgnoreCase() { return true; }
+
+bool CopyOwnership(const WString&, const WString&) { return true; }
+
+struct FileLock::Impl {
+    FileHandle file;
+};
+
+FileLock::FileLock() = default;
+FileLock::~FileLock() { Unlock(); }
+
+bool FileLock::TryLock(const WString& path) {
+    Unlock();
+    // The system removes the file when its last handle is closed.
+    FileHandle file(CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
+                                nullptr));
+    if (!file) return false;
+    // The system drops the lock with the handle, when the process ends at the latest.
+    OVERLAPPED at = {};
+    if (!LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &at)) {
+        return false;
+    }
+    m_impl = std::make_unique<Impl>();
+    m_impl->file = std::move(file);
+    return true;
+}
+
+void FileLock::Unlock() { m_impl.reset(); }
+
+bool FileLock::IsLocked() const { return m_impl != nullptr; }
 
 bool RemoveFile(const WString& path) {
     if (FileFaultInjected(FileOperation::kRemove, path)) return false;

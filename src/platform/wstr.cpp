@@ -52,6 +52,10 @@ bool EqualsNoCase(WStringView a, WStringView b) {
 
 bool StartsWith(WStringView s, WStringView prefix) { return s.substr(0, prefix.size()) == prefix; }
 
+bool EndsWith(WStringView s, WStringView suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
 bool Contains(WStringView s, WStringView part) { return s.find(part) != WStringView::npos; }
 
 int ToInt(WStringView s) { return ParseInt(s); }

@@ -18,6 +18,7 @@ namespace wstr {
 WString ToUpper(WStringView s);
 bool EqualsNoCase(WStringView a, WStringView b);
 bool StartsWith(WStringView s, WStringView prefix);
+bool EndsWith(WStringView s, WStringView suffix);
 bool Contains(WStringView s, WStringView part);
 
 // Reads a decimal number the way _wtoi/atoi do: leading white space, an optional sign,

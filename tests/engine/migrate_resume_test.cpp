@@ -28,8 +28,17 @@ protected:
         MakeDb(relative, VersionedDb("8.0.0.1",
                                      "CREATE TABLE TUSER(F_ID INTEGER PRIMARY KEY, F_NAME TEXT);"));
     }
+    // A marker as a run of the older design wrote it, which built the new file at the
+    // database's path after setting the database aside as ".tmp".
     void Mark(WStringView relative, WStringView target, bool hadFile) {
-        ASSERT_TRUE(WriteMarker(At(relative), WString(target), hadFile));
+        WriteFileBytes(MarkerPath(At(relative)),
+                       "quorvel migration marker\ntarget=" + ToUtf8(target) +
+                           "\nsource=" + (hadFile ? "file" : "none") + "\nend\n");
+    }
+    // A line of the marker as runs of an older design wrote them ("complete", "kept=...").
+    void MarkLine(WStringView relative, const std::string& line) {
+        const WString path = MarkerPath(At(relative));
+        WriteFileBytes(path, ReadFileBytes(path) + line + "\n");
     }
     void ExpectUsersCarried(WStringView relative = u"DB.s3db") {
         EXPECT_EQ(Rows(relative, "SELECT * FROM TUSER ORDER BY F_ID"),
@@ -77,7 +86,7 @@ TEST_F(ResumeTest, AFinishedBuildOnlyNeedsItsCleanUp) {
                                    "INSERT INTO TLOG VALUES('upgraded');"));
     MakeDb(u"DB.s3db.tmp", OldUserDb("8.0.0.1"));
     Mark(u"DB.s3db", u"8.0.0.2", true);
-    ASSERT_TRUE(AppendMarkerComplete(At(u"DB.s3db")));
+    MarkLine(u"DB.s3db", "complete");
     const std::string built = Bytes(u"DB.s3db");
     WriteUserScript();
 
@@ -105,7 +114,7 @@ TEST_F(ResumeTest, CutOffAfterKeepingRowsThatWereNotCarried) {
     MakeDb(kBak, OldUserDb("8.0.0.1"));
     const std::string kept = Bytes(kBak);
     Mark(u"DB.s3db", u"8.0.0.2", true);
-    ASSERT_TRUE(AppendMarkerKept(At(u"DB.s3db"), At(kBak)));
+    MarkLine(u"DB.s3db", "kept=" + ToUtf8(At(kBak)));
     WriteUserScript();
 
     // Rows were left behind, so the run reports failure.
@@ -176,7 +185,7 @@ TEST_F(ResumeTest, ASetAsideFileServesOtherDatabasesUntilTheyAreComplete) {
                                         "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);"
                                         "INSERT INTO TCONTACT VALUES(1,'李四'),(2,'王五');"));
     Mark(u"vuserdat", u"8.0.0.2", true);
-    ASSERT_TRUE(AppendMarkerComplete(At(u"vuserdat")));
+    MarkLine(u"vuserdat", "complete");
     MakeDb(u"New.s3db", "CREATE TABLE TCONTACT(F_ID INTEGER, F_NAME TEXT);");
     Mark(u"New.s3db", u"8.0.0.2", false);
     ScriptText script;
@@ -207,12 +216,11 @@ TEST_F(ResumeTest, ACleanUpLeftForLaterChecksForRowsNobodyCarried) {
                                "CREATE TABLE TNOTES(F_TEXT TEXT);"
                                "INSERT INTO TNOTES VALUES('keep me');");
     Mark(u"DB.s3db", u"8.0.0.2", true);
-    ASSERT_TRUE(AppendMarkerComplete(At(u"DB.s3db"), false));
+    MarkLine(u"DB.s3db", "complete unchecked");
     WriteUserScript();
 
-    EXPECT_EQ(Migrate(), 1);
-
     // TUSER went into the new file when it was built; nobody took TNOTES.
+    EXPECT_EQ(Migrate(), 0);
     EXPECT_EQ(Files(u"DB.s3db*"), (WStrings{u"DB.s3db", kBak}));
     EXPECT_EQ(probe::Rows(At(kBak), "SELECT * FROM TNOTES"), Strings{"keep me"});
 
@@ -221,13 +229,13 @@ TEST_F(ResumeTest, ACleanUpLeftForLaterChecksForRowsNobodyCarried) {
     ASSERT_TRUE(plat::RemoveFile(At(kBak)));
     MakeDb(u"DB.s3db.tmp", OldUserDb("8.0.0.1"));
     Mark(u"DB.s3db", u"8.0.0.2", true);
-    ASSERT_TRUE(AppendMarkerComplete(At(u"DB.s3db"), false));
+    MarkLine(u"DB.s3db", "complete unchecked");
     EXPECT_EQ(Migrate(), 1);
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
 }
 
-// Fails appending "complete" to the marker of Other.s3db: that database's finishing step
-// never ends.
+// Fails appending "built" to the marker of Other.s3db: that database's new file is never
+// finished.
 bool FailOtherCompletion(plat::FileOperation operation, const WString& path) {
     const WString suffix = u"Other.s3db.migrating.new";
     if (operation != plat::FileOperation::kCreate || path.size() < suffix.size() ||
@@ -238,80 +246,74 @@ bool FailOtherCompletion(plat::FileOperation operation, const WString& path) {
     return plat::PathExists(path.substr(0, path.size() - 4));
 }
 
-TEST_F(ResumeTest, NoSetAsideFileGoesBeforeEveryDatabaseIsComplete) {
+TEST_F(ResumeTest, NoOldFileGoesBeforeEveryDatabaseIsComplete) {
     MakeTwoUserDbs();
     plat::SetFileFaultForTesting(&FailOtherCompletion);
 
+    const std::string other = Bytes(u"Other.s3db");
+
     EXPECT_EQ(Migrate(), 0);
 
-    // DB.s3db is complete, but its set-aside file waits with the other one's.
-    EXPECT_EQ(Files(u"*.tmp"), (WStrings{u"DB.s3db.tmp", u"Other.s3db.tmp"}));
-    EXPECT_EQ(Files(u"*.migrating"), (WStrings{u"DB.s3db.migrating", u"Other.s3db.migrating"}));
-    EXPECT_TRUE(LogHas(u"下次运行时继续"));
+    // DB.s3db has its new file, but its old one waits for Other.s3db, which is as it was.
+    EXPECT_EQ(Files(u"*.tmp"), WStrings{u"DB.s3db.tmp"});
+    EXPECT_EQ(Files(u"*.migrating"), WStrings{u"DB.s3db.migrating"});
+    EXPECT_EQ(Bytes(u"Other.s3db"), other);
+    EXPECT_TRUE(LogHas(u"有数据库未迁移"));
 
     plat::SetFileFaultForTesting(nullptr);
+    m_process.ClearDatabaseList();
     EXPECT_EQ(Migrate(), 1);
     ExpectUsersCarried(u"DB.s3db");
     ExpectUsersCarried(u"Other.s3db");
     EXPECT_EQ(Files(u"*.tmp"), WStrings{});
     EXPECT_EQ(Files(u"*.migrating"), WStrings{});
-    // DB.s3db was complete and is left as it was; Other.s3db is built again.
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
-    EXPECT_EQ(Files(u"Other.s3db*"),
-              (WStrings{u"Other.s3db", u"Other.s3db.20261208103000.partial"}));
+    EXPECT_EQ(Files(u"Other.s3db*"), WStrings{u"Other.s3db"});
 }
 
 TEST_F(ResumeTest, MarkersRoundTrip) {
+    plat::FileSystem& fs = plat::Disk();
     const WString db = At(u"DB.s3db");
     MigrationMarker marker;
-    EXPECT_FALSE(ReadMarker(db, marker));
-    EXPECT_FALSE(AppendMarkerComplete(db));  // never makes a marker of its own
+    EXPECT_FALSE(ReadMarker(fs, db, marker));
+    EXPECT_FALSE(AppendMarkerBuilt(fs, db));  // never makes a marker of its own
     EXPECT_FALSE(Exists(u"DB.s3db.migrating"));
 
-    ASSERT_TRUE(WriteMarker(db, u"8.0.0.2'版本", true));
-    ASSERT_TRUE(ReadMarker(db, marker));
+    ASSERT_TRUE(WriteMarker(fs, db, u"8.0.0.2'版本", true));
+    ASSERT_TRUE(ReadMarker(fs, db, marker));
     EXPECT_TRUE(marker.bValid);
     EXPECT_EQ(marker.strTargetVersion, u"8.0.0.2'版本");
     EXPECT_TRUE(marker.bHadFile);
-    EXPECT_TRUE(marker.strKeptPath.empty());
-    EXPECT_FALSE(marker.bComplete);
-
-    ASSERT_TRUE(AppendMarkerKept(db, At(kBak)));
-    ASSERT_TRUE(AppendMarkerComplete(db));
-    ASSERT_TRUE(ReadMarker(db, marker));
-    EXPECT_EQ(marker.strKeptPath, At(kBak));
-    EXPECT_TRUE(marker.bComplete);
-    EXPECT_FALSE(marker.bUnchecked);
-    ASSERT_TRUE(WriteMarker(db, u"1", true));
-    ASSERT_TRUE(AppendMarkerComplete(db, false));
-    ASSERT_TRUE(ReadMarker(db, marker));
-    EXPECT_TRUE(marker.bComplete);
-    EXPECT_TRUE(marker.bUnchecked);
+    EXPECT_FALSE(marker.bBuilt);
+    ASSERT_TRUE(AppendMarkerBuilt(fs, db));
+    ASSERT_TRUE(ReadMarker(fs, db, marker));
+    EXPECT_TRUE(marker.bBuilt);
+    EXPECT_EQ(marker.strTargetVersion, u"8.0.0.2'版本");
 
     // A line cut off by a crash does not count.
     WriteFileBytes(At(u"DB.s3db.migrating"),
-                   "quorvel migration marker\ntarget=1\nsource=none\nend\ncomple");
-    ASSERT_TRUE(ReadMarker(db, marker));
+                   "quorvel migration marker\ntarget=1\nsource=none\nend\nbui");
+    ASSERT_TRUE(ReadMarker(fs, db, marker));
     EXPECT_TRUE(marker.bValid);
     EXPECT_FALSE(marker.bHadFile);
-    EXPECT_FALSE(marker.bComplete);
+    EXPECT_FALSE(marker.bBuilt);
     WriteFileBytes(At(u"DB.s3db.migrating"), "quorvel migration marker\ntarget=1\nsource=file\n");
-    ASSERT_TRUE(ReadMarker(db, marker));
+    ASSERT_TRUE(ReadMarker(fs, db, marker));
     EXPECT_FALSE(marker.bValid);
 
     // A replacement that fails half way leaves the old marker whole.
-    ASSERT_TRUE(WriteMarker(db, u"1", false));
+    ASSERT_TRUE(WriteMarker(fs, db, u"1", false));
     FailOn(plat::FileOperation::kWrite, u"DB.s3db.migrating.new");
-    EXPECT_FALSE(WriteMarker(db, u"2", true));
-    ASSERT_TRUE(ReadMarker(db, marker));
+    EXPECT_FALSE(WriteMarker(fs, db, u"2", true));
+    ASSERT_TRUE(ReadMarker(fs, db, marker));
     EXPECT_TRUE(marker.bValid);
     EXPECT_EQ(marker.strTargetVersion, u"1");
     EXPECT_FALSE(marker.bHadFile);
     plat::SetFileFaultForTesting(nullptr);
 
-    EXPECT_TRUE(RemoveMarker(db));
+    EXPECT_TRUE(RemoveMarker(fs, db));
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{});
-    EXPECT_TRUE(RemoveMarker(db));
+    EXPECT_TRUE(RemoveMarker(fs, db));
 }
 
 }  // namespace

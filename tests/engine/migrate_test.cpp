@@ -126,8 +126,9 @@ TEST_F(MigrationTest, RowsComeFromTheOwnFileThenVuserdatThenTheExtraFile) {
     EXPECT_EQ(Version(u"New.s3db"), "8.0.0.2");
     EXPECT_EQ(Rows(u"VUserDat", "SELECT * FROM TCONTACT"), (Strings{"1|李四"}));
     EXPECT_EQ(Version(u"VUserDat"), "8.0.0.2");
-    // The extra file has served and is deleted; the names after it are not touched.
-    EXPECT_FALSE(Exists(u"extra.s3db"));
+    // The extra file has served, but its TCONTACT rows went nowhere: it stays. The names
+    // after it are not touched.
+    EXPECT_TRUE(LogHas(u"数据文件中表TCONTACT的数据没有迁移, 数据文件保留: " + At(u"extra.s3db")));
     EXPECT_EQ(Bytes(u"second.s3db"), second);
     EXPECT_EQ(Files(u"*.tmp"), WStrings{});
 }
@@ -150,7 +151,10 @@ TEST_F(MigrationTest, SqlTwoAttachesTheOtherDatabaseOrItsOwnSetAsideFile) {
         .Database(2, u"Chat.s3db", u"8.0.0.2")
         .Database(3, u"Conf.s3db", u"8.0.0.2");
     UserTables(script, 1);
-    // Its own number: NEW_DB is the set-aside file, which still has the retired table.
+    // A table that is to go is carried, then dropped: explicitly.
+    script.Item(1, u"TABLE", u"TRETIRED", u"CREATE TABLE TRETIRED(F_X TEXT);");
+    script.Item(1, u"SQLONE", u"8.0.0.2", u"DROP TABLE TRETIRED;");
+    // Its own number: NEW_DB is its old file, which still has the retired table.
     script.Item(1, u"SQLTWO", u"8.0.0.2,DBN1",
                 u"CREATE TABLE TKEPT AS SELECT F_X FROM NEW_DB.TRETIRED;");
     // A database that is not migrated is attached at its own path.
@@ -266,7 +270,7 @@ TEST_F(MigrationTest, ADatabasePathThatIsAFolderDropsOut) {
     EXPECT_TRUE(plat::IsDirectory(At(u"DB.s3db\\inside")));
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
     EXPECT_FALSE(LogHas(u"rename to tmp"));
-    EXPECT_TRUE(LogHas(u"连接到数据库失败,错误码: [4]"));
+    EXPECT_TRUE(LogHas(u"数据库的路径是一个文件夹, 不迁移: " + At(u"DB.s3db")));
 }
 
 TEST_F(MigrationTest, TheClientMustNotBeOlderThanTheScript) {

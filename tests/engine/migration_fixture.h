@@ -64,6 +64,50 @@ private:
     WString m_text;
 };
 
+// Stands between the engine and the disk, and makes the operations a test names fail.
+class FaultyDisk : public plat::RealFileSystem {
+public:
+    enum class Op { kWrite, kMove, kRemove, kSync, kRead };
+    // The `nth` call of `op` on `path`, and every one after it, fails.
+    void Fail(Op op, WString path, int nth = 1) { m_rules.push_back({op, std::move(path), nth}); }
+    void Heal() { m_rules.clear(); }
+
+    bool WriteDurably(const WString& path, std::string_view bytes) override {
+        return !Hit(Op::kWrite, path) && RealFileSystem::WriteDurably(path, bytes);
+    }
+    bool MoveReplace(const WString& from, const WString& to) override {
+        return !Hit(Op::kMove, from) && RealFileSystem::MoveReplace(from, to);
+    }
+    plat::MoveOutcome MoveIfUnused(const WString& from, const WString& to,
+                                   const plat::FileStamp* unchanged) override {
+        if (Hit(Op::kMove, from)) return plat::MoveOutcome::kFailed;
+        return RealFileSystem::MoveIfUnused(from, to, unchanged);
+    }
+    bool Remove(const WString& path) override {
+        return !Hit(Op::kRemove, path) && RealFileSystem::Remove(path);
+    }
+    bool SyncDirectory(const WString& folder) override {
+        return !Hit(Op::kSync, folder) && RealFileSystem::SyncDirectory(folder);
+    }
+    bool ReadFile(const WString& path, std::string& bytes) override {
+        return !Hit(Op::kRead, path) && RealFileSystem::ReadFile(path, bytes);
+    }
+
+private:
+    struct Rule {
+        Op op;
+        WString path;
+        int left;
+    };
+    bool Hit(Op op, const WString& path) {
+        for (Rule& rule : m_rules) {
+            if (rule.op == op && rule.path == path && --rule.left <= 0) return true;
+        }
+        return false;
+    }
+    std::vector<Rule> m_rules;
+};
+
 class MigrationTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -78,6 +122,7 @@ protected:
         m_process.m_strScriptName = u"up.dbr";
         m_process.m_strSubVersion = u"8.0.0.5";
         m_process.m_bInteractive = 0;
+        m_process.SetFileSystem(m_disk);
     }
     void TearDown() override {
         ResetLogForTesting();
@@ -192,6 +237,7 @@ protected:
     static inline plat::LocalTime s_now;
 
     ScopedTempDir m_dir;
+    FaultyDisk m_disk;
     CDBProcess m_process;
     MigrationOutcome m_outcome;
 };

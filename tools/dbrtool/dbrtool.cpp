@@ -10,7 +10,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "script/crypt_file.h"
-#include "script/database_list.h"
+#include "script/database_header.h"
 #include "script/script_codec.h"
 #include "script/script_file.h"
 

@@ -1,10 +1,10 @@
-#include "script/database_list.h"
+#include "engine/database_list.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "script_helpers.h"
+#include "script/script_helpers.h"
 
 namespace {
 
@@ -19,6 +19,11 @@ protected:
     void Load(WStringView text) {
         WriteScript(m_dir.Sub(u"test.dbr"), text);
         ASSERT_TRUE(m_script.Open(m_dir.Sub(u"test.dbr")));
+    }
+    void LoadList(const WString& base) {
+        DatabaseHeader header;
+        ReadDatabaseHeader(m_script, header);
+        LoadDatabaseList(header, base, m_list, plat::Disk());
     }
     std::vector<int> Numbers() const {
         std::vector<int> numbers;
@@ -45,7 +50,7 @@ TEST_F(DatabaseListTest, ThreeCompleteDatabasesInNumberOrder) {
         u"DBN2=b.db",
     }));
     const WString base = m_dir.Sub(u"data");
-    LoadDatabaseList(m_script, base, m_list);
+    LoadList(base);
     ASSERT_EQ(Numbers(), (std::vector<int>{1, 2, 3}));
 
     const DbEntry& first = *m_list[1];
@@ -73,15 +78,10 @@ TEST_F(DatabaseListTest, ThreeCompleteDatabasesInNumberOrder) {
     // A second load gives the same list with fresh entries (the allocator may well hand
     // out the same address again, so mark the old entry instead of comparing pointers).
     m_list[1]->strCurVersion = u"from the first load";
-    LoadDatabaseList(m_script, base, m_list);
+    LoadList(base);
     ASSERT_EQ(Numbers(), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(m_list[3]->strFilePath, base + u"\\用户\\c.db");
     EXPECT_EQ(m_list[1]->strCurVersion, u"");
-
-    // A closed script leaves the list alone.
-    m_script.Close();
-    LoadDatabaseList(m_script, base, m_list);
-    EXPECT_EQ(m_list.size(), 3u);
 
     ClearDatabaseList(m_list);
     EXPECT_TRUE(m_list.empty());
@@ -107,7 +107,7 @@ TEST_F(DatabaseListTest, MissingKeysEndTheList) {
     for (const Case& c : cases) {
         Load(c.text);
         m_list[7] = std::make_unique<DbEntry>();  // an earlier run's entry
-        LoadDatabaseList(m_script, m_dir.path(), m_list);
+        LoadList(m_dir.path());
         EXPECT_EQ(Numbers(), c.numbers) << ToUtf8(c.text);
     }
 }
@@ -136,7 +136,7 @@ TEST_F(DatabaseListTest, SubFolders) {
     Load(JoinLines({u"HEAD", u"DBNCOUNT=3", u"DBN1=a.db", u"DBNPATH1=a\\b", u"DBN2=b.db",
                     u"DBNPATH2=blocked\\c", u"DBN3=c.db", u"DBNPATH3=\\d\\\\e\\"}));
     WriteFileBytes(m_dir.Sub(u"blocked"), "a file, not a folder");
-    LoadDatabaseList(m_script, m_dir.path(), m_list);
+    LoadList(m_dir.path());
     ASSERT_EQ(Numbers(), (std::vector<int>{1, 2, 3}));
 
     EXPECT_EQ(m_list[1]->bEnabled, 1);
@@ -153,23 +153,23 @@ TEST_F(DatabaseListTest, SubFolders) {
 
 TEST_F(DatabaseListTest, EnsureFolderPath) {
     const WString base = m_dir.Sub(u"base");
-    EXPECT_TRUE(EnsureFolderPath(base, u""));
+    EXPECT_TRUE(EnsureFolderPath(base, u"", plat::Disk()));
     EXPECT_TRUE(plat::IsDirectory(base));
-    EXPECT_TRUE(EnsureFolderPath(base, u"x\\y\\z"));
+    EXPECT_TRUE(EnsureFolderPath(base, u"x\\y\\z", plat::Disk()));
     EXPECT_TRUE(plat::IsDirectory(base + u"\\x\\y\\z"));
-    EXPECT_TRUE(EnsureFolderPath(base, u"x\\y\\z"));  // all there already
+    EXPECT_TRUE(EnsureFolderPath(base, u"x\\y\\z", plat::Disk()));  // all there already
 
-    EXPECT_FALSE(EnsureFolderPath(m_dir.Sub(u"no\\base"), u"x"));  // one level only
+    EXPECT_FALSE(EnsureFolderPath(m_dir.Sub(u"no\\base"), u"x", plat::Disk()));  // one level only
     EXPECT_FALSE(plat::PathExists(m_dir.Sub(u"no")));
 
     WriteFileBytes(base + u"\\file", "");
-    EXPECT_FALSE(EnsureFolderPath(base, u"file"));
-    EXPECT_FALSE(EnsureFolderPath(base, u"file\\deeper"));
+    EXPECT_FALSE(EnsureFolderPath(base, u"file", plat::Disk()));
+    EXPECT_FALSE(EnsureFolderPath(base, u"file\\deeper", plat::Disk()));
     // A level that cannot be made after its parent was.
     plat::SetFileFaultForTesting([](plat::FileOperation operation, const WString& path) {
         return operation == plat::FileOperation::kMakeDirectory && wstr::Contains(path, u"deeper");
     });
-    EXPECT_FALSE(EnsureFolderPath(base, u"new\\deeper\\x"));
+    EXPECT_FALSE(EnsureFolderPath(base, u"new\\deeper\\x", plat::Disk()));
     plat::SetFileFaultForTesting(nullptr);
     EXPECT_TRUE(plat::IsDirectory(base + u"\\new"));
 }

@@ -1,0 +1,377 @@
+// Reading other database files from a connection: the sources a table's rows are copied
+// from (attached once each, as QV_SOURCE<n>, for every copy of a run) and the file an
+// SQLTWO item reads as NEW_DB. Attaching never creates a file: a missing source is a
+// missing source, not an empty database.
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "db/db_connection.h"
+#include "db/index_statement.h"
+#include "db/statement.h"
+#include "db/transaction.h"
+#include "log/log.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace {
+
+// `text` as an SQL string literal.
+std::string QuoteLiteral(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out.push_back(c);
+        if (c == '\'') out.push_back(c);
+    }
+    return out + "'";
+}
+
+std::string QuoteName(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out.push_back(c);
+        if (c == '"') out.push_back(c);
+    }
+    return out + "\"";
+}
+
+// 1 when the query with `name` bound yields a row; any failure answers 0.
+int QueryHasRow(sqlite3* db, const std::string& sql, const WString& name) {
+    if (db == nullptr) return 0;
+    db::Statement query(db, sql);
+    if (!query.Bind(1, name)) return 0;
+    return query.Step() == SQLITE_ROW ? 1 : 0;
+}
+
+// The number the query yields, or -1 when it fails.
+int64_t CountRows(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return -1;
+    }
+    int64_t count = -1;
+    if (sqlite3_step(raw) == SQLITE_ROW) count = sqlite3_column_int64(raw, 0);
+    sqlite3_finalize(raw);
+    return count;
+}
+
+// What a copy needs to know of a table in one of the connection's databases.
+struct TableShape {
+    bool bFound = false;
+    bool bRowid = false;               // it has rowids (not WITHOUT ROWID)
+    bool bVirtual = false;             // a virtual table
+    bool bFullText = false;            // a full-text table, whose rowids the user's rows refer to
+    bool bAliased = false;             // an INTEGER PRIMARY KEY names the rowid
+    bool bHidden = false;              // it has generated or hidden columns
+    std::vector<std::string> columns;  // the columns a row is written with, in order
+};
+
+TableShape ShapeOf(sqlite3* db, const std::string& schema, const std::string& table) {
+    TableShape shape;
+    const std::string quotedSchema = QuoteName(schema);
+    const std::string literal = QuoteLiteral(table);
+    {
+        db::Statement list(db, "PRAGMA " + quotedSchema + ".table_list(" + literal + ");");
+        if (list.Step() != SQLITE_ROW) return shape;
+        const std::string type = list.ColumnText(2) != nullptr ? list.ColumnText(2) : "";
+        shape.bFound = true;
+        shape.bVirtual = type == "virtual";
+        shape.bRowid = list.ColumnText(4) != nullptr && std::string(list.ColumnText(4)) == "0";
+    }
+    int nPrimary = 0;
+    bool bIntegerPrimary = false;
+    {
+        db::Statement info(db, "PRAGMA " + quotedSchema + ".table_xinfo(" + literal + ");");
+        while (info.Step() == SQLITE_ROW) {
+            const char* name = info.ColumnText(1);
+            const char* type = info.ColumnText(2);
+            const int pk = info.ColumnText(5) != nullptr ? std::atoi(info.ColumnText(5)) : 0;
+            const int hidden = info.ColumnText(6) != nullptr ? std::atoi(info.ColumnText(6)) : 0;
+            if (hidden != 0) {
+                shape.bHidden = true;
+                continue;
+            }
+            shape.columns.emplace_back(name != nullptr ? name : "");
+            if (pk > 0) {
+                ++nPrimary;
+                bIntegerPrimary = type != nullptr && sqlite3_stricmp(type, "INTEGER") == 0;
+            }
+        }
+    }
+    // "INTEGER PRIMARY KEY DESC" is the one spelling that makes a separate index instead
+    // of naming the rowid: the index is what tells.
+    if (shape.bRowid && !shape.bVirtual && nPrimary == 1 && bIntegerPrimary) {
+        shape.bAliased = true;
+        db::Statement indexes(db, "PRAGMA " + quotedSchema + ".index_list(" + literal + ");");
+        while (indexes.Step() == SQLITE_ROW) {
+            if (indexes.ColumnText(3) != nullptr && std::string(indexes.ColumnText(3)) == "pk") {
+                shape.bAliased = false;
+            }
+        }
+    }
+    if (shape.bVirtual) {
+        db::Statement sql(db, "SELECT sql FROM " + quotedSchema +
+                                  ".sqlite_master WHERE type='table' AND name=" + literal +
+                                  " COLLATE NOCASE;");
+        if (sql.Step() == SQLITE_ROW && sql.ColumnText(0) != nullptr) {
+            std::string text = sql.ColumnText(0);
+            for (char& c : text)
+                c = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+            shape.bFullText = text.find("USING FTS") != std::string::npos;
+        }
+    }
+    return shape;
+}
+
+// A name for the rowid that no column of `shape` takes; empty when all three are taken.
+std::string RowidName(const TableShape& shape) {
+    for (const char* candidate : {"rowid", "_rowid_", "oid"}) {
+        bool taken = false;
+        for (const std::string& column : shape.columns) {
+            if (sqlite3_stricmp(column.c_str(), candidate) == 0) taken = true;
+        }
+        if (!taken) return candidate;
+    }
+    return std::string();
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names) {
+        if (!out.empty()) out += ", ";
+        out += QuoteName(name);
+    }
+    return out;
+}
+
+// True when both hold the same names, ignoring ASCII case, but not in the same order.
+bool Reordered(const std::vector<std::string>& from, const std::vector<std::string>& to) {
+    if (from.size() != to.size()) return false;
+    bool same = true;
+    for (size_t i = 0; i < from.size(); ++i) {
+        if (sqlite3_stricmp(from[i].c_str(), to[i].c_str()) != 0) same = false;
+    }
+    if (same) return false;
+    for (const std::string& name : from) {
+        bool found = false;
+        for (const std::string& other : to) {
+            if (sqlite3_stricmp(name.c_str(), other.c_str()) == 0) found = true;
+        }
+        if (!found) return false;
+    }
+    return true;
+}
+
+std::string Listed(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names) {
+        if (!out.empty()) out += ",";
+        out += name;
+    }
+    return out;
+}
+
+// Carries the AUTOINCREMENT counter of `table` from the database `from` into the database
+// `to` of the same connection, never lowering the one the copied rows gave it. The copy
+// alone sets the counter to the largest id it inserted, so ids of rows deleted before the
+// migration would be issued again; hence this runs after the rows. Nothing to do when
+// `from` keeps no counter for the table or the table in `to` is not AUTOINCREMENT (SQLite
+// keeps counters only for such tables, in sqlite_sequence).
+bool CarrySequence(sqlite3* db, const std::string& from, const std::string& to,
+                   const WString& table) {
+    if (QueryHasRow(db,
+                    "SELECT 1 FROM " + from +
+                        ".sqlite_master WHERE type='table' AND name='sqlite_sequence' "
+                        "AND EXISTS (SELECT 1 FROM " +
+                        from + ".sqlite_sequence WHERE name=?1 COLLATE NOCASE);",
+                    table) == 0) {
+        return true;
+    }
+    if (QueryHasRow(db,
+                    "SELECT 1 FROM " + to +
+                        ".sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE "
+                        "AND sql LIKE '%AUTOINCREMENT%' AND EXISTS (SELECT 1 FROM " +
+                        to + ".sqlite_master WHERE type='table' AND name='sqlite_sequence');",
+                    table) == 0) {
+        return true;
+    }
+    // The counter is kept under the name the new table was created with.
+    return db::ExecuteBound(
+               db,
+               "UPDATE " + to + ".sqlite_sequence SET seq = max(seq, (SELECT max(seq) FROM " +
+                   from + ".sqlite_sequence WHERE name=?1 COLLATE NOCASE)) WHERE name=?1 " +
+                   "COLLATE NOCASE;",
+               {table}) == 1 &&
+           db::ExecuteBound(
+               db,
+               "INSERT INTO " + to + ".sqlite_sequence(name, seq) SELECT (SELECT name FROM " + to +
+                   ".sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE), seq " + "FROM " +
+                   from + ".sqlite_sequence WHERE name=?1 COLLATE NOCASE AND NOT " +
+                   "EXISTS (SELECT 1 FROM " + to + ".sqlite_sequence WHERE name=?1 COLLATE " +
+                   "NOCASE) ORDER BY seq DESC LIMIT 1;",
+               {table}) == 1;
+}
+
+}  // namespace
+
+bool CDBConnection::AttachSource(const WString& path, std::string& alias) {
+    for (const Source& source : m_sources) {
+        if (source.strPath == path) {
+            alias = source.alias;
+            return true;
+        }
+    }
+    // One attachment stays free for ExecuteWithAttached.
+    const size_t limit = static_cast<size_t>(sqlite3_limit(Handle(), SQLITE_LIMIT_ATTACHED, -1));
+    if (m_sources.size() + 1 >= limit && DetachSources() == 0) return false;
+    Source source{path, "QV_SOURCE" + std::to_string(m_nNextSource++)};
+    if (Run("ATTACH " + QuoteLiteral(plat::SqliteUri(path, "rw")) + " AS " + source.alias + ";",
+            db::Origin::kProgram) == 0) {
+        return false;
+    }
+    alias = source.alias;
+    m_sources.push_back(std::move(source));
+    return true;
+}
+
+int CDBConnection::DetachSources() {
+    if (!m_pDB) {
+        m_sources.clear();
+        return 1;
+    }
+    std::vector<Source> left;
+    for (Source& source : m_sources) {
+        if (Run("DETACH " + source.alias + ";", db::Origin::kProgram) == 0) {
+            left.push_back(std::move(source));
+        }
+    }
+    m_sources.swap(left);
+    return m_sources.empty() ? 1 : 0;
+}
+
+int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table) {
+    m_nCopiedRows = 0;
+    m_nSourceRows = -1;
+    if (Open() == 0) return 0;
+    std::string alias;
+    if (!AttachSource(sourcePath, alias)) return 0;
+    sqlite3* db = Handle();
+    const std::string name = ToUtf8(table);
+    const TableShape from = ShapeOf(db, alias, name);
+    const TableShape to = ShapeOf(db, "main", name);
+    if (!from.bFound || !to.bFound) {
+        WriteLog(kLogCategory, kLogLevel, u"无法读取表的结构: " + table);
+        return 0;
+    }
+    // Rows are copied by position, so the two tables must have as many columns.
+    if (from.columns.size() != to.columns.size()) {
+        WriteLog(kLogCategory, kLogLevel,
+                 u"表" + table + u"的新定义有 " + wstr::FromInt(to.columns.size()) +
+                     u" 列, 原表有 " + wstr::FromInt(from.columns.size()) +
+                     u" 列, 数据无法按位置复制");
+        return 0;
+    }
+    if (Reordered(from.columns, to.columns)) {
+        WriteLog(kLogCategory, kLogLevel,
+                 u"警告: 表" + table + u"的新定义与原表列名相同但顺序不同, 数据按位置复制: " +
+                     FromUtf8(Listed(from.columns)) + u" -> " + FromUtf8(Listed(to.columns)));
+    }
+    // Rows keep their rowids where other rows may refer to them: a table without an
+    // INTEGER PRIMARY KEY would have them renumbered. The plain form lets SQLite copy
+    // raw records when the two tables agree.
+    const std::string source = alias + "." + QuoteName(name);
+    const std::string target = "main." + QuoteName(name);
+    const bool bCarryRowid = from.bRowid && to.bRowid && !to.bAliased &&
+                             (!to.bVirtual || to.bFullText) && !RowidName(from).empty() &&
+                             !RowidName(to).empty();
+    std::string insert;
+    if (!bCarryRowid && !from.bHidden && !to.bHidden) {
+        insert = "INSERT INTO " + target + " SELECT * FROM " + source + ";";
+    } else {
+        const std::string rowidTo = bCarryRowid ? RowidName(to) + ", " : std::string();
+        const std::string rowidFrom = bCarryRowid ? RowidName(from) + ", " : std::string();
+        insert = "INSERT INTO " + target + "(" + rowidTo + JoinNames(to.columns) + ") SELECT " +
+                 rowidFrom + JoinNames(from.columns) + " FROM " + source + ";";
+    }
+
+    db::Transaction transaction(*this);
+    if (!transaction.Active()) return 0;
+    const int64_t before = CountRows(db, "SELECT count(*) FROM " + target + ";");
+    const int64_t held = CountRows(db, "SELECT count(*) FROM " + source + ";");
+    if (before < 0 || held < 0) {
+        WriteLog(kLogCategory, kLogLevel, sqlite3_errmsg(db));
+        return 0;
+    }
+    m_nSourceRows = held;
+    if (Run(insert, db::Origin::kProgram) == 0) return 0;
+    const int64_t after = CountRows(db, "SELECT count(*) FROM " + target + ";");
+    // A definition that replaces or ignores conflicting rows would make the copy succeed
+    // with rows missing.
+    if (after - before != held) {
+        WriteLog(kLogCategory, kLogLevel,
+                 u"表" + table + u"的数据复制不完整: 原表 " + wstr::FromInt(held) +
+                     u" 行, 新表得到 " + wstr::FromInt(after < 0 ? 0 : after - before) +
+                     u" 行, 缺少 " + wstr::FromInt(held - (after < 0 ? 0 : after - before)) +
+                     u" 行");
+        return 0;
+    }
+    if (!CarrySequence(db, alias, "main", table) || !transaction.Commit()) return 0;
+    m_nCopiedRows = held;
+    return 1;
+}
+
+int CDBConnection::ExecuteDeferringIndexes(const WString& sql, const WString& table,
+                                           const WString& sourcePath,
+                                           std::vector<WString>& deferred) {
+    deferred.clear();
+    if (m_bOpen == 0 || !m_pDB) return 0;
+    std::string alias;
+    if (sourcePath.empty() || !AttachSource(sourcePath, alias)) return ExecuteAnsi(sql);
+    const std::string holdTable = ToUtf8(table);
+    std::vector<db::PlainIndex> held;
+    {
+        OriginScope scope(*this, db::Origin::kScript);
+        if (RunStatements(ToUtf8(sql), true, &holdTable, &held) == 0) return 0;
+    }
+    // An index the source has as well does not stand in the way of the raw-record copy.
+    // From the first one it lacks on, all wait, so that the indexes are still made in the
+    // statement's order.
+    size_t first = 0;
+    while (first < held.size() &&
+           QueryHasRow(Handle(),
+                       "SELECT 1 FROM " + alias + ".sqlite_master WHERE type='index' AND sql=?1;",
+                       FromUtf8(held[first].storedSql)) == 1) {
+        ++first;
+    }
+    for (size_t i = 0; i < first; ++i) {
+        if (Run(held[i].statement, db::Origin::kScript) == 0) return 0;
+    }
+    for (size_t i = first; i < held.size(); ++i)
+        deferred.push_back(FromUtf8(held[i].statement));
+    return 1;
+}
+
+int CDBConnection::ExecuteWithAttached(const WString& attachPath, const WString& sql) {
+    if (Open() == 0) return 0;
+    // Attaching a missing file would create it: a missing database is a missing one.
+    if (!plat::PathExists(attachPath)) {
+        WriteLog(kLogCategory, kLogLevel, u"要附加的数据库不存在: " + attachPath);
+        return 0;
+    }
+    if (Run("ATTACH " + QuoteLiteral(plat::SqliteUri(attachPath, "rw")) + " AS NEW_DB;",
+            db::Origin::kProgram) == 0) {
+        return 0;
+    }
+    int result = 0;
+    {
+        db::Transaction transaction(*this);
+        if (transaction.Active() && Run(ToUtf8(sql), db::Origin::kScript) == 1) {
+            result = transaction.Commit() ? 1 : 0;
+        }
+    }
+    Run("DETACH NEW_DB;", db::Origin::kProgram);
+    return result;
+}

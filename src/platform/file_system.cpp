@@ -1,0 +1,70 @@
+#include "platform/file_system.h"
+
+namespace plat {
+
+bool RealFileSystem::Exists(const WString& path) { return PathExists(path); }
+
+bool RealFileSystem::IsDirectory(const WString& path) { return plat::IsDirectory(path); }
+
+bool RealFileSystem::MakeDirectory(const WString& path) { return plat::MakeDirectory(path); }
+
+bool RealFileSystem::MoveReplace(const WString& from, const WString& to) {
+    return plat::MoveReplace(from, to);
+}
+
+MoveOutcome RealFileSystem::MoveIfUnused(const WString& from, const WString& to,
+                                         const FileStamp* unchanged) {
+    return plat::MoveIfUnused(from, to, unchanged);
+}
+
+bool RealFileSystem::Remove(const WString& path) { return RemoveFile(path); }
+
+bool RealFileSystem::SyncDirectory(const WString& folder) { return plat::SyncDirectory(folder); }
+
+bool RealFileSystem::ReadFile(const WString& path, std::string& bytes) {
+    return ReadWholeFile(path, bytes);
+}
+
+bool RealFileSystem::WriteDurably(const WString& path, std::string_view bytes) {
+    File file;
+    return file.Open(path, File::Mode::kCreateTruncate) && file.Write(bytes) && file.Sync();
+}
+
+bool RealFileSystem::Identity(const WString& path, FileId& id) { return IdentityOf(path, id); }
+
+bool RealFileSystem::Stamp(const WString& path, FileStamp& stamp) { return StampOf(path, stamp); }
+
+bool RealFileSystem::CopyOwnership(const WString& from, const WString& to) {
+    return plat::CopyOwnership(from, to);
+}
+
+WString IdentityKey(FileSystem& fs, const WString& path) {
+    FileId id;
+    if (fs.Identity(path, id)) {
+        return wstr::FromInt(static_cast<long long>(id.volume)) + u":" +
+               wstr::FromInt(static_cast<long long>(id.index));
+    }
+    const size_t cut = path.rfind(u'\\');
+    WString name = cut == WString::npos ? path : path.substr(cut + 1);
+    if (NamesIgnoreCase()) {
+        while (!name.empty() && (name.back() == u'.' || name.back() == u' '))
+            name.pop_back();
+        name = wstr::ToUpper(name);
+    }
+    // "." and an empty piece name the folder itself, ".." the one above.
+    if (cut == WString::npos) return u"?\\" + name;
+    if (path.substr(cut + 1) == u"..") {
+        const size_t above = path.rfind(u'\\', cut - 1);
+        if (cut > 0 && above != WString::npos) return IdentityKey(fs, path.substr(0, above));
+    }
+    const WString folder = IdentityKey(fs, path.substr(0, cut));
+    if (name.empty() || name == u".") return folder;
+    return folder + u"\\" + name;
+}
+
+FileSystem& Disk() {
+    static RealFileSystem disk;
+    return disk;
+}
+
+}  // namespace plat
