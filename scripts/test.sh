@@ -21,11 +21,16 @@ start=$SECONDS
 ensure_windows_tools
 echo "--- tools ready after $((SECONDS - start)) s"
 # The unit and end-to-end suites under Wine, `quorvel.exe /S` on temporary installations,
-# the GUI check (quorvel_gui: the dialog under Xvfb, clicked through a migration, its
+# the example installer (quorvel_e2e_Installer: built with makensis, run silently), the
+# GUI check (quorvel_gui: the dialog under Xvfb, clicked through a migration, its
 # screenshot in build/windows/tests/app/gui) and the package's contents.
 cmake --workflow --preset windows
 if ! ctest --preset windows -N -R '^quorvel_gui$' | grep -q 'Total Tests: 1'; then
     echo "the GUI check was not configured (Xvfb, xdotool or ImageMagick missing?)" >&2
+    exit 1
+fi
+if ! ctest --preset windows -N -R '^quorvel_e2e_Installer$' | grep -q 'Total Tests: 1'; then
+    echo "the installer test was not configured (makensis missing?)" >&2
     exit 1
 fi
 # Wine's server outlives the tests by a few seconds: let it finish writing its prefixes,

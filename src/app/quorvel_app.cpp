@@ -39,9 +39,12 @@ int CQuorvelApp::InitInstance() {
         dialog->ShowWindow(m_bInteractive);
         dialog->RunMessageLoop();
     }
-    // A silent run that could not even start its migration has failed as well.
-    const int nResult = dialog ? dialog->Logic().LastResult() : -1;
-    m_nExitCode = (m_bInteractive || nResult == 1) ? 0 : 1;
+    // An installer acts on a silent run's status. A repair, or the same version installed
+    // again, finds every database at the script's version: the data is fine, so that is
+    // no failure for it. A run that could not even start its migration has failed.
+    const bool bSucceeded =
+        dialog && (dialog->Logic().LastResult() == 1 || dialog->Logic().LastOutcome().bUpToDate);
+    m_nExitCode = (m_bInteractive || bSucceeded) ? 0 : 1;
 
     dialog.reset();
     adjust.reset();

@@ -23,8 +23,9 @@ public:
     // process ends when it returns.
     virtual int InitInstance();
     // The process's exit status. A silent run ends with 0 when its migration ended with
-    // "数据迁移成功！" and 1 otherwise, so that an installer can act on it; an interactive
-    // run ends with 0.
+    // "数据迁移成功！" or found every database the script lists already at (or past) its
+    // version, and 1 otherwise, so that an installer can act on it; an interactive run
+    // ends with 0.
     virtual int ExitInstance();
 
     // Writable data folder chosen at start-up; empty when none was usable.

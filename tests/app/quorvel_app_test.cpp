@@ -111,10 +111,32 @@ TEST_F(QuorvelAppTest, SilentRunExitsWithTheMigrationsResult) {
         EXPECT_EQ(Version(), "8.0.0.2");
         EXPECT_TRUE(s_messages.empty());
     }
-    {  // the same again: nothing left to migrate, which the engine counts as a failure
+    {  // the same again, as a repair install makes it: every database is at the script's
+       // version, which is no failure for an installer, though the messages stay
+        TestApp app;
+        app.arguments = {u"/S"};
+        EXPECT_EQ(Start(app), 0);
+        EXPECT_EQ(Version(), "8.0.0.2");
+        const WString log = FromAnsi(ReadFileBytes(At(u"ReData.log")));
+        const size_t upToDate = log.rfind(u"全部数据库版本号已经最新,不需要迁移");
+        ASSERT_NE(upToDate, WString::npos);
+        EXPECT_NE(log.find(u"数据迁移失败！", upToDate), WString::npos);
+    }
+    // Nothing migrated, yet not every listed database is up to date: a failure.
+    ScriptText upToDateAndFolder, noDatabase;
+    upToDateAndFolder.Head(u"1200").Count(2).Database(1, u"DB.s3db", u"8.0.0.2");
+    upToDateAndFolder.Database(2, u"Other.s3db", u"8.0.0.2");
+    UserTables(upToDateAndFolder, 1);
+    UserTables(upToDateAndFolder, 2);
+    noDatabase.Head(u"1200").Count(0);
+    ASSERT_TRUE(plat::MakeDirectory(At(u"Other.s3db")));
+    for (const ScriptText* script : {&upToDateAndFolder, &noDatabase}) {
+        int badLine = 0;
+        ASSERT_TRUE(WriteScriptFile(At(u"up.dbr"), script->Text(), badLine)) << badLine;
         TestApp app;
         app.arguments = {u"/S"};
         EXPECT_EQ(Start(app), 1);
+        EXPECT_EQ(Version(), "8.0.0.2");
     }
     {  // an interactive run ends with 0 whatever happened
         TestApp app;

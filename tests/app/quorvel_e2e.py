@@ -7,13 +7,16 @@ would: run a migration, tick "重选" and pick another script, the About box, qu
 
     quorvel_e2e.py --quorvel PROGRAM --dbrtool PROGRAM --source REPO
                    [--clients DIR] [--emulator 'RUNNER|ARG' --probe win_probe.exe]
-                   [unittest options]
+                   [--makensis PROGRAM] [unittest options]
 
 --clients names a folder with vennic-8.0.0V1203.exe and vennic-demo.exe made by the
 build, in place of the committed ones. With --emulator the programs are the Windows
-build's, run through that command (Wine); win_probe.exe starts them hidden.
+build's, run through that command (Wine); win_probe.exe starts them hidden. With
+--makensis, InstallerTest builds the example installer of examples/installer and runs it.
 """
 import argparse
+import collections
+import glob
 import os
 import re
 import select
@@ -109,10 +112,13 @@ def columns(path, table):
 class Installation:
     """A temporary installation folder holding a copy of the program."""
 
-    def __init__(self, test):
+    def __init__(self, test, name=None):
         # As the program sees its own folder: symbolic links resolved.
         self.folder = os.path.realpath(tempfile.mkdtemp(prefix="quorvel-e2e-"))
         test.addCleanup(shutil.rmtree, self.folder, True)
+        if name:
+            self.folder = os.path.join(self.folder, name)
+            os.mkdir(self.folder)
         self.program = os.path.join(self.folder, "quorvel.exe" if windows() else "quorvel")
         shutil.copy2(OPTIONS.quorvel, self.program)
 
@@ -270,6 +276,117 @@ class SilentTest(unittest.TestCase):
         self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
 
 
+def all_rows(path):
+    """Every row of every table of a database, by table: its column names and its rows."""
+    with connect(path) as db:
+        tables = [row[0] for row in db.execute(
+            "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'")]
+        return {table: ([row[1] for row in db.execute(f'PRAGMA table_info("{table}")')],
+                        db.execute(f'SELECT * FROM "{table}"').fetchall())
+                for table in tables}
+
+
+def lost_rows(before, folder):
+    """The rows of `before` ({database path below `folder`: all_rows}) that a run lost.
+    A table's rows may be in its database, with columns added, or all of them in a file
+    that a failed run keeps: the set-aside ".tmp" or a ".bak". The version record is the
+    run's own to rewrite."""
+    lost = []
+    for name, tables in before.items():
+        path = os.path.join(folder, name)
+        kept = [p for p in [path, path + ".tmp", *glob.glob(glob.escape(path) + ".*.bak")]
+                if os.path.exists(p)]
+        after = [all_rows(p) for p in kept]
+        for table, (columns, rows) in tables.items():
+            if table == "TVERSION":
+                rows = [row for row in rows if row[0] != "TMAIN"]
+            wanted = collections.Counter(rows)
+            missing = len(rows)
+            for found in after:
+                have_columns, have_rows = found.get(table, ([], []))
+                if set(columns) <= set(have_columns):
+                    picked = [have_columns.index(c) for c in columns]
+                    have = collections.Counter(tuple(r[i] for i in picked) for r in have_rows)
+                    missing = min(missing, sum((wanted - have).values()))
+            if missing:
+                lost.append(f"{name} {table}: {missing} of {len(rows)} rows")
+    return lost
+
+
+class InstallerTest(unittest.TestCase):
+    """The example installer of examples/installer, built with makensis from the demo's
+    files, updating an older installation of the demo as a vendor's client update would."""
+
+    def setUp(self):
+        if not OPTIONS.makensis:
+            self.skipTest("no makensis")
+
+    def setup_exe(self, script):
+        """The installer, carrying the program, the demo's client and `script`."""
+        files = tempfile.mkdtemp(prefix="quorvel-setup-")
+        self.addCleanup(shutil.rmtree, files, True)
+        shutil.copy(OPTIONS.quorvel, os.path.join(files, "quorvel.exe"))
+        shutil.copy(client_exe("demo"), os.path.join(files, "vennic.exe"))
+        shutil.copy(script, os.path.join(files, "upgrade.dbr"))
+        setup = os.path.join(files, "vennic-update.exe")
+        subprocess.run([OPTIONS.makensis, "-V2", f"-DFILES={files}", f"-DOUTFILE={setup}",
+                        source("examples", "installer", "setup.nsi")],
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        return setup
+
+    def old_installation(self):
+        """The demo's databases as client 8.0.0V1203 left them, with the script of an
+        earlier update, in a folder with a Chinese name. (No space: /D= takes the rest of
+        the command line unquoted, and Wine quotes an argument that holds a space.)"""
+        inst = Installation(self, "Vennic客户端")
+        inst.client()
+        make_demo_databases(source("examples", "demo"), inst.folder)
+        with open(inst.path("vennic-8.0.0.3.dbr"), "wb") as f:
+            f.write(b"whatever an earlier script holds, this update must not run it")
+        return inst, {name: all_rows(inst.path(name))
+                      for name in ("DB.s3db", os.path.join("data", "chat", "chat.s3db"),
+                                   "settings.s3db")}
+
+    def install(self, setup, inst):
+        folder = "Z:" + inst.folder.replace("/", "\\")
+        return subprocess.run(command(setup, "/S", "/D=" + folder), stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=TIMEOUT * 5).returncode
+
+    def test_update_migrates_and_installing_again_succeeds(self):
+        setup = self.setup_exe(source("examples", "demo", "upgrade.dbr"))
+        inst, before = self.old_installation()
+        self.assertEqual(self.install(setup, inst), 0, inst.log())
+        for name in ("DB.s3db", os.path.join("data", "chat", "chat.s3db")):
+            self.assertEqual(version(inst.path(name)), "8.1.0.1", name)
+        self.assertEqual(query(inst.path("DB.s3db"), "SELECT count(*) FROM TCONTACT"), [(240,)])
+        self.assertEqual(lost_rows(before, inst.folder), [])
+        self.assertEqual(inst.leftovers(), [])
+        self.assertEqual(sorted(glob.glob(inst.path("*.dbr"))), [inst.path("upgrade.dbr")])
+        with open(inst.path("log", "ReData.log"), "rb") as f:
+            self.assertIn("数据迁移成功！", f.read().decode("gbk"))
+
+        # A repair: the same update again finds every database at the script's version.
+        migrated = {name: all_rows(inst.path(name)) for name in before}
+        self.assertEqual(self.install(setup, inst), 0, inst.log())
+        self.assertIn("全部数据库版本号已经最新,不需要迁移", inst.log())
+        self.assertEqual({name: all_rows(inst.path(name)) for name in before}, migrated)
+
+    def test_failing_table_item_fails_the_update_and_loses_no_row(self):
+        with open(source("examples", "demo", "upgrade.txt"), encoding="utf-8") as f:
+            text = f.read()
+        broken = text.replace("CREATE TABLE TCONTACT(", "CREATE TABLE TCONTACT(F_ID TEXT, ")
+        self.assertNotEqual(broken, text)
+        inst, before = self.old_installation()
+        script = os.path.join(os.path.dirname(inst.folder), "broken.dbr")
+        encode_script(broken, script)
+        setup = self.setup_exe(script)
+        self.assertEqual(self.install(setup, inst), 2, inst.log())
+        self.assertIn("数据迁移失败！", inst.log())
+        self.assertEqual(lost_rows(before, inst.folder), [])
+        # The rows of the table that could not be made are in a kept file.
+        self.assertTrue(any(name.startswith("DB.s3db.") for name in inst.leftovers()))
+
+
 class Terminal:
     """The program on a pseudo-terminal: what it prints, and keys typed to it."""
 
@@ -411,6 +528,7 @@ def main():
     parser.add_argument("--clients")
     parser.add_argument("--emulator", default="")
     parser.add_argument("--probe")
+    parser.add_argument("--makensis")
     OPTIONS, rest = parser.parse_known_args()
     OPTIONS.emulator = [part for part in OPTIONS.emulator.split("|") if part]
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
