@@ -263,15 +263,16 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
     const TableShape from = ShapeOf(db, alias, name);
     const TableShape to = ShapeOf(db, "main", name);
     if (!from.bFound || !to.bFound) {
-        WriteLog(kLogCategory, kLogLevel, u"无法读取表的结构: " + table);
+        m_strLastError = u"无法读取表的结构: " + table;
+        WriteLog(kLogCategory, kLogLevel, m_strLastError);
         return 0;
     }
     // Rows are copied by position, so the two tables must have as many columns.
     if (from.columns.size() != to.columns.size()) {
-        WriteLog(kLogCategory, kLogLevel,
-                 u"表" + table + u"的新定义有 " + wstr::FromInt(to.columns.size()) +
-                     u" 列, 原表有 " + wstr::FromInt(from.columns.size()) +
-                     u" 列, 数据无法按位置复制");
+        m_strLastError = u"表" + table + u"的新定义有 " + wstr::FromInt(to.columns.size()) +
+                         u" 列, 原表有 " + wstr::FromInt(from.columns.size()) +
+                         u" 列, 数据无法按位置复制";
+        WriteLog(kLogCategory, kLogLevel, m_strLastError);
         return 0;
     }
     if (Reordered(from.columns, to.columns)) {
@@ -302,7 +303,8 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
     const int64_t before = CountRows(db, "SELECT count(*) FROM " + target + ";");
     const int64_t held = CountRows(db, "SELECT count(*) FROM " + source + ";");
     if (before < 0 || held < 0) {
-        WriteLog(kLogCategory, kLogLevel, sqlite3_errmsg(db));
+        m_strLastError = FromUtf8(sqlite3_errmsg(db));
+        WriteLog(kLogCategory, kLogLevel, m_strLastError);
         return 0;
     }
     m_nSourceRows = held;
@@ -311,11 +313,11 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
     // A definition that replaces or ignores conflicting rows would make the copy succeed
     // with rows missing.
     if (after - before != held) {
-        WriteLog(kLogCategory, kLogLevel,
-                 u"表" + table + u"的数据复制不完整: 原表 " + wstr::FromInt(held) +
-                     u" 行, 新表得到 " + wstr::FromInt(after < 0 ? 0 : after - before) +
-                     u" 行, 缺少 " + wstr::FromInt(held - (after < 0 ? 0 : after - before)) +
-                     u" 行");
+        const int64_t got = after < 0 ? 0 : after - before;
+        m_strLastError = u"表" + table + u"的数据复制不完整: 原表 " + wstr::FromInt(held) +
+                         u" 行, 新表得到 " + wstr::FromInt(got) + u" 行, 缺少 " +
+                         wstr::FromInt(held - got) + u" 行";
+        WriteLog(kLogCategory, kLogLevel, m_strLastError);
         return 0;
     }
     if (!CarrySequence(db, alias, "main", table) || !transaction.Commit()) return 0;

@@ -174,6 +174,8 @@ int CDBConnection::RunStatements(std::string_view sql, bool bLog, const std::str
         return true;
     };
     auto fail = [&] {
+        m_strLastError = FromUtf8(sqlite3_errmsg(db));
+        if (!m_refused.empty()) m_strLastError += u" (" + FromUtf8(m_refused) + u")";
         if (bLog) {
             LogRefusal();
             WriteLog(kLogCategory, kLogLevel, sqlite3_errmsg(db));
@@ -210,6 +212,7 @@ int CDBConnection::RunStatements(std::string_view sql, bool bLog, const std::str
             // VACUUM asks the authorizer nothing: it is known by its first word.
             if (keyword == "VACUUM") {
                 m_refused = "VACUUM";
+                m_strLastError = u"not authorized (VACUUM)";
                 if (bLog) LogRefusal();
                 m_refused.clear();
                 return 0;
@@ -294,6 +297,7 @@ int CDBConnection::OpenWith(int flags) {
     int rc = sqlite3_open_v2(plat::PathForSqlite(m_strPath).c_str(), &db, flags | SQLITE_OPEN_URI,
                              nullptr);
     if (rc != SQLITE_OK) {
+        m_strLastError = FromUtf8(db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
         sqlite3_close(db);  // sqlite3_open hands out a handle even when it fails
         m_pDB.reset();
         m_bOpen = 0;
@@ -351,10 +355,6 @@ int CDBConnection::ExecuteWhole(const WString& sql) {
     db::Savepoint item(*this, "QV_ITEM");
     if (!item.Active() || Run(ToUtf8(sql), db::Origin::kScript) == 0) return 0;
     return item.Release() ? 1 : 0;
-}
-
-WString CDBConnection::LastError() const {
-    return m_pDB ? FromUtf8(sqlite3_errmsg(m_pDB.get())) : WString();
 }
 
 int CDBConnection::SyncToDisk() {

@@ -185,8 +185,9 @@ public:
 
     int IsOpen() const { return m_bOpen; }
     WString GetPath() const { return m_strPath; }
-    // SQLite's text of the last failure on this connection (empty when closed).
-    WString LastError() const;
+    // SQLite's text of the last statement that failed on this connection (what was
+    // refused, for a refused one); empty before any.
+    WString LastError() const { return m_strLastError; }
 
     // The open handle, or null; for the operations of this class and their helpers.
     sqlite3* Handle() const { return m_pDB.get(); }
@@ -242,4 +243,5 @@ private:
     bool m_bTouchedSource = false;
     // What the authorizer refused last ("ATTACH", "PRAGMA journal_mode", ...).
     std::string m_refused;
+    WString m_strLastError;
 };

@@ -58,6 +58,7 @@ db::VersionRead CDBConnection::ReadTableVersion(const WString& table, WString& v
                              "SELECT count(*) FROM main.sqlite_master WHERE type='table' AND "
                              "name='TVERSION' COLLATE NOCASE;");
         if (schema.Step() != SQLITE_ROW || schema.ColumnText(0) == nullptr) {
+            m_strLastError = FromUtf8(sqlite3_errmsg(Handle()));
             return db::VersionRead::kUnreadable;
         }
         // A TVERSION without the version columns holds no version either.
@@ -71,6 +72,7 @@ db::VersionRead CDBConnection::ReadTableVersion(const WString& table, WString& v
         case SQLITE_DONE:
             return db::VersionRead::kNone;
         default:
+            m_strLastError = FromUtf8(sqlite3_errmsg(Handle()));
             return db::VersionRead::kUnreadable;
     }
 }

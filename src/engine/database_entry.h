@@ -58,6 +58,8 @@ struct DbEntry {
     // Something went wrong while its new file was built that loses rows if the file took
     // the path (a copy that failed or came up short).
     bool bBuildFailed = false;
+    // Why the run left it alone or discarded its new file; empty otherwise.
+    WString strWhy;
 
     std::unique_ptr<CDBConnection> pDb;     // the new file while it is built
     std::unique_ptr<CDBConnection> pOldDb;  // the file at strOldPath, for reading

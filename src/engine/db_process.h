@@ -10,6 +10,8 @@
 #include "platform/wstr.h"
 #include "script/script_file.h"
 
+#include <cstdint>
+
 // How a run ended, for the application to present: the engine shows nothing itself.
 struct MigrationOutcome {
     // 1 when every schema step succeeded and no data was left behind, else 0.
@@ -22,6 +24,33 @@ struct MigrationOutcome {
     bool bAlwaysShow = false;
     // Nothing was behind: every database the script lists is at or past its version.
     bool bUpToDate = false;
+};
+
+// What a run did, step by step, for a caller that reports on it (dbrtool's rehearsal).
+// Every method does nothing unless overridden; all are called on the thread of the run.
+class MigrationObserver {
+public:
+    virtual ~MigrationObserver() = default;
+
+    enum class ItemOutcome {
+        kDone,     // it ran (a TABLE item: the table was made, its rows copied)
+        kNotDue,   // a data item for versions the database had already reached
+        kPresent,  // what it makes was there already (a table, a column, a trigger)
+        kFailed,   // it failed; `error` says how
+    };
+    // An item of the script for a database whose new file is being built; `nLine` is the
+    // script line it begins on.
+    virtual void OnItem(int /*nDb*/, const ScriptItem& /*item*/, int /*nLine*/,
+                        ItemOutcome /*outcome*/, const WString& /*error*/) {}
+    // A table a TABLE item made: the file its rows came from (empty: none had it), the
+    // rows that file held and the rows the new table got.
+    virtual void OnTable(int /*nDb*/, const WString& /*table*/, const WString& /*source*/,
+                         int64_t /*sourceRows*/, int64_t /*copiedRows*/) {}
+    // A table of a database's old file that holds rows no replaced database took.
+    virtual void OnLeftBehind(int /*nDb*/, const WString& /*table*/) {}
+    // Once per listed database at the end of the run: the state it ended in, with the
+    // version it had (entry.strCurVersion) and why it was left alone (entry.strWhy).
+    virtual void OnDatabase(int /*nDb*/, const DbEntry& /*entry*/) {}
 };
 
 class CDBProcess {
@@ -60,6 +89,8 @@ public:
     using ProgressFunction = std::function<void(const WString& line)>;
     void SetProgress(ProgressFunction progress) { m_fnProgress = std::move(progress); }
 
+    // Told what each run does; null (the default) for nobody. Not owned.
+    void SetObserver(MigrationObserver* observer) { m_pObserver = observer; }
     // The file system the run works through (the disk unless a test stands in for it).
     void SetFileSystem(plat::FileSystem& fs) { m_pFs = &fs; }
     // How long a run waits for another run of the same data folder to end; 30 s unless set.
@@ -85,6 +116,7 @@ private:
     void Progress(const WString& line) const;
 
     ProgressFunction m_fnProgress;
+    MigrationObserver* m_pObserver = nullptr;
     plat::FileSystem* m_pFs = &plat::Disk();
     int m_nRunLockWaitMs = 30000;
 };

@@ -79,6 +79,8 @@ public:
 
 private:
     MigrationOutcome Stop(WString message, bool bAlwaysShow = false);
+    MigrationObserver& Report();
+    void ReportDatabases();
     bool TakeRunLock();
     bool CheckScript(const DatabaseHeader& header, const WString& dataFiles);
     void CollectSources(const WString& dataFiles);
@@ -163,6 +165,11 @@ MigrationOutcome CDBProcess::Migrate() {
     return run.Run();
 }
 
+MigrationObserver& MigrationRun::Report() {
+    static MigrationObserver nobody;
+    return m_process.m_pObserver != nullptr ? *m_process.m_pObserver : nobody;
+}
+
 MigrationOutcome MigrationRun::Stop(WString message, bool bAlwaysShow) {
     MigrationOutcome outcome;
     outcome.strMessage = std::move(message);
@@ -238,8 +245,15 @@ MigrationOutcome MigrationRun::Run() {
         if (pEntry && pEntry->state == DbState::kBuilt) Swap(*pEntry);
     }
     CleanUp();
+    ReportDatabases();
     outcome.nResult = m_nResult;
     return outcome;
+}
+
+void MigrationRun::ReportDatabases() {
+    for (const auto& [n, pEntry] : m_databases) {
+        if (pEntry) Report().OnDatabase(n, *pEntry);
+    }
 }
 
 bool MigrationRun::TakeRunLock() {
@@ -302,6 +316,7 @@ void MigrationRun::CollectSources(const WString& dataFiles) {
 
 void MigrationRun::LeaveAlone(DbEntry& entry, const WString& why) {
     entry.state = DbState::kLeftAlone;
+    entry.strWhy = why;
     entry.pOldDb.reset();
     m_bLeftBehind = true;
     m_nResult = 0;
@@ -312,6 +327,7 @@ void MigrationRun::Discard(DbEntry& entry, const WString& why) {
     entry.pDb->Close();
     entry.pOldDb.reset();
     entry.state = DbState::kDiscarded;
+    entry.strWhy = why;
     m_bLeftBehind = true;
     m_nResult = 0;
     Log(why);
@@ -586,31 +602,51 @@ void MigrationRun::ApplyItems() {
         DbEntry& entry = *found->second;
         if (entry.state != DbState::kBuilding) continue;
         CDBConnection& db = *entry.pDb;
+        const int n = found->first;
         const WString where = u"升级脚本第" + wstr::FromInt(nLine) + u"行的项目失败";
+        using Outcome = MigrationObserver::ItemOutcome;
+        auto report = [&](Outcome outcome) {
+            Report().OnItem(n, item, nLine, outcome,
+                            outcome == Outcome::kFailed ? db.LastError() : WString());
+        };
 
         switch (item.nType) {
             case ITEM_TABLE:
-                ApplyTable(found->first, entry, item, nLine);
+                ApplyTable(n, entry, item, nLine);
                 break;
             case ITEM_ALTER:
-                if (!item.strName.empty() && !item.strColumn.empty() &&
-                    db.ColumnExists(item.strName, item.strColumn) == 0 &&
-                    db.AddColumn(item.strName, item.strColumn, item.strSql) == 0) {
+                if (item.strName.empty() || item.strColumn.empty()) break;
+                if (db.ColumnExists(item.strName, item.strColumn) == 1) {
+                    report(Outcome::kPresent);
+                } else if (db.AddColumn(item.strName, item.strColumn, item.strSql) == 0) {
                     m_nResult = 0;
                     Log(where + u": ALTER " + item.strName + u"," + item.strColumn);
+                    report(Outcome::kFailed);
+                } else {
+                    report(Outcome::kDone);
                 }
                 break;
             case ITEM_TRIGGER:
-                if (db.TriggerExists(item.strName) == 0 && db.CreateTrigger(item.strSql) == 0) {
+                if (db.TriggerExists(item.strName) == 1) {
+                    report(Outcome::kPresent);
+                } else if (db.CreateTrigger(item.strSql) == 0) {
                     m_nResult = 0;
                     Log(where + u": TRIGGER " + item.strName);
+                    report(Outcome::kFailed);
+                } else {
+                    report(Outcome::kDone);
                 }
                 break;
             case ITEM_SQLONE:
                 // All or nothing: half an item (a DELETE whose INSERT failed) loses rows.
-                if (IsDue(entry, item) && db.ExecuteWhole(item.strSql) == 0) {
+                if (!IsDue(entry, item)) {
+                    report(Outcome::kNotDue);
+                } else if (db.ExecuteWhole(item.strSql) == 0) {
                     Log(Format(u"DBExecute SQL Failed! :%s \n", item.strVersion));
                     Log(where);
+                    report(Outcome::kFailed);
+                } else {
+                    report(Outcome::kDone);
                 }
                 break;
             case ITEM_SQLTWO: {
@@ -621,10 +657,15 @@ void MigrationRun::ApplyItems() {
                     strOther = ref->second->strOldPath.empty() ? ref->second->strFilePath
                                                                : ref->second->strOldPath;
                 }
-                if (!strOther.empty() && IsDue(entry, item) &&
-                    db.ExecuteWithAttached(strOther, item.strSql) == 0) {
+                if (strOther.empty()) break;
+                if (!IsDue(entry, item)) {
+                    report(Outcome::kNotDue);
+                } else if (db.ExecuteWithAttached(strOther, item.strSql) == 0) {
                     Log(Format(u"DBExecute TWOSQL Failed! :%s \n", item.strVersion));
                     Log(where);
+                    report(Outcome::kFailed);
+                } else {
+                    report(Outcome::kDone);
                 }
                 break;
             }
@@ -636,7 +677,11 @@ void MigrationRun::ApplyItems() {
 
 void MigrationRun::ApplyTable(int n, DbEntry& entry, const ScriptItem& item, int nLine) {
     CDBConnection& db = *entry.pDb;
-    if (db.TableExists(item.strName)) return;
+    using Outcome = MigrationObserver::ItemOutcome;
+    if (db.TableExists(item.strName)) {
+        Report().OnItem(n, item, nLine, Outcome::kPresent, WString());
+        return;
+    }
     const WString where =
         u"升级脚本第" + wstr::FromInt(nLine) + u"行的项目失败: TABLE " + item.strName;
 
@@ -661,19 +706,27 @@ void MigrationRun::ApplyTable(int n, DbEntry& entry, const ScriptItem& item, int
         // database as it is.
         m_nResult = 0;
         Log(where);
+        Report().OnItem(n, item, nLine, Outcome::kFailed, db.LastError());
         return;
     }
-    if (strSource.empty()) return;
+    if (strSource.empty()) {
+        Report().OnItem(n, item, nLine, Outcome::kDone, WString());
+        Report().OnTable(n, item.strName, WString(), 0, 0);
+        return;
+    }
     bool ok = db.CopyTableFrom(strSource, item.strName) == 1;
     if (!ok) Log(Format(u"CopyTableToFile Failed! :%s \n", item.strName));
     for (size_t i = 0; ok && i < deferred.size(); ++i)
         ok = db.ExecuteAnsi(deferred[i]) == 1;
+    Report().OnTable(n, item.strName, strSource, db.SourceRows(), db.CopiedRows());
     if (!ok) {
         entry.bBuildFailed = true;
         m_nResult = 0;
         Log(where);
+        Report().OnItem(n, item, nLine, Outcome::kFailed, db.LastError());
         return;
     }
+    Report().OnItem(n, item, nLine, Outcome::kDone, WString());
     m_ledger.Carried(strSource, item.strName, n);
     m_process.Progress(u"  表 " + item.strName + u": " + wstr::FromInt(db.CopiedRows()) + u" 行");
 }
@@ -707,6 +760,7 @@ void MigrationRun::FinishBuilds() {
         for (const auto& [n, table] : left) {
             DbEntry& entry = *m_databases.at(n);
             Log(u"表" + table + u"的数据没有迁移到新数据库: " + entry.strFilePath);
+            Report().OnLeftBehind(n, table);
             dropped.insert(n);
         }
         for (int n : dropped) {
