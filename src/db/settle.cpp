@@ -4,14 +4,15 @@
 
 #include <memory>
 
+#include "db/db_connection.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
 namespace db {
 namespace {
 
-// A writer of the client finishing its transaction is waited for, briefly.
-constexpr int kBusyWaitMs = 500;
+// A writer of the client finishing its transaction is waited for, as every read waits.
+constexpr int kBusyWaitMs = kBusyTimeoutMs;
 
 struct Closer {
     void operator()(sqlite3* db) const { sqlite3_close(db); }

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "db/statement.h"
 #include "engine/migration_fixture.h"
@@ -212,6 +214,35 @@ TEST_F(IntegrityTest, ADatabaseAnotherConnectionHoldsIsLeftAlone) {
     // Once the client is gone the database migrates, with the client's last commit.
     EXPECT_EQ(Migrate(), 1);
     EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TBIG"), "399");
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+}
+
+// A client committing as it exits holds its database for a moment: that is no reason to
+// call the database versionless and build it again.
+TEST_F(IntegrityTest, ADatabaseBusyForAMomentIsWaitedFor) {
+    MakeBigDb();
+    ScriptText script;
+    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    VersionTable(script, 1);
+    script.Item(1, u"TABLE", u"TBIG", u"CREATE TABLE TBIG(F_ID INTEGER PRIMARY KEY, F_TEXT TEXT);");
+    script.Item(1, u"SQLONE", u"8.0.0.2", u"UPDATE TBIG SET F_TEXT = 'overwritten';");
+    WriteScript(script);
+    ASSERT_EQ(Migrate(), 1);
+    ASSERT_TRUE(probe::Exec(At(u"DB.s3db"), "UPDATE TBIG SET F_TEXT = 'the user''s' WHERE F_ID = 1;"));
+    const std::string migrated = Bytes(u"DB.s3db");
+
+    Client client(At(u"DB.s3db"));
+    ASSERT_EQ(client.Run("BEGIN EXCLUSIVE; SELECT count(*) FROM TBIG;"), "");
+    std::thread commit([&client] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        client.Run("COMMIT;");
+    });
+    m_process.ClearDatabaseList();
+    EXPECT_EQ(Migrate(), 0);
+    commit.join();
+
+    EXPECT_TRUE(m_outcome.bUpToDate);
+    EXPECT_EQ(Bytes(u"DB.s3db"), migrated);
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
 }
 

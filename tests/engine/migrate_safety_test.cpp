@@ -282,6 +282,27 @@ TEST_F(MigrationTest, ADataFileThatIsADatabaseOfTheListIsNeitherUsedNorDeleted) 
     EXPECT_TRUE(LogHas(u"DATABASEFILE DB.s3db is a database of the list"));
 }
 
+// Whether two names are one file is the file system's to say, not the texts'.
+TEST_F(MigrationTest, ADataFileSpelledAnotherWayIsStillTheDatabase) {
+    for (const char16_t* spelling : {u"./DB.s3db", u".\\DB.s3db", u"sub\\..\\DB.s3db"}) {
+        SCOPED_TRACE(ToUtf8(spelling));
+        m_process.ClearDatabaseList();
+        for (const WString& name : Files(u"DB.s3db*")) ASSERT_TRUE(plat::RemoveFile(At(name)));
+        plat::MakeDirectory(At(u"sub"));
+        MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+        ScriptText script;
+        script.Head(u"8.0.0", spelling).Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+        UserTables(script, 1);
+        WriteScript(script);
+
+        EXPECT_EQ(Migrate(), 1);
+
+        EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TUSER"), "3");
+        EXPECT_EQ(Version(u"DB.s3db"), "8.0.0.2");
+        EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+    }
+}
+
 TEST_F(MigrationTest, AMalformedScriptIsRefusedBeforeAnythingIsTouched) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
     const std::string old = Bytes(u"DB.s3db");

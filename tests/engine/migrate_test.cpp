@@ -398,7 +398,7 @@ TEST_F(MigrationTest, FailedSchemaStepsFailTheRunButTheRowsAreCarried) {
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
 }
 
-TEST_F(MigrationTest, FailedDataStatementsAreLoggedOnly) {
+TEST_F(MigrationTest, FailedDataItemsAreUndoneWholeAndLoggedOnly) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
     ScriptText script;
     script.Head(u"8.0.0").Count(2).Database(1, u"DB.s3db", u"8.0.0.2");
@@ -406,6 +406,11 @@ TEST_F(MigrationTest, FailedDataStatementsAreLoggedOnly) {
     UserTables(script, 1);
     script.Item(1, u"SQLONE", u"8.0.0.2", u"INSERT INTO TNOSUCH VALUES(1);");
     script.Item(1, u"SQLTWO", u"8.0.0.2,DBN2", u"INSERT INTO NEW_DB.TNOSUCH VALUES(1);");
+    // Items that fail half way: what they did before the failing statement is undone.
+    script.Item(1, u"SQLONE", u"8.0.0.2",
+                u"DELETE FROM TUSER; INSERT INTO TUSER SELECT * FROM TUSER_NOSUCH;");
+    script.Item(1, u"SQLTWO", u"8.0.0.2,DBN1",
+                u"DELETE FROM TUSER; INSERT INTO TUSER SELECT * FROM NEW_DB.TNOSUCH;");
     script.Item(1, u"SQLONE", u"8.0.0.2", u"DELETE FROM TUSER WHERE F_ID = 3;");
     VersionTable(script, 2);
     WriteScript(script);
@@ -414,7 +419,53 @@ TEST_F(MigrationTest, FailedDataStatementsAreLoggedOnly) {
 
     EXPECT_TRUE(LogHas(u"DBExecute SQL Failed! :8.0.0.2 \n"));
     EXPECT_TRUE(LogHas(u"DBExecute TWOSQL Failed! :8.0.0.2 \n"));
+    EXPECT_TRUE(LogHas(u"no such table: TUSER_NOSUCH"));
+    // The script line of each failed item: 11 header lines, items of 6 lines each.
+    for (int line : {24, 30, 36, 42})
+        EXPECT_TRUE(LogHas(u"升级脚本第" + wstr::FromInt(line) + u"行的项目失败")) << line;
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT F_ID FROM TUSER ORDER BY F_ID"), (Strings{"1", "2"}));
+}
+
+// What a copy must carry is exactly what it read: rowids other rows may refer to,
+// generated columns computed by the new table, the old column order when the new
+// definition shuffles it (with a warning); and ALTER adds a column a longer name or a
+// default merely mentions.
+TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1") +
+                           "CREATE TABLE TLINK(F_A TEXT, F_B TEXT);"
+                           "INSERT INTO TLINK VALUES('a','1'),('b','2'),('c','3'),('d','4');"
+                           "DELETE FROM TLINK WHERE F_A IN ('a','c');"
+                           "CREATE TABLE TGEN(F_X INTEGER, F_Y INTEGER GENERATED ALWAYS AS "
+                           "(F_X * 2) VIRTUAL, F_Z TEXT);"
+                           "INSERT INTO TGEN(F_X, F_Z) VALUES(1,'one'),(2,'two');"
+                           "CREATE TABLE TORDER(F_FIRST TEXT, F_SECOND TEXT);"
+                           "INSERT INTO TORDER VALUES('1st','2nd');"
+                           "CREATE TABLE TMSG(F_ID INTEGER PRIMARY KEY, F_READTIME TEXT DEFAULT "
+                           "'F_READ');"
+                           "INSERT INTO TMSG VALUES(1, 'now');");
+    ScriptText script;
+    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    script.Item(1, u"TABLE", u"TLINK", u"CREATE TABLE TLINK(F_A TEXT NOT NULL, F_B TEXT);");
+    script.Item(1, u"TABLE", u"TGEN",
+                u"CREATE TABLE TGEN(F_X INTEGER NOT NULL, F_Y INTEGER GENERATED ALWAYS AS "
+                u"(F_X * 3) STORED, F_Z TEXT);");
+    script.Item(1, u"TABLE", u"TORDER", u"CREATE TABLE TORDER(F_SECOND TEXT, F_FIRST TEXT);");
+    script.Item(1, u"TABLE", u"TMSG",
+                u"CREATE TABLE TMSG(F_ID INTEGER PRIMARY KEY, F_READTIME TEXT DEFAULT 'F_READ');");
+    script.Item(1, u"ALTER", u"TMSG,F_READ", u"INTEGER DEFAULT 1");
+    script.Item(1, u"SQLONE", u"8.0.0.2", u"UPDATE TMSG SET F_READ = 0;");
+    WriteScript(script);
+
+    EXPECT_EQ(Migrate(), 1) << ToUtf8(Log());
+
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT rowid, * FROM TLINK ORDER BY rowid"),
+              (Strings{"2|b|2", "4|d|4"}));
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TGEN ORDER BY F_X"), (Strings{"1|3|one", "2|6|two"}));
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT F_SECOND, F_FIRST FROM TORDER"), Strings{"1st|2nd"});
+    EXPECT_TRUE(LogHas(u"警告: 表TORDER的新定义与原表列名相同但顺序不同, 数据按位置复制: "
+                       u"F_FIRST,F_SECOND -> F_SECOND,F_FIRST"));
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TMSG"), Strings{"1|now|0"});
 }
 
 }  // namespace
