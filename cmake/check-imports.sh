@@ -13,6 +13,8 @@ build=${2:?usage: check-imports.sh OBJDUMP BUILD_DIR}
 # Windows' own DLLs the program may use; add one here when a new Win32 API needs it.
 allowed=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
  oleaut32.dll shell32.dll shlwapi.dll user32.dll uxtheme.dll version.dll ws2_32.dll "
+# One space between names, so that the name ending a line matches too.
+allowed=" $(echo $allowed) "
 
 checked=0
 failed=0

@@ -5,12 +5,21 @@
 #include "app/resource.h"
 #include "platform/ui.h"
 
+namespace {
+
+// The worker has news for the dialog.
+constexpr unsigned kWorkerNews = plat::wm::kApp + 1;
+
+}  // namespace
+
 CQuorvelDlg::CQuorvelDlg(CDBProcess& process, const WString& strInstallDir, int bInteractive)
     : CMainDialog(process, strInstallDir, bInteractive),
       m_dialog(IDD_QUORVEL_DIALOG, *this),
       m_hIcon(plat::LoadIconResource(IDR_MAINFRAME)) {}
 
 CQuorvelDlg::~CQuorvelDlg() {
+    // The worker calls this object until it ends.
+    m_logic.WaitForWorker();
     if (m_hMessageOwner != nullptr && plat::MessageBoxOwner() == m_hMessageOwner) {
         plat::SetMessageBoxOwner(nullptr);
     }
@@ -23,7 +32,14 @@ void CQuorvelDlg::ShowWindow(int nCmdShow) {
     m_dialog.Update();
 }
 
-void CQuorvelDlg::RunMessageLoop() { plat::RunMessageLoop(m_dialog.Handle()); }
+void CQuorvelDlg::RunMessageLoop() {
+    for (;;) {
+        plat::RunMessageLoop(m_dialog.Handle());
+        // Ending now would destroy the dialog under a migration that is half done.
+        if (!m_logic.IsMigrating()) return;
+        m_logic.OnQuit();
+    }
+}
 
 void CQuorvelDlg::SetItemText(int nId, const WString& text) {
     // The version lines go through the statics bound to them.
@@ -58,6 +74,30 @@ void CQuorvelDlg::ShowAboutBox() {
 
 bool CQuorvelDlg::UpdateData(bool bSaveAndValidate) {
     return m_dialog.UpdateData(bSaveAndValidate);
+}
+
+void CQuorvelDlg::NotifyFromWorker() { m_dialog.Post(kWorkerNews); }
+
+void CQuorvelDlg::SetTitle(const WString& title) { m_dialog.SetCaption(title); }
+
+void CQuorvelDlg::ShowBusy(bool bBusy) {
+    m_dialog.SetTaskbarBusy(bBusy);
+    if (bBusy) {
+        // A disabled control cannot keep the focus, and without a focus the keyboard
+        // reaches no control: "退出" takes it while the others are disabled.
+        const int nFocus = m_dialog.FocusedItem();
+        const bool bDisabled =
+            nFocus == dlg::kIdMigrate || nFocus == dlg::kIdReselect || nFocus == dlg::kIdBrowse;
+        m_nFocusBeforeRun = bDisabled ? nFocus : 0;
+        if (bDisabled) m_dialog.FocusItem(dlg::kIdQuit);
+    } else {
+        // Back where the user left it, unless the user has moved it since.
+        if (m_nFocusBeforeRun != 0 && m_dialog.FocusedItem() == dlg::kIdQuit &&
+            m_dialog.IsItemEnabled(m_nFocusBeforeRun)) {
+            m_dialog.FocusItem(m_nFocusBeforeRun);
+        }
+        m_nFocusBeforeRun = 0;
+    }
 }
 
 void CQuorvelDlg::DoDataExchange(plat::DataExchange& dx) {
@@ -121,6 +161,12 @@ bool CQuorvelDlg::OnPaint() {
 }
 
 plat::IconHandle CQuorvelDlg::OnQueryDragIcon() { return m_hIcon; }
+
+bool CQuorvelDlg::OnAppMessage(unsigned nMessage) {
+    if (nMessage != kWorkerNews) return false;
+    m_logic.OnWorkerNotification();
+    return true;
+}
 
 CAboutDlg::CAboutDlg() : m_dialog(IDD_ABOUTBOX, *this) {}
 

@@ -1,7 +1,7 @@
 // Dialog boxes from the program's resources: the small part of a dialog framework that the
 // main dialog and its About box need (a dialog object whose handlers the dialog manager
 // calls, data exchange for bound static controls, the message loop, the file-open
-// dialog). Windows only.
+// dialog, the taskbar button's progress). Windows only.
 //
 // Window and icon handles are the system's HWND and HICON, held as void* so that callers
 // need not include <windows.h>. Names stay clear of the Win32 macros (SetWindowText,
@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/wstr.h"
 
@@ -32,6 +33,8 @@ constexpr unsigned kBmGetCheck = 0x00F0;      // BM_GETCHECK
 constexpr unsigned kBmSetCheck = 0x00F1;      // BM_SETCHECK
 constexpr unsigned kBmClick = 0x00F5;         // BM_CLICK
 constexpr unsigned kUser = 0x0400;            // WM_USER
+constexpr unsigned kApp = 0x8000;             // WM_APP: the program's own messages start here
+constexpr unsigned kAppLast = 0xBFFF;         // ... and end here
 constexpr unsigned kBnClicked = 0;            // BN_CLICKED
 constexpr int kIdOk = 1;                      // IDOK
 constexpr int kIdCancel = 2;                  // IDCANCEL
@@ -95,7 +98,12 @@ public:
     virtual bool OnPaint() { return false; }
     // The icon shown while the minimized window is dragged; null for the system's.
     virtual IconHandle OnQueryDragIcon() { return nullptr; }
+    // A message of the program's own (wm::kApp to wm::kAppLast), sent or posted to the
+    // dialog.
+    virtual bool OnAppMessage(unsigned /*nMessage*/) { return false; }
 };
+
+struct TaskbarButton;
 
 // A dialog box made from a template of the program's resources. The object owns its
 // window: destroying the object destroys the window.
@@ -126,12 +134,25 @@ public:
     void Show(int nCmdShow);
     void Update();  // paints what is waiting to be painted
     bool IsMinimized() const;
+    // Posts a message to the dialog; any thread may call it while the window exists.
     bool Post(unsigned message, uintptr_t wParam = 0, intptr_t lParam = 0);
+    void SetCaption(const WString& text);
 
     void SetItemText(int nId, const WString& text);
     WString ItemText(int nId) const;
     void EnableItem(int nId, bool bEnable);
+    bool IsItemEnabled(int nId) const;
     bool IsItemChecked(int nId) const;  // BM_GETCHECK
+    // The identifier of the control that has the keyboard focus; 0 when the focus is not
+    // on one of the dialog's controls (another window is active).
+    int FocusedItem() const;
+    // Gives the control the keyboard focus as the dialog manager does on Tab
+    // (WM_NEXTDLGCTL): a push button that gets it shows itself as the default one.
+    void FocusItem(int nId);
+    // The window's taskbar button shows a progress of unknown length (bBusy) or none.
+    // Only where the system offers it (ITaskbarList3, Windows 7 and later); elsewhere
+    // nothing happens.
+    void SetTaskbarBusy(bool bBusy);
 
     // Appends a separator and then the entry `text` with command `nCommand` to the
     // window's system menu (taken without reverting it). False when there is none.
@@ -152,6 +173,7 @@ private:
     DialogEvents& m_events;
     WindowHandle m_hWnd = nullptr;
     bool m_bModal = false;
+    std::unique_ptr<TaskbarButton> m_taskbar;  // made on first use
 };
 
 // The program's own resources. The icon is shared: the system frees it with the module.

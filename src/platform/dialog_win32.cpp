@@ -1,8 +1,12 @@
-// Dialog boxes, the message loop and the file-open dialog through the Win32 API.
+// Dialog boxes, the message loop, the file-open dialog and the taskbar button through the
+// Win32 API.
 #include <windows.h>
 
 #include <commdlg.h>
+#include <objbase.h>
+#include <shobjidl.h>
 
+#include <memory>
 #include <vector>
 
 #include "platform/dialog.h"
@@ -26,7 +30,39 @@ WString TextOf(HWND window) {
     return FromWide(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
 }
 
+struct ComReleaser {
+    void operator()(IUnknown* object) const { object->Release(); }
+};
+
 }  // namespace
+
+// The taskbar's interface for one thread, with COM initialised on that thread for as long
+// as it is held. Systems before Windows 7 (and Wine where it lacks the interface) have
+// none: the object is then empty and changes nothing.
+struct TaskbarButton {
+    TaskbarButton() {
+        const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        bComInitialised = SUCCEEDED(com);
+        // Initialised before in the other model: the calls below work all the same.
+        if (!bComInitialised && com != RPC_E_CHANGED_MODE) return;
+        void* object = nullptr;
+        if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_ITaskbarList3, &object))) {
+            return;
+        }
+        list.reset(static_cast<ITaskbarList3*>(object));
+        if (FAILED(list->HrInit())) list.reset();
+    }
+    ~TaskbarButton() {
+        list.reset();
+        if (bComInitialised) CoUninitialize();
+    }
+    TaskbarButton(const TaskbarButton&) = delete;
+    TaskbarButton& operator=(const TaskbarButton&) = delete;
+
+    bool bComInitialised = false;
+    std::unique_ptr<ITaskbarList3, ComReleaser> list;
+};
 
 void StaticControl::SetText(const WString& text) {
     if (m_hWnd != nullptr) SetWindowTextW(Hwnd(m_hWnd), Wide(text));
@@ -79,6 +115,9 @@ struct DialogProcedure {
                 dialog->m_hWnd = nullptr;
                 return FALSE;
             default:
+                if (message >= WM_APP && message <= wm::kAppLast) {
+                    return events.OnAppMessage(message) ? TRUE : FALSE;
+                }
                 return FALSE;
         }
     }
@@ -88,6 +127,8 @@ Dialog::Dialog(int nTemplateId, DialogEvents& events)
     : m_nTemplateId(nTemplateId), m_events(events) {}
 
 Dialog::~Dialog() {
+    // The taskbar button goes with the window; its interface goes first.
+    m_taskbar.reset();
     if (m_hWnd != nullptr) DestroyWindow(Hwnd(m_hWnd));
 }
 
@@ -136,6 +177,10 @@ bool Dialog::Post(unsigned message, uintptr_t wParam, intptr_t lParam) {
     return m_hWnd != nullptr && PostMessageW(Hwnd(m_hWnd), message, wParam, lParam);
 }
 
+void Dialog::SetCaption(const WString& text) {
+    if (m_hWnd != nullptr) SetWindowTextW(Hwnd(m_hWnd), Wide(text));
+}
+
 void Dialog::SetItemText(int nId, const WString& text) {
     if (m_hWnd != nullptr) SetDlgItemTextW(Hwnd(m_hWnd), nId, Wide(text));
 }
@@ -144,6 +189,32 @@ WString Dialog::ItemText(int nId) const { return TextOf(Hwnd(Item(nId))); }
 
 void Dialog::EnableItem(int nId, bool bEnable) {
     if (HWND item = Hwnd(Item(nId))) EnableWindow(item, bEnable ? TRUE : FALSE);
+}
+
+bool Dialog::IsItemEnabled(int nId) const {
+    HWND item = Hwnd(Item(nId));
+    return item != nullptr && IsWindowEnabled(item);
+}
+
+int Dialog::FocusedItem() const {
+    HWND focus = GetFocus();
+    if (m_hWnd == nullptr || focus == nullptr || !IsChild(Hwnd(m_hWnd), focus)) return 0;
+    return GetDlgCtrlID(focus);
+}
+
+void Dialog::FocusItem(int nId) {
+    if (HWND item = Hwnd(Item(nId))) {
+        SendMessageW(Hwnd(m_hWnd), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item), TRUE);
+    }
+}
+
+void Dialog::SetTaskbarBusy(bool bBusy) {
+    if (m_hWnd == nullptr) return;
+    if (!m_taskbar) m_taskbar = std::make_unique<TaskbarButton>();
+    if (m_taskbar->list) {
+        m_taskbar->list->SetProgressState(Hwnd(m_hWnd),
+                                          bBusy ? TBPF_INDETERMINATE : TBPF_NOPROGRESS);
+    }
 }
 
 bool Dialog::IsItemChecked(int nId) const {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/dialog.h"
@@ -40,6 +41,17 @@ std::vector<WindowInfo> ChildWindows(WindowHandle parent);
 // The text of the entry with command `nCommand` in the window's system menu; empty when
 // there is no such entry.
 WString SystemMenuEntryText(WindowHandle window, unsigned nCommand);
+
+// Whether the thread of `window` handles a message sent to it (WM_NULL) within
+// `nMilliseconds`, as the system judges a program that has stopped responding.
+bool AnswersWithin(WindowHandle window, unsigned nMilliseconds);
+// Whether the system counts the window's thread as hung (IsHungAppWindow): it has not
+// taken a message for some seconds.
+bool IsHung(WindowHandle window);
+
+// Handles the calling thread's messages, as a message loop does, until `done` holds or
+// `nMilliseconds` have passed; true when `done` held.
+bool DispatchMessagesUntil(const std::function<bool()>& done, unsigned nMilliseconds);
 
 // Whether a posted `message` for `window` waits in the calling thread's queue.
 bool HasPostedMessage(WindowHandle window, unsigned message);

@@ -125,6 +125,31 @@ WString SystemMenuEntryText(WindowHandle window, unsigned nCommand) {
     return FromWide(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
 }
 
+bool AnswersWithin(WindowHandle window, unsigned nMilliseconds) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(static_cast<HWND>(window), WM_NULL, 0, 0, SMTO_NORMAL, nMilliseconds,
+                               &result) != 0;
+}
+
+bool IsHung(WindowHandle window) { return IsHungAppWindow(static_cast<HWND>(window)) != FALSE; }
+
+bool DispatchMessagesUntil(const std::function<bool()>& done, unsigned nMilliseconds) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= nMilliseconds) return false;
+        // Short waits: `done` may turn true without a message.
+        MsgWaitForMultipleObjectsEx(0, nullptr, std::min<DWORD>(nMilliseconds - elapsed, 50),
+                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return true;
+}
+
 bool HasPostedMessage(WindowHandle window, unsigned message) {
     MSG msg;
     return PeekMessageW(&msg, static_cast<HWND>(window), message, message,

@@ -1,7 +1,10 @@
 // The main dialog's behaviour, through a view that only records.
 #include "app/main_dialog.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 
 #include "app/app_fixture.h"
 #include "engine/db_process.h"
@@ -47,6 +50,51 @@ public:
     int aboutBoxes = 0;
     WString browsedFrom;
     WString browseAnswer;
+};
+
+// A view whose dialog thread is the test's. The worker's first notification keeps it
+// waiting, in the middle of its migration, until the test opens the gate.
+class BackgroundView : public FakeView {
+public:
+    bool CanRunInBackground() const override { return true; }
+    void NotifyFromWorker() override {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++notifications;
+        wakeUp.notify_all();
+        wakeUp.wait(lock, [&] { return bGateOpen; });
+    }
+    void SetTitle(const WString& title) override { titles.push_back(title); }
+    void ShowBusy(bool bBusy) override { busy.push_back(bBusy); }
+
+    // Waits for a notification the test has not handed over yet; false when none came.
+    bool WaitForWorker() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return wakeUp.wait_for(lock, std::chrono::seconds(60),
+                               [&] { return notifications > delivered; });
+    }
+    // Hands the next notification to the behaviour, as the dialog's thread would.
+    bool Deliver(CQuorvelDlgLogic& logic) {
+        if (!WaitForWorker()) return false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            delivered = notifications;
+        }
+        logic.OnWorkerNotification();
+        return true;
+    }
+    void OpenGate() {
+        std::lock_guard<std::mutex> lock(mutex);
+        bGateOpen = true;
+        wakeUp.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable wakeUp;
+    bool bGateOpen = false;
+    int notifications = 0;
+    int delivered = 0;
+    std::vector<WString> titles;
+    std::vector<bool> busy;
 };
 
 class MainDialogTest : public InstallationTest {
@@ -204,6 +252,92 @@ TEST_F(MainDialogTest, ReselectUnlocksThePathAndBrowsing) {
     logic.OnMigrate();
     EXPECT_EQ(m_process.m_strScriptName, u"other.dbr");
     EXPECT_EQ(Columns(), "F_ID,F_NAME,F_OTHER");
+}
+
+TEST_F(MainDialogTest, AMigrationInTheBackgroundLeavesTheDialogFreeButHeld) {
+    MakeInstallation();
+    Discover(1);
+    BackgroundView view;
+    CQuorvelDlgLogic logic(m_process, m_dir.path(), 1, view);
+    logic.OnInitDialog();
+    view.controls[dlg::kIdReselect].bChecked = true;
+    logic.OnReselect();
+
+    logic.OnMigrate();
+    ASSERT_TRUE(logic.IsMigrating());
+    for (int nId : {dlg::kIdMigrate, dlg::kIdReselect, dlg::kIdBrowse})
+        EXPECT_FALSE(view.controls[nId].bEnabled) << nId;
+    EXPECT_TRUE(view.controls[dlg::kIdQuit].bEnabled);
+    EXPECT_EQ(view.busy, std::vector<bool>{true});
+    {  // the worker waits at its first progress line, the database set aside: the
+       // user's actions do nothing, and closing waits for the end
+        ASSERT_TRUE(view.WaitForWorker());
+        EXPECT_TRUE(plat::PathExists(At(u"DB.s3db.tmp")));
+        logic.OnAboutBox();
+        logic.OnBrowse();
+        logic.OnReselect();
+        logic.OnMigrate();
+        logic.OnQuit();
+        EXPECT_EQ(view.aboutBoxes, 0);
+        EXPECT_EQ(view.browsedFrom, u"");
+        EXPECT_FALSE(view.controls[dlg::kIdBrowse].bEnabled);
+        EXPECT_EQ(view.closeRequests, 0);
+        ASSERT_TRUE(view.Deliver(logic));
+        EXPECT_TRUE(logic.IsMigrating());
+        EXPECT_TRUE(s_messages.empty());
+    }
+    view.OpenGate();
+    while (logic.IsMigrating())
+        ASSERT_TRUE(view.Deliver(logic));
+
+    // The caption showed the progress and then the held close request; the title came
+    // back, and the result was reported as always, before the close request.
+    ASSERT_GE(view.titles.size(), 4u);
+    EXPECT_EQ(view.titles[0], u"数据迁移... - Vennic数据迁移程序");
+    EXPECT_EQ(view.titles[1], u"迁移结束后退出 - 数据迁移...");
+    EXPECT_EQ(view.titles[2], u"迁移结束后退出 - 迁移数据库 DB.s3db (8.0.0.1 -> 8.0.0.2)");
+    EXPECT_EQ(view.titles.back(), dlg::kTitle);
+    EXPECT_EQ(view.busy, (std::vector<bool>{true, false}));
+    EXPECT_EQ(s_messages, std::vector<WString>{dlg::kSucceeded});
+    EXPECT_EQ(logic.LastResult(), 1);
+    EXPECT_EQ(view.GetItemText(dlg::kIdScriptVersion), u"1203");
+    EXPECT_EQ(view.closeRequests, 1);
+    EXPECT_EQ(Version(), "8.0.0.2");
+    // The controls are back as "重选" left them.
+    for (int nId : {dlg::kIdMigrate, dlg::kIdReselect, dlg::kIdBrowse})
+        EXPECT_TRUE(view.controls[nId].bEnabled) << nId;
+
+    {  // a run that nobody asks to end leaves the dialog open; the box unticked while
+       // idle keeps "...." locked after it
+        view.controls[dlg::kIdReselect].bChecked = false;
+        logic.OnReselect();
+        logic.OnMigrate();
+        while (logic.IsMigrating())
+            ASSERT_TRUE(view.Deliver(logic));
+        EXPECT_EQ(s_messages.back(), dlg::kFailed);  // up to date now
+        EXPECT_EQ(view.closeRequests, 1);
+        EXPECT_FALSE(view.controls[dlg::kIdBrowse].bEnabled);
+        EXPECT_TRUE(view.controls[dlg::kIdMigrate].bEnabled);
+        logic.OnQuit();
+        EXPECT_EQ(view.closeRequests, 2);
+    }
+}
+
+TEST_F(MainDialogTest, ADialogGoingAwayWaitsForItsWorker) {
+    MakeInstallation();
+    Discover(1);
+    BackgroundView view;
+    view.OpenGate();
+    {
+        CQuorvelDlgLogic logic(m_process, m_dir.path(), 1, view);
+        logic.OnInitDialog();
+        logic.OnMigrate();
+        EXPECT_TRUE(logic.IsMigrating());
+    }
+    // Finished, not cut off; and nothing reported: the dialog was gone.
+    EXPECT_EQ(Version(), "8.0.0.2");
+    EXPECT_FALSE(plat::PathExists(At(u"DB.s3db.tmp")));
+    EXPECT_TRUE(s_messages.empty());
 }
 
 }  // namespace

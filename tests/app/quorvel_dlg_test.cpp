@@ -46,6 +46,11 @@ protected:
     void Click(const CQuorvelDlg& dialog, int nId) {
         plat::SendToWindow(Controls(dialog)[nId].handle, kBmClick, 0, 0);
     }
+    // Handles the dialog's messages until its migration on the worker has been reported.
+    void WaitForMigration(CQuorvelDlg& dialog) {
+        ASSERT_TRUE(
+            plat::DispatchMessagesUntil([&] { return !dialog.Logic().IsMigrating(); }, 60000));
+    }
     CDBProcess m_process;
 };
 
@@ -140,6 +145,7 @@ TEST_F(QuorvelDlgTest, ButtonsDriveTheDialog) {
     // file name counts.
     dialog.SetItemText(dlg::kIdScriptPath, At(u"other.dbr"));
     Click(dialog, dlg::kIdMigrate);
+    WaitForMigration(dialog);
     EXPECT_EQ(s_messages, std::vector<WString>{dlg::kSucceeded});
     EXPECT_EQ(Columns(), "F_ID,F_NAME,F_OTHER");
     EXPECT_EQ(Controls(dialog)[dlg::kIdScriptVersion].text, u"1203");
@@ -167,6 +173,42 @@ TEST_F(QuorvelDlgTest, CloseBoxGoesThroughQuit) {
     dialog.RunMessageLoop();
     EXPECT_EQ(Version(), "8.0.0.1");  // quitting migrates nothing
     EXPECT_TRUE(s_messages.empty());
+}
+
+TEST_F(QuorvelDlgTest, AMigrationRunsBesideTheLoopAndHoldsEveryCloseRequest) {
+    MakeInstallation();
+    Discover(1);
+    CQuorvelDlg dialog(m_process, m_dir.path(), 1);
+    ASSERT_TRUE(dialog.Create());
+    dialog.ShowWindow(1);
+
+    Click(dialog, dlg::kIdMigrate);
+    ASSERT_TRUE(dialog.Logic().IsMigrating());
+    std::map<int, plat::WindowInfo> controls = Controls(dialog);
+    for (int nId : {dlg::kIdMigrate, dlg::kIdReselect, dlg::kIdBrowse})
+        EXPECT_FALSE(controls[nId].bEnabled) << nId;
+    EXPECT_TRUE(controls[dlg::kIdQuit].bEnabled);
+    EXPECT_EQ(plat::DescribeWindow(dialog.Handle()).text, u"数据迁移... - Vennic数据迁移程序");
+
+    // The close box (and Alt+F4: the same command), "退出" and Escape (the dialog manager
+    // makes IDCANCEL of them), a WM_CLOSE and a WM_NULL from outside: the loop goes on
+    // until the run has been reported, then closes.
+    constexpr uintptr_t kScClose = 0xF060;
+    plat::SendToWindow(dialog.Handle(), plat::wm::kSysCommand, kScClose, 0);
+    Click(dialog, dlg::kIdQuit);
+    plat::PostToWindow(dialog.Handle(), plat::wm::kClose, 0, 0);
+    plat::PostToWindow(dialog.Handle(), plat::wm::kNull, 0, 0);
+    dialog.RunMessageLoop();
+
+    EXPECT_FALSE(dialog.Logic().IsMigrating());
+    EXPECT_EQ(s_messages, std::vector<WString>{dlg::kSucceeded});
+    EXPECT_EQ(Version(), "8.0.0.2");
+    EXPECT_EQ(plat::DescribeWindow(dialog.Handle()).text, dlg::kTitle);
+    controls = Controls(dialog);
+    EXPECT_TRUE(controls[dlg::kIdMigrate].bEnabled);
+    EXPECT_TRUE(controls[dlg::kIdReselect].bEnabled);
+    EXPECT_FALSE(controls[dlg::kIdBrowse].bEnabled);  // "重选" is not ticked
+    EXPECT_EQ(controls[dlg::kIdScriptVersion].text, u"1203");
 }
 
 TEST_F(QuorvelDlgTest, LoopEndsRightAfterTheFirstCloseNullOrQuit) {

@@ -6,13 +6,23 @@
 //   win_probe gone TITLE SECONDS       waits until no visible window is titled TITLE
 //   win_probe post TITLE MESSAGE WPARAM LPARAM
 //                                      posts a message to the visible window titled TITLE
+//   win_probe watch WINDOW TEXT SECONDS
+//                                      looks at WINDOW every 100 ms until a visible window
+//                                      has a control showing TEXT or time runs out
 //   win_probe run-hidden PROGRAM [ARGUMENTS...]
 //                                      runs PROGRAM started hidden (SW_HIDE), waits for it
 //                                      and exits with its exit code
 //
+// A TITLE of the form #NUMBER names the window with that handle instead (as `wait` prints
+// it), whatever its title.
+//
 // `wait` and `wait-text` print the window found and its controls as one line of JSON
 // (handles as numbers, screen rectangles, texts in UTF-8) and exit with 0, or exit with 1 when time
-// runs out.
+// runs out. `watch` prints one line of JSON per look, as it takes it: "ms" since the start,
+// "answered" (a message sent to the window was handled within a second), "hung"
+// (IsHungAppWindow), and, when answered, "caption", "enabled" (control identifier to
+// whether it is enabled) and "caption_after" (read after the controls); then {"ended":
+// whether TEXT appeared}.
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -62,8 +72,20 @@ std::string Json(const plat::WindowInfo& window) {
            ", \"enabled\": " + (window.bEnabled ? "true" : "false") + "}";
 }
 
-// The first visible top-level window titled `title`, or showing `text` in a control.
+// The first visible top-level window titled `title` (or with the handle "#NUMBER"), or
+// showing `text` in a control.
 bool Find(const WString& title, const WString& text, plat::WindowInfo& found) {
+    if (title.size() > 1 && title[0] == u'#') {
+        const auto handle = reinterpret_cast<plat::WindowHandle>(
+            static_cast<uintptr_t>(wstr::ToInt(title.substr(1))));
+        for (const plat::WindowInfo& window : plat::TopLevelWindows(true)) {
+            if (window.handle == handle) {
+                found = window;
+                return true;
+            }
+        }
+        return false;
+    }
     for (const plat::WindowInfo& window : plat::TopLevelWindows(true)) {
         if (!title.empty() && window.text == title) {
             found = window;
@@ -126,6 +148,48 @@ int Post(const WString& title, unsigned message, uintptr_t wParam, intptr_t lPar
     return plat::PostToWindow(window.handle, message, wParam, lParam) ? 0 : 1;
 }
 
+int Watch(const WString& title, const WString& text, int seconds) {
+    plat::WindowInfo window;
+    if (!Find(title, WString(), window)) {
+        std::fprintf(stderr, "win_probe: no window \"%s\"\n", ToUtf8(title).c_str());
+        return 1;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::seconds(seconds);
+    bool bEnded = false;
+    while (!bEnded && std::chrono::steady_clock::now() < deadline) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+        const bool bAnswered = plat::AnswersWithin(window.handle, 1000);
+        std::string line = "{\"ms\": " + std::to_string(ms) +
+                           ", \"answered\": " + (bAnswered ? "true" : "false") +
+                           ", \"hung\": " + (plat::IsHung(window.handle) ? "true" : "false");
+        // Reading the texts of a window that does not answer would wait for it.
+        if (bAnswered) {
+            line += ", \"caption\": " + Json(plat::DescribeWindow(window.handle).text) +
+                    ", \"enabled\": {";
+            bool first = true;
+            for (const plat::WindowInfo& child : plat::ChildWindows(window.handle)) {
+                line += (first ? "\"" : ", \"") + std::to_string(child.nId) +
+                        "\": " + (child.bEnabled ? "true" : "false");
+                first = false;
+            }
+            // The caption again: a look that saw the same caption before and after the
+            // controls saw them as they were under that caption.
+            line += "}, \"caption_after\": " + Json(plat::DescribeWindow(window.handle).text);
+            plat::WindowInfo box;
+            bEnded = Find(WString(), text, box);
+        }
+        line += "}\n";
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+        if (!bEnded) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::printf("{\"ended\": %s}\n", bEnded ? "true" : "false");
+    return 0;
+}
+
 // Quotes an argument as CommandLineToArgvW splits it (no argument here holds quotes).
 WString Quote(const WString& argument) {
     if (!argument.empty() && argument.find_first_of(u" \t") == WString::npos) return argument;
@@ -147,7 +211,8 @@ int RunHidden(const std::vector<WString>& command) {
 int Usage() {
     std::fputs(
         "usage: win_probe wait TITLE SECONDS | wait-text TEXT SECONDS | gone TITLE SECONDS |\n"
-        "       post TITLE MESSAGE WPARAM LPARAM | run-hidden PROGRAM [ARGUMENTS...]\n",
+        "       post TITLE MESSAGE WPARAM LPARAM | watch WINDOW TEXT SECONDS |\n"
+        "       run-hidden PROGRAM [ARGUMENTS...]\n",
         stderr);
     return 2;
 }
@@ -167,6 +232,9 @@ int main() {
     if (command == u"post" && args.size() == 5) {
         return Post(args[1], static_cast<unsigned>(wstr::ToInt(args[2])),
                     static_cast<uintptr_t>(wstr::ToInt(args[3])), wstr::ToInt(args[4]));
+    }
+    if (command == u"watch" && args.size() == 4) {
+        return Watch(args[1], args[2], wstr::ToInt(args[3]));
     }
     if (command == u"run-hidden" && args.size() >= 2) {
         return RunHidden(std::vector<WString>(args.begin() + 1, args.end()));
