@@ -269,10 +269,10 @@ TEST_F(MainDialogTest, AMigrationInTheBackgroundLeavesTheDialogFreeButHeld) {
         EXPECT_FALSE(view.controls[nId].bEnabled) << nId;
     EXPECT_TRUE(view.controls[dlg::kIdQuit].bEnabled);
     EXPECT_EQ(view.busy, std::vector<bool>{true});
-    {  // the worker waits at its first progress line, the database set aside: the
-       // user's actions do nothing, and closing waits for the end
+    {  // the worker waits at its first progress line, the new file begun: the user's
+       // actions do nothing, and closing waits for the end
         ASSERT_TRUE(view.WaitForWorker());
-        EXPECT_TRUE(plat::PathExists(At(u"DB.s3db.tmp")));
+        EXPECT_TRUE(plat::PathExists(At(u"DB.s3db.new")));
         logic.OnAboutBox();
         logic.OnBrowse();
         logic.OnReselect();
