@@ -8,13 +8,18 @@ cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 source scripts/lib/windows.sh
 
-ensure_packages cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev sqlite3 python3 time \
+ensure_packages cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev librapidcheck-dev \
+    sqlite3 python3 time \
     gcc-mingw-w64-i686 binutils-mingw-w64-i686
 
 for preset in default asan; do
     echo "=== preset: $preset"
     cmake --workflow --preset "$preset"
 done
+if ! ctest --preset default -N -R '^qv_engine_property_tests$' | grep -q 'Total Tests: 1'; then
+    echo "the generated-input test was not configured (RapidCheck missing?)" >&2
+    exit 1
+fi
 
 echo "=== preset: windows"
 start=$SECONDS

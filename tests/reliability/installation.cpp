@@ -360,6 +360,51 @@ bool CheckInstallation(const WString& folder, const std::string& expected, Stric
     return problems.size() == before;
 }
 
+bool CheckClientView(const WString& folder, const std::string& expected,
+                     std::vector<std::string>& problems) {
+    const size_t before = problems.size();
+    auto expectedValue = [&expected](const std::string& key) {
+        size_t at = expected.find(key + "=");
+        if (at == std::string::npos) return std::string("<missing>");
+        at += key.size() + 1;
+        return expected.substr(at, expected.find('\n', at) - at);
+    };
+    for (const char* db : kDatabases) {
+        const WString path = Path(folder, db);
+        if (!plat::PathExists(path)) {
+            std::string marker;
+            const bool inTheSwap = plat::ReadWholeFile(path + u".migrating", marker) &&
+                                   marker.find("\nbuilt\n") != std::string::npos &&
+                                   plat::PathExists(path + u".new");
+            // Chat.s3db is made by the migration: before it, there is none.
+            const bool isNew = std::string(db) == "data\\chat\\Chat.s3db";
+            if (!inTheSwap && !isNew) problems.push_back(std::string(db) + ": missing");
+            continue;
+        }
+        // The client's first read rolls back what a killed writer left half done.
+        const std::string integrity = Value(path, "PRAGMA integrity_check");
+        if (integrity != "ok") {
+            problems.push_back(std::string(db) + ": integrity_check gives " + integrity);
+            continue;
+        }
+        const bool migrated =
+            Value(path, "SELECT F_TABLEVERSION FROM TVERSION WHERE F_TABLENAME='TMAIN'") == kTarget;
+        for (const Carried& carried : kCarried) {
+            // A new file must hold what it receives; an old one what it had.
+            const bool mine = std::string(migrated ? carried.target : carried.source) == db;
+            if (!mine || (!migrated && std::string(carried.target) != db)) continue;
+            const std::string got = Digest(path, carried.from, carried.columns);
+            const std::string want = expectedValue(Key(carried));
+            if (got != want) {
+                problems.push_back(std::string(db) + (migrated ? " (new)" : " (old)") + ": " +
+                                   carried.from + " has " + (got.empty() ? "no rows" : got) +
+                                   ", expected " + want);
+            }
+        }
+    }
+    return problems.size() == before;
+}
+
 int CountKeptFiles(const WString& folder, WStringView suffix) {
     std::vector<WString> files;
     ListFiles(folder, WString(), files);

@@ -34,6 +34,15 @@ enum class Strictness {
 bool CheckInstallation(const WString& folder, const std::string& expected, Strictness strictness,
                        std::vector<std::string>& problems);
 
+// Checks what a client started now would find, before any further run: every database
+// path opens (a hot journal rolled back, as the client's first read does) and holds either
+// the complete old database (its own rows, its old version) or the complete new one (every
+// row it is to receive, the script's version), or is missing only in the instant between
+// the old file going to ".tmp" and the new one taking its place. A database that did not
+// exist may still be missing. One line per problem in `problems`; true when none.
+bool CheckClientView(const WString& folder, const std::string& expected,
+                     std::vector<std::string>& problems);
+
 // Number of kept copies in the installation whose names end with `suffix` (".partial" or
 // ".bak"; empty: both).
 int CountKeptFiles(const WString& folder, WStringView suffix = u"");

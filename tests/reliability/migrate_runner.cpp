@@ -9,6 +9,9 @@
 //                                          exit 0 when the folder is fully migrated (or,
 //                                          with --nothing-lost, when no row is lost);
 //                                          prints each problem and the kept files' count
+//   migrate_runner client-view FOLDER EXPECTED
+//                                          exit 0 when every database path holds a whole
+//                                          old or new database, as a client would see it
 //   migrate_runner hold DATABASE SECONDS   keeps DATABASE open inside a write transaction
 //                                          for SECONDS, as a busy client would
 #include <sqlite3.h>
@@ -32,7 +35,8 @@ WString Arg(const char* text) { return plat::FromNativePath(FromUtf8(text)); }
 int Usage() {
     std::fprintf(stderr,
                  "usage: migrate_runner setup FOLDER EXPECTED | migrate FOLDER |\n"
-                 "       check FOLDER EXPECTED [--nothing-lost] | hold DATABASE SECONDS\n");
+                 "       check FOLDER EXPECTED [--nothing-lost] | client-view FOLDER EXPECTED |\n"
+                 "       hold DATABASE SECONDS\n");
     return 2;
 }
 
@@ -94,6 +98,18 @@ int main(int argc, char** argv) {
         for (const std::string& problem : problems)
             std::printf("%s\n", problem.c_str());
         std::printf("kept files: %d\n", reliability::CountKeptFiles(folder));
+        return ok ? 0 : 1;
+    }
+    if (command == "client-view" && argc == 4) {
+        std::string expected;
+        if (!plat::ReadWholeFile(Arg(argv[3]), expected)) {
+            std::fprintf(stderr, "cannot read %s\n", argv[3]);
+            return 1;
+        }
+        std::vector<std::string> problems;
+        const bool ok = reliability::CheckClientView(folder, expected, problems);
+        for (const std::string& problem : problems)
+            std::printf("%s\n", problem.c_str());
         return ok ? 0 : 1;
     }
     if (command == "hold" && argc == 4) return Hold(folder, std::atoi(argv[3]));
