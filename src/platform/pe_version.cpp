@@ -44,7 +44,50 @@ struct Section {
 struct ResourceEntry {
     uint32_t name;
     uint32_t target;
+
+    bool IsDirectory() const { return (target & kHighBit) != 0; }
 };
+
+// One level of the resource tree: the entries named by strings come first, then those
+// named by numbers in ascending order.
+struct ResourceDirectory {
+    std::vector<ResourceEntry> entries;
+    size_t namedCount = 0;
+
+    // The entry with the number `id`, looked up as Windows' loader does: by halving among
+    // the numbered entries (so an unsorted directory hides what it hides there too), and
+    // only when it is a subdirectory exactly when `directory` asks for one.
+    const ResourceEntry* FindById(uint32_t id, bool directory) const {
+        size_t low = namedCount;
+        size_t high = entries.size();
+        while (low < high) {
+            const size_t middle = low + (high - low) / 2;
+            const ResourceEntry& entry = entries[middle];
+            // A string name misplaced among the numbers is no number, whatever its low bits.
+            const uint32_t number = entry.name;
+            if (number == id) return entry.IsDirectory() == directory ? &entry : nullptr;
+            if (number > id) {
+                high = middle;
+            } else {
+                low = middle + 1;
+            }
+        }
+        return nullptr;
+    }
+    // The first entry of either kind that is (or is not) a subdirectory.
+    const ResourceEntry* First(bool directory) const {
+        for (const ResourceEntry& entry : entries) {
+            if (entry.IsDirectory() == directory) return &entry;
+        }
+        return nullptr;
+    }
+};
+
+// The languages the loader tries, in this order, for a resource asked for in no particular
+// language (FindResourceW, which GetFileVersionInfoW uses) on a Simplified Chinese
+// installation: neutral, the user's and the system's Chinese (PRC), Chinese with a
+// neutral sublanguage, then US English; after them the first language there is.
+constexpr uint16_t kLanguageOrder[] = {0x0000, 0x0804, 0x0004, 0x0409};
 
 // One PE image, read through its headers. Every read goes through ReadAt after the range
 // has been checked against the image size, so a hostile size can neither make a read fail
@@ -65,7 +108,7 @@ private:
         uint64_t offset;
         return MapRva(rva, size, offset) && Read(offset, size, out);
     }
-    bool ReadDirectory(uint32_t offset, std::vector<ResourceEntry>& entries) const;
+    bool ReadDirectory(uint32_t offset, ResourceDirectory& directory) const;
 
     uint64_t m_size;
     const ReadAt& m_read;
@@ -143,48 +186,52 @@ bool Image::MapRva(uint64_t rva, size_t size, uint64_t& offset) const {
 
 // Reads the entries of the resource directory at `offset` from the start of the resource
 // section. An empty directory counts as unreadable: the caller needs an entry from it.
-bool Image::ReadDirectory(uint32_t offset, std::vector<ResourceEntry>& entries) const {
-    entries.clear();
+bool Image::ReadDirectory(uint32_t offset, ResourceDirectory& directory) const {
+    directory.entries.clear();
+    directory.namedCount = 0;
     const uint64_t rva = static_cast<uint64_t>(m_resourceRva) + offset;
     uint8_t header[kResourceDirectorySize];
     if (!ReadRva(rva, sizeof header, header)) return false;
-    const size_t count = static_cast<size_t>(Le16(header + 12)) + Le16(header + 14);
+    const size_t named = Le16(header + 12);
+    const size_t count = named + Le16(header + 14);
     const size_t bytes = count * kResourceEntrySize;
     uint64_t fileOffset;
     if (count == 0 || !MapRva(rva + kResourceDirectorySize, bytes, fileOffset)) return false;
     std::vector<uint8_t> raw(bytes);
     if (!Read(fileOffset, bytes, raw.data())) return false;
-    entries.reserve(count);
+    directory.entries.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* e = raw.data() + i * kResourceEntrySize;
-        entries.push_back(ResourceEntry{Le32(e), Le32(e + 4)});
+        directory.entries.push_back(ResourceEntry{Le32(e), Le32(e + 4)});
     }
+    directory.namedCount = named;
     return true;
 }
 
 // The resource tree has exactly three levels (type, name, language) and each is read once:
-// an entry that points back to a directory already visited cannot make this loop.
+// an entry that points back to a directory already visited cannot make this loop. The
+// choice at each level is the one GetFileVersionInfoW makes: type 16, name 1, and the
+// language by kLanguageOrder.
 bool Image::ReadVersionBlock(std::vector<uint8_t>& block) const {
-    std::vector<ResourceEntry> entries;
-    if (!ReadDirectory(0, entries)) return false;
-    auto type = std::find_if(entries.begin(), entries.end(), [](const ResourceEntry& e) {
-        return (e.name & kHighBit) == 0 && e.name == kTypeVersion;
-    });
-    if (type == entries.end() || (type->target & kHighBit) == 0) return false;
+    ResourceDirectory directory;
+    if (!ReadDirectory(0, directory)) return false;
+    const ResourceEntry* type = directory.FindById(kTypeVersion, true);
+    if (type == nullptr) return false;
 
-    if (!ReadDirectory(type->target & ~kHighBit, entries)) return false;
-    auto name = std::find_if(entries.begin(), entries.end(), [](const ResourceEntry& e) {
-        return (e.name & kHighBit) == 0 && e.name == kNameVersionInfo;
-    });
-    if (name == entries.end()) name = entries.begin();
-    if ((name->target & kHighBit) == 0) return false;
+    if (!ReadDirectory(type->target & ~kHighBit, directory)) return false;
+    const ResourceEntry* name = directory.FindById(kNameVersionInfo, true);
+    if (name == nullptr) return false;
 
-    if (!ReadDirectory(name->target & ~kHighBit, entries)) return false;
-    const ResourceEntry language = entries.front();
-    if ((language.target & kHighBit) != 0) return false;
+    if (!ReadDirectory(name->target & ~kHighBit, directory)) return false;
+    const ResourceEntry* language = nullptr;
+    for (uint16_t id : kLanguageOrder) {
+        if ((language = directory.FindById(id, false)) != nullptr) break;
+    }
+    if (language == nullptr) language = directory.First(false);
+    if (language == nullptr) return false;
 
     uint8_t data[kResourceDataEntrySize];
-    if (!ReadRva(static_cast<uint64_t>(m_resourceRva) + language.target, sizeof data, data)) {
+    if (!ReadRva(static_cast<uint64_t>(m_resourceRva) + language->target, sizeof data, data)) {
         return false;
     }
     const uint32_t blockRva = Le32(data);

@@ -75,6 +75,12 @@ TEST(InstallInfoTest, NoClientGivesEmptyVersions) {
     process.LoadInstallInfo(1);
     EXPECT_EQ(process.m_strVersion, u"8.1.0 正式版");
     EXPECT_EQ(process.m_strSubVersion, u"2001");
+    // Version resources in two languages, English first: the Chinese one is the client's,
+    // as Windows reads it, so a script needing 2200 is refused for this 2105.
+    CopyClient("vennic-two-languages.exe", dir.path());
+    process.LoadInstallInfo(1);
+    EXPECT_EQ(process.m_strVersion, u"8.1.0");
+    EXPECT_EQ(process.m_strSubVersion, u"2105");
 }
 
 // The demo installation shipped with the program: its client and its script.
