@@ -167,13 +167,15 @@ bool CTerminalDialog::BrowseForScript(const WString& folder, WString& path) {
     // What the file dialog's first filter shows: scripts, not folders, not hidden files.
     std::vector<WString> names;
     for (const plat::FoundFile& file : plat::FindFiles(chosen + u"\\*.dbr")) {
-        if (!file.directory && !file.hidden && !file.system) names.push_back(file.name);
+        if (file.regular && !file.hidden && !file.system) names.push_back(file.name);
     }
     if (names.empty()) {
         Print(u"  (没有 *.dbr 文件)");
         return false;
     }
-    std::sort(names.begin(), names.end());
+    // In the order discovery ranks them, which is Explorer's on NTFS.
+    std::sort(names.begin(), names.end(),
+              [](const WString& a, const WString& b) { return wstr::CompareFileNames(a, b) < 0; });
     for (size_t i = 0; i < names.size(); ++i)
         Print(u"  " + wstr::FromInt(static_cast<long long>(i + 1)) + u"  " + names[i]);
     m_out << "  编号 [Enter: 取消]: " << std::flush;

@@ -47,19 +47,29 @@ bool SyncDirectory(const WString& folder);
 struct FoundFile {
     WString name;  // bare name, as the system spells it
     bool directory = false;
+    // A file of data that reading cannot block on or run out of memory on: not a folder,
+    // a pipe, a device or a socket (on Linux through symbolic links: a link to a regular
+    // file is one, a link to /dev/zero is not).
+    bool regular = false;
     bool hidden = false;  // elsewhere than Windows: the name begins with "."
     bool system = false;  // elsewhere than Windows: never
 };
 
-// Entries of a folder matching a wildcard pattern (a full program path whose last piece
-// may hold * and ?, such as folder + "\*.dbr"), in the order the system yields them.
-// "." and ".." are included when they match, as FindFirstFileW yields them.
+// Entries of a folder whose own names match a wildcard pattern (a full program path whose
+// last piece may hold * and ?, such as folder + "\*.dbr"; wstr::MatchesWildcard), in the
+// order the system yields them. On Windows the system's search also matches 8.3 short
+// names ("old.dbr_bak" is "OLD~1.DBR"): such entries are left out. "." and ".." are
+// included when they match, as FindFirstFileW yields them.
 std::vector<FoundFile> FindFiles(const WString& pattern);
 
 // Sets or clears a file's hidden and system attributes, so that tests can make the files
 // FindFiles must skip. Windows only: elsewhere hiding is a matter of the name, and this
 // returns false.
 bool SetHiddenSystemForTesting(const WString& path, bool hidden, bool system);
+// Makes `path` a named pipe, or a symbolic link to `target`, so that tests can make the
+// entries that readers must refuse. Where the system has neither (Windows): false.
+bool MakePipeForTesting(const WString& path);
+bool MakeLinkForTesting(const WString& target, const WString& path);
 
 // Full path of the running executable (GetModuleFileNameW).
 WString ExecutablePath();

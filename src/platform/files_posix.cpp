@@ -1,6 +1,5 @@
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -124,21 +123,22 @@ std::vector<FoundFile> FindFiles(const WString& pattern) {
     size_t cut = pattern.rfind(u'\\');
     WString folder = cut == WString::npos ? WString(u".") : pattern.substr(0, cut);
     if (folder.empty()) folder = u"\\";  // a pattern in the root folder
-    std::string wildcard = ToUtf8(cut == WString::npos ? pattern : pattern.substr(cut + 1));
+    const WString wildcard = cut == WString::npos ? pattern : pattern.substr(cut + 1);
     std::string nativeFolder = Native(folder);
 
     DIR* dir = ::opendir(nativeFolder.c_str());
     if (dir == nullptr) return found;
     while (struct dirent* entry = ::readdir(dir)) {
-        // Windows matches names without regard to case.
-        if (::fnmatch(wildcard.c_str(), entry->d_name, FNM_CASEFOLD) != 0) continue;
         FoundFile file;
         file.name = FromUtf8(std::string_view(entry->d_name));
+        if (!wstr::MatchesWildcard(file.name, wildcard)) continue;
         file.hidden = entry->d_name[0] == '.';
         struct stat st;
         std::string full = nativeFolder;
         full.append("/").append(entry->d_name);
-        file.directory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        const bool known = ::stat(full.c_str(), &st) == 0;
+        file.directory = known && S_ISDIR(st.st_mode);
+        file.regular = known && S_ISREG(st.st_mode);
         found.push_back(std::move(file));
     }
     ::closedir(dir);
@@ -146,6 +146,12 @@ std::vector<FoundFile> FindFiles(const WString& pattern) {
 }
 
 bool SetHiddenSystemForTesting(const WString&, bool, bool) { return false; }
+
+bool MakePipeForTesting(const WString& path) { return ::mkfifo(Native(path).c_str(), 0666) == 0; }
+
+bool MakeLinkForTesting(const WString& target, const WString& path) {
+    return ::symlink(Native(target).c_str(), Native(path).c_str()) == 0;
+}
 
 WString ExecutablePath() {
     std::string buffer(PATH_MAX, '\0');

@@ -125,13 +125,19 @@ bool SyncDirectory(const WString& folder) { return IsDirectory(folder); }
 
 std::vector<FoundFile> FindFiles(const WString& pattern) {
     std::vector<FoundFile> found;
+    const size_t cut = pattern.rfind(u'\\');
+    const WStringView wildcard =
+        cut == WString::npos ? WStringView(pattern) : WStringView(pattern).substr(cut + 1);
     WIN32_FIND_DATAW data;
     FindHandle find(FindFirstFileW(Wide(pattern), &data));
     if (!find) return found;
     do {
         FoundFile file;
         file.name = NameOf(data);
+        // The system matched the short name too: "x.dbr_bak" is found for "*.dbr".
+        if (!wstr::MatchesWildcard(file.name, wildcard)) continue;
         file.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        file.regular = !file.directory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
         file.hidden = (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
         file.system = (data.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
         found.push_back(std::move(file));
@@ -148,6 +154,10 @@ bool SetHiddenSystemForTesting(const WString& path, bool hidden, bool system) {
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
     return SetFileAttributesW(Wide(path), attributes);
 }
+
+bool MakePipeForTesting(const WString&) { return false; }
+
+bool MakeLinkForTesting(const WString&, const WString&) { return false; }
 
 WString ExecutablePath() {
     // The path may be longer than MAX_PATH; a full buffer means it was cut.

@@ -104,6 +104,7 @@ TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
     WriteFileBytes(dir.Sub(u"b.dbr"), "");
     WriteFileBytes(dir.Sub(u"UP.DBR"), "");
     WriteFileBytes(dir.Sub(u"c.txt"), "");
+    WriteFileBytes(dir.Sub(u"left.dbr_bak"), "");  // "LEFT~1.DBR" on Windows
     plat::MakeDirectory(dir.Sub(u"d.dbr"));
     auto found = plat::FindFiles(dir.Sub(u"*.dbr"));
     EXPECT_EQ(found.size(), 3u);
@@ -111,6 +112,7 @@ TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
     EXPECT_TRUE(HasName(found, u"UP.DBR"));  // matched without regard to case
     for (const auto& f : found) {
         EXPECT_EQ(f.directory, f.name == u"d.dbr");
+        EXPECT_EQ(f.regular, f.name != u"d.dbr");
         EXPECT_FALSE(f.system);
     }
 #ifdef _WIN32

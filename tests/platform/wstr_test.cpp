@@ -26,3 +26,48 @@ TEST(WStrTest, CaseAndSearchHelpers) {
     EXPECT_EQ(wstr::FromInt(-42), u"-42");
     EXPECT_EQ(wstr::ReplaceAll(u"a\\b\\\\c", u"\\", u"/"), u"a/b//c");
 }
+
+// File names as NTFS compares and lists them.
+TEST(WStrTest, FileNamesCompareAsNtfsDoes) {
+    using wstr::UpcaseUnit;
+    for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {
+        const auto c = static_cast<char16_t>(unit);
+        const char16_t up = UpcaseUnit(c);
+        ASSERT_EQ(UpcaseUnit(up), up) << unit;  // an upper case stays one
+        if (unit < 0x80) {
+            ASSERT_EQ(up, (c >= u'a' && c <= u'z') ? c - 32 : c) << unit;
+        }
+        if (unit >= 0xD800 && unit <= 0xDFFF) {
+            ASSERT_EQ(up, c) << unit;  // surrogates stay
+        }
+    }
+    EXPECT_EQ(UpcaseUnit(u'é'), u'É');
+    EXPECT_EQ(UpcaseUnit(u'ж'), u'Ж');
+    EXPECT_EQ(UpcaseUnit(u'ａ'), u'Ａ');
+    EXPECT_EQ(UpcaseUnit(u'ǆ'), u'Ǆ');
+    EXPECT_EQ(UpcaseUnit(u'\u1F80'), u'\u1F88');
+    // Upper cases that do not map back, or need two units, are not taken.
+    for (char16_t same : {u'µ', u'ı', u'ſ', u'ς', u'ǅ', u'ß', u'中'})
+        EXPECT_EQ(UpcaseUnit(same), same) << static_cast<unsigned>(same);
+
+    EXPECT_EQ(wstr::CompareFileNames(u"Upgrade.DBR", u"upgrade.dbr"), 0);
+    EXPECT_LT(wstr::CompareFileNames(u"a.dbr", u"a0.dbr"), 0);
+    EXPECT_LT(wstr::CompareFileNames(u"ab", u"a_"), 0);  // "_" comes after the capitals
+    EXPECT_LT(wstr::CompareFileNames(u"a", u"ab"), 0);
+    EXPECT_LT(wstr::CompareFileNames(u"µ", u"é"), 0);  // B5 before C9
+    // UTF-16 units, not code points: a surrogate pair before U+FF21.
+    EXPECT_LT(wstr::CompareFileNames(u"\U0001F600", u"ａ"), 0);
+    EXPECT_GT(wstr::CompareFileNames(u"ａ", u"\U0001F600"), 0);
+
+    EXPECT_TRUE(wstr::MatchesWildcard(u"UP.DBR", u"*.dbr"));
+    EXPECT_TRUE(wstr::MatchesWildcard(u".dbr", u"*.dbr"));
+    EXPECT_TRUE(wstr::MatchesWildcard(u"a.dbr.dbr", u"*.dbr"));
+    EXPECT_FALSE(wstr::MatchesWildcard(u"old.dbr_bak", u"*.dbr"));
+    EXPECT_FALSE(wstr::MatchesWildcard(u"upgrade.dbrold", u"*.dbr"));
+    EXPECT_FALSE(wstr::MatchesWildcard(u"x.db", u"*.dbr"));
+    EXPECT_TRUE(wstr::MatchesWildcard(u"a1.dbr", u"a?.*"));
+    EXPECT_FALSE(wstr::MatchesWildcard(u"a.dbr", u"a?.*"));
+    EXPECT_TRUE(wstr::MatchesWildcard(u"anything", u"*"));
+    EXPECT_TRUE(wstr::MatchesWildcard(u"", u"*"));
+    EXPECT_FALSE(wstr::MatchesWildcard(u"", u"?"));
+}
