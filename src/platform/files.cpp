@@ -16,10 +16,12 @@ bool FileFaultInjected(FileOperation operation, const WString& path) {
     return fault != nullptr && fault(operation, path);
 }
 
-bool ReadWholeFile(const WString& path, std::string& bytes) {
+namespace {
+
+bool ReadAll(const WString& path, File::Mode mode, std::string& bytes) {
     bytes.clear();
     File file;
-    if (!file.Open(path, File::Mode::kRead)) return false;
+    if (!file.Open(path, mode)) return false;
     char buffer[65536];
     for (;;) {
         long long n = file.Read(buffer, sizeof buffer);
@@ -27,6 +29,16 @@ bool ReadWholeFile(const WString& path, std::string& bytes) {
         if (n == 0) return true;
         bytes.append(buffer, static_cast<size_t>(n));
     }
+}
+
+}  // namespace
+
+bool ReadWholeFile(const WString& path, std::string& bytes) {
+    return ReadAll(path, File::Mode::kRead, bytes);
+}
+
+bool ReadRegularFile(const WString& path, std::string& bytes) {
+    return ReadAll(path, File::Mode::kReadRegular, bytes);
 }
 
 }  // namespace plat

@@ -87,6 +87,8 @@ class File {
 public:
     enum class Mode {
         kRead,            // read only, shared for reading; fails when missing
+        kReadRegular,     // the same, only for a regular file: a pipe, a device or a folder
+                          // is refused without waiting on it
         kAppend,          // write, shared for reading; created when missing; starts at the end
         kCreateTruncate,  // write; created, or emptied when present
         kCreateNew,       // write; fails when the file exists already
@@ -127,7 +129,11 @@ void SetFileFaultForTesting(FileFaultFunction function);
 // The backends' question: should this operation fail now?
 bool FileFaultInjected(FileOperation operation, const WString& path);
 
-// Reads a whole file; false when it cannot be opened or read.
+// Reads a whole file; false when it cannot be opened or read. A pipe or a device is read
+// to its end.
 bool ReadWholeFile(const WString& path, std::string& bytes);
+// The same for a regular file only (File::Mode::kReadRegular): what comes from a folder the
+// user does not watch (a script, a client) must not hang the program or fill its memory.
+bool ReadRegularFile(const WString& path, std::string& bytes);
 
 }  // namespace plat

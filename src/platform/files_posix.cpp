@@ -209,6 +209,10 @@ bool File::Open(const WString& path, Mode mode) {
         case Mode::kRead:
             flags = O_RDONLY;
             break;
+        case Mode::kReadRegular:
+            // Opening a pipe waits for a writer: not with O_NONBLOCK, cleared again below.
+            flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
+            break;
         case Mode::kAppend:
             flags = O_WRONLY | O_CREAT | O_APPEND;
             break;
@@ -219,11 +223,15 @@ bool File::Open(const WString& path, Mode mode) {
             flags = O_WRONLY | O_CREAT | O_EXCL;
             break;
     }
-    if (mode != Mode::kRead && FileFaultInjected(FileOperation::kCreate, path)) return false;
+    const bool reading = mode == Mode::kRead || mode == Mode::kReadRegular;
+    if (!reading && FileFaultInjected(FileOperation::kCreate, path)) return false;
     int fd = RetryOpen(Native(path).c_str(), flags);
     if (fd < 0) return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // Windows cannot open a folder as a file
+    // Windows cannot open a folder as a file.
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
+        (mode == Mode::kReadRegular &&
+         (!S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, O_RDONLY) != 0))) {
         ::close(fd);
         return false;
     }

@@ -229,6 +229,7 @@ bool File::Open(const WString& path, Mode mode) {
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
         case Mode::kRead:
+        case Mode::kReadRegular:
             access = GENERIC_READ;
             share = FILE_SHARE_READ | FILE_SHARE_WRITE;
             disposition = OPEN_EXISTING;
@@ -245,10 +246,13 @@ bool File::Open(const WString& path, Mode mode) {
             disposition = CREATE_NEW;
             break;
     }
-    if (mode != Mode::kRead && FileFaultInjected(FileOperation::kCreate, path)) return false;
+    const bool reading = mode == Mode::kRead || mode == Mode::kReadRegular;
+    if (!reading && FileFaultInjected(FileOperation::kCreate, path)) return false;
     FileHandle handle(CreateFileW(Wide(path), access, share, nullptr, disposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle) return false;
+    // A console, a pipe or a device opened by name is no file on a disk.
+    if (mode == Mode::kReadRegular && GetFileType(handle.Get()) != FILE_TYPE_DISK) return false;
     m_impl = std::make_unique<Impl>();
     m_impl->handle = std::move(handle);
     m_impl->path = path;
