@@ -252,6 +252,24 @@ class SilentTest(unittest.TestCase):
             self.assertEqual(inst.run("-S").returncode, 1)
             self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
 
+    def test_unusable_code_page_is_refused_before_anything(self):
+        if windows():
+            self.skipTest("the Windows build takes the system's code page")
+        for setting in ("99999", "garbage", "936x"):
+            with self.subTest(setting):
+                inst = Installation(self)
+                inst.client()
+                inst.user_db()
+                encode_script(user_script("8.0.0.2", "F_NICK"), inst.path("up.dbr"))
+                before = sorted(os.listdir(inst.folder))
+                result = inst.run("-S", env={"QUORVEL_CODEPAGE": setting})
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stdout, b"")
+                self.assertIn(f"QUORVEL_CODEPAGE 的值“{setting}”不是本系统能转换的代码页",
+                              result.stderr.decode())
+                self.assertEqual(sorted(os.listdir(inst.folder)), before)  # no log either
+                self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
+
     def test_scripts_that_are_no_regular_files_are_passed_over(self):
         if windows():
             self.skipTest("pipes and links to devices are Linux's")

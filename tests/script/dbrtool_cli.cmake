@@ -58,3 +58,17 @@ foreach(command decode check)
     run(1 "8-bit text" ARGS ${command} "${WORK}/eight.dbr")
 endforeach()
 run(1 "is empty" ARGS encode "${WORK}/empty.dbr" "${WORK}/c.dbr")
+
+# An unusable QUORVEL_CODEPAGE is refused before any file is read or written (the Windows
+# build takes the system's code page and ignores it).
+if(NOT emulator)
+    foreach(setting 99999 garbage 936x)
+        execute_process(COMMAND "${CMAKE_COMMAND}" -E env QUORVEL_CODEPAGE=${setting}
+                                "${TOOL}" encode "${DATA}/sample.txt" "${WORK}/cp.dbr"
+                        RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+        if(code EQUAL 0 OR NOT err MATCHES "QUORVEL_CODEPAGE=${setting} is not a code page"
+           OR EXISTS "${WORK}/cp.dbr")
+            message(FATAL_ERROR "QUORVEL_CODEPAGE=${setting}: exit ${code}\n${out}${err}")
+        endif()
+    endforeach()
+endif()

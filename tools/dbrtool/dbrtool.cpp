@@ -19,10 +19,38 @@ namespace {
 
 std::string U8(WStringView text) { return ToUtf8(text); }
 
-// A value as the user should see it: quoted, with a carriage return made visible.
-std::string Shown(WStringView value) {
-    return "\"" + U8(wstr::ReplaceAll(value, u"\r", u"\\r")) + "\"";
+// A text from the input as a terminal should get it: control characters (C0, DEL and C1)
+// made visible as \r, \n, \t or \xNN, so that a script cannot move the cursor, clear
+// the screen or retitle the window of the person checking it; and bytes of a file name
+// that are no text (kept as U+DC80-U+DCFF by the path layer) as \xNN too.
+std::string Printable(WStringView text) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    WString shown;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const bool lowSurrogate = c >= 0xDC00 && c <= 0xDFFF;
+        const bool paired = lowSurrogate && i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
+        if (c == u'\r') {
+            shown += u"\\r";
+        } else if (c == u'\n') {
+            shown += u"\\n";
+        } else if (c == u'\t') {
+            shown += u"\\t";
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F) ||
+                   (lowSurrogate && !paired && c >= 0xDC80 && c <= 0xDCFF)) {
+            const unsigned value = c >= 0xDC00 ? c - 0xDC00 : c;
+            shown += u"\\x";
+            shown.push_back(static_cast<char16_t>(kDigits[(value >> 4) & 0xF]));
+            shown.push_back(static_cast<char16_t>(kDigits[value & 0xF]));
+        } else {
+            shown.push_back(c);
+        }
+    }
+    return U8(shown);
 }
+
+// A value as the user should see it: quoted, with control characters made visible.
+std::string Shown(WStringView value) { return "\"" + Printable(value) + "\""; }
 
 std::string Hex(uint32_t value) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -504,10 +532,18 @@ int Run(const std::vector<WString>& args, std::ostream& out, std::ostream& err) 
         PrintHelp(out);
         return kExitOk;
     }
+    const bool known = command == u"decode" || command == u"encode" || command == u"check";
+    std::string codePage;
+    if (known && !plat::AnsiCodePageSettingValid(codePage)) {
+        err << "dbrtool: QUORVEL_CODEPAGE=" << Printable(FromUtf8(codePage))
+            << " is not a code page this system can convert (a number such as 936 or 1252);"
+               " nothing done\n";
+        return kExitUsage;
+    }
     if (command == u"decode" && args.size() == 2) return Decode(args[1], out, err);
     if (command == u"encode" && args.size() == 3) return Encode(args[1], args[2], out, err);
     if (command == u"check" && args.size() == 2) return Check(args[1], out, err);
-    if (command == u"decode" || command == u"encode" || command == u"check") {
+    if (known) {
         err << "dbrtool: wrong number of arguments for " << U8(command)
             << " (dbrtool --help shows the usage)\n";
     } else {
