@@ -42,6 +42,9 @@ int CDBProcess::FindScriptFile() {
         // Only a regular file is a script: a pipe or a device would hang a silent run or
         // fill its memory, and a folder would hide a real script.
         if (!file.regular || file.hidden || file.system) continue;
+        // A name no Windows file system can hold (Linux: a backslash, bytes that are not
+        // UTF-8) is no script for this program, on any system.
+        if (plat::HasForeignBytes(file.name)) continue;
         if (first == nullptr || wstr::CompareFileNames(file.name, first->name) < 0) first = &file;
     }
     if (first != nullptr) {

@@ -37,7 +37,8 @@ void CQuorvelDlgLogic::OnMigrate() {
     // typed path. A path that does not exist leaves the earlier script name.
     const WString path = m_view.GetItemText(dlg::kIdScriptPath);
     const size_t cut = path.rfind(u'\\');
-    if (plat::PathExists(path) && cut != WString::npos) {
+    if (plat::PathExists(path) && cut != WString::npos &&
+        !plat::HasForeignBytes(path.substr(cut + 1))) {
         m_process.m_strScriptName = path.substr(cut + 1);
     }
     RunMigration(1);

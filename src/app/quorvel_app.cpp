@@ -35,6 +35,13 @@ int CQuorvelApp::InitInstance() {
     m_strInstallDir = GetExecutablePath();
     const size_t cut = m_strInstallDir.rfind(u'\\');
     if (cut != WString::npos) m_strInstallDir.resize(cut);
+    // A folder no Windows path can name (on Linux: a backslash, or bytes that are not
+    // UTF-8, in its name) is refused rather than taken for another folder.
+    if (plat::HasForeignBytes(m_strInstallDir)) {
+        return Refuse(u"安装文件夹“" + plat::DisplayPath(m_strInstallDir) +
+                      u"”的路径含有反斜杠或不是 UTF-8 的字节, 不能用作 Windows 的路径, "
+                      u"程序没有运行!");
+    }
 
     m_dbProcess.m_strInstallDir = m_strInstallDir;
     m_dbProcess.LoadInstallInfo(m_bInteractive);

@@ -16,6 +16,26 @@ bool FileFaultInjected(FileOperation operation, const WString& path) {
     return fault != nullptr && fault(operation, path);
 }
 
+WString DisplayPath(WStringView path) {
+    static const char16_t kDigits[] = u"0123456789ABCDEF";
+    const WString native = ToNativePath(path);
+    if (!HasForeignBytes(native)) return native;
+    WString shown;
+    for (size_t i = 0; i < native.size(); ++i) {
+        const char16_t c = native[i];
+        const bool kept = c >= 0xDC00 && c <= 0xDCFF &&
+                          (i == 0 || native[i - 1] < 0xD800 || native[i - 1] > 0xDBFF);
+        if (!kept) {
+            shown.push_back(c);
+            continue;
+        }
+        shown += u"\\x";
+        shown.push_back(kDigits[(c >> 4) & 0xF]);
+        shown.push_back(kDigits[c & 0xF]);
+    }
+    return shown;
+}
+
 namespace {
 
 bool ReadAll(const WString& path, File::Mode mode, std::string& bytes) {

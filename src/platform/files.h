@@ -15,10 +15,24 @@
 
 namespace plat {
 
-// The system's form of a program path, and back. Identity on Windows.
+// The system's form of a program path, and back. Identity on Windows. Elsewhere a name
+// may hold what no Windows name can: a backslash, or bytes that are not UTF-8. Such a
+// name is never reinterpreted (a backslash is no separator): each such byte is kept in the
+// program's path as the lone surrogate U+DC00 + byte, which no text holds, and given back
+// on the way out, so that the path still reaches its file (HasForeignBytes tells).
 WString ToNativePath(WStringView path);
 WString FromNativePath(WStringView path);
-// The path as SQLite's open and ATTACH take it: the system's form, in UTF-8.
+// A path as the system hands it over in bytes (a command line, a terminal's input): on
+// Windows read as UTF-8; elsewhere every byte kept as above.
+WString PathFromNativeBytes(std::string_view bytes);
+// Whether a program path holds bytes of a name that a Windows path could not hold (kept
+// as above). Always false on Windows.
+bool HasForeignBytes(WStringView path);
+// The path as the user should see it in a message: the system's form, with a kept byte
+// shown as \xNN.
+WString DisplayPath(WStringView path);
+// The path as SQLite's open and ATTACH take it: the system's form, in UTF-8 (kept bytes
+// as they were).
 std::string PathForSqlite(WStringView path);
 
 bool PathExists(const WString& path);     // a file or a folder (PathFileExistsW)
@@ -128,6 +142,24 @@ using FileFaultFunction = bool (*)(FileOperation operation, const WString& path)
 void SetFileFaultForTesting(FileFaultFunction function);
 // The backends' question: should this operation fail now?
 bool FileFaultInjected(FileOperation operation, const WString& path);
+
+// How WriteFileThrough ended.
+enum class WriteOutcome {
+    kWritten,
+    kReadOnly,  // a file without write permission (on Linux: to anybody, root included)
+    kFolder,
+    kNoReader,  // a named pipe that nobody reads: writing would wait for ever
+    kFailed,    // anything else (no such folder, a full disk, ...)
+};
+// Writes `bytes` as the whole content of what the user named `path`: through symbolic
+// links (the link stays, the file it leads to changes). A regular file, or a new one, is
+// replaced at once: a temporary file beside it (with the old file's permissions) is moved
+// over it when complete, so that a failure leaves it as it was. Anything else that takes
+// writes (a device such as /dev/null, a pipe with a reader) is written in place and never
+// replaced by a file. Refused: a read-only file, a folder, a pipe nobody reads.
+WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes);
+// Reads all of standard input (a pipe, a file, a terminal up to its end).
+bool ReadStandardInput(std::string& bytes);
 
 // Reads a whole file; false when it cannot be opened or read. A pipe or a device is read
 // to its end.
