@@ -270,6 +270,42 @@ class SilentTest(unittest.TestCase):
                 self.assertEqual(sorted(os.listdir(inst.folder)), before)  # no log either
                 self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
 
+    def test_installation_folder_no_windows_path_can_name_is_refused(self):
+        if windows():
+            self.skipTest("Linux names only")
+        # A backslash in the folder's name, with a folder that a separator would lead to
+        # beside it; bytes that are not UTF-8.
+        for name in (b"inst\\other", b"inst\xff"):
+            with self.subTest(name):
+                parent = os.fsencode(tempfile.mkdtemp(prefix="quorvel-e2e-"))
+                self.addCleanup(shutil.rmtree, parent, True)
+                folders = [os.path.join(parent, name)]
+                if b"\\" in name:
+                    folders.append(os.path.join(parent, name.replace(b"\\", b"/")))
+                for folder in folders:
+                    os.makedirs(folder)
+                    shutil.copy(client_exe("vennic-8.0.0V1203.exe"),
+                                os.path.join(folder, b"vennic.exe"))
+                    inst = Installation(self)
+                    inst.user_db()
+                    encode_script(user_script("8.0.0.2", "F_NICK"), inst.path("up.dbr"))
+                    for f in ("DB.s3db", "up.dbr"):
+                        shutil.copy(inst.path(f), os.path.join(folder, os.fsencode(f)))
+                program = os.path.join(folders[0], b"quorvel")
+                shutil.copy2(OPTIONS.quorvel, program)
+                before = {f: sorted(os.listdir(f)) for f in folders}
+                result = subprocess.run([program, b"-S"], stdin=subprocess.DEVNULL,
+                                        capture_output=True, timeout=TIMEOUT)
+                self.assertEqual(result.returncode, 1)
+                message = result.stderr.decode()
+                self.assertIn("安装文件夹“", message)
+                self.assertIn("”的路径含有反斜杠或不是 UTF-8 的字节", message)
+                self.assertIn(os.fsdecode(parent), message)
+                self.assertIn("\\xFF" if b"\xff" in name else "inst\\other", message)
+                for folder in folders:
+                    self.assertEqual(sorted(os.listdir(folder)), before[folder])
+                    self.assertEqual(version(os.path.join(folder, b"DB.s3db")), "8.0.0.1")
+
     def test_scripts_that_are_no_regular_files_are_passed_over(self):
         if windows():
             self.skipTest("pipes and links to devices are Linux's")

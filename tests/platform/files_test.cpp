@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/codepage.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -213,5 +214,27 @@ TEST(FilesTest, ProgramPathsUseBackslashes) {
     EXPECT_TRUE(plat::IsDirectory(appData));
 #endif
 }
+
+#ifndef _WIN32
+// A Linux name may hold what no Windows name holds: a backslash, bytes that are not UTF-8.
+// Such a name reaches its file again and is never taken for another one.
+TEST(FilesTest, LinuxNamesNoWindowsPathHolds) {
+    ScopedTempDir dir;
+    const std::string folder = ToUtf8(plat::ToNativePath(dir.path()));
+    const WString odd = plat::PathFromNativeBytes(folder + "/a\\b\xFF.txt");
+    const WString name = WString(u"a") + char16_t(0xDC5C) + u"b" + char16_t(0xDCFF) + u".txt";
+    EXPECT_EQ(odd, dir.Sub(name));
+    EXPECT_TRUE(plat::HasForeignBytes(odd));
+    WriteFileBytes(odd, "x");
+    const auto found = plat::FindFiles(dir.Sub(u"*.txt"));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].name, name);
+    EXPECT_EQ(ReadFileBytes(dir.Sub(found[0].name)), "x");
+    EXPECT_FALSE(plat::PathExists(dir.Sub(u"a\\b\uFFFD.txt")));  // not a folder "a"
+    EXPECT_EQ(ToUtf8(plat::DisplayPath(odd)), folder + "/a\\b\\xFF.txt");
+    EXPECT_EQ(plat::PathForSqlite(odd), folder + "/a\\b\xFF.txt");
+    EXPECT_FALSE(plat::HasForeignBytes(dir.Sub(u"升级 \U0001F600.dbr")));  // text, a pair
+}
+#endif
 
 }  // namespace
