@@ -102,8 +102,15 @@ public:
 
     // The result of the last migration, 1 or 0; -1 before the first.
     int LastResult() const { return m_nLastResult; }
+    // The full path of the script "数据迁移" would run now, as OnMigrate picks it; empty
+    // when the run would find no script.
+    WString ScriptToRun() const;
 
 private:
+    // The script name OnMigrate takes: the path edit's file name when that path exists,
+    // else the current one.
+    WString ChosenScriptName() const;
+
     CDBProcess& m_process;
     WString m_strInstallDir;
     int m_bInteractive;
