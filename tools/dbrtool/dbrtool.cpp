@@ -511,9 +511,12 @@ Usage:
 
   dbrtool encode IN.txt OUT.dbr
       Writes a scrambled script (16-bit little-endian, no byte order mark, LF line
-      ends) from a UTF-8 text file. A UTF-8 byte order mark and the CR of CR LF line
-      ends are dropped. Refuses, naming the line, any line whose scrambled form would
+      ends) from a UTF-8 text file. A UTF-8 byte order mark is dropped; LF, CR LF and a
+      lone CR end a line. Refuses, naming the line, any line whose scrambled form would
       not read back identically under the ANSI code page; OUT.dbr is then left as it was.
+      OUT.dbr is written through a symbolic link to the file it leads to, replaced only
+      once complete (keeping its permissions), or written in place when it is a device
+      or a pipe; a read-only file, a folder or a pipe nobody reads is refused.
       Example: dbrtool encode upgrade.txt upgrade.dbr
 
   dbrtool check FILE.dbr
@@ -529,11 +532,17 @@ Usage:
   dbrtool --help
       Shows this text.
 
+A FILE or IN.txt of "-" is standard input; every input is read once, so pipes work:
+  cat upgrade.dbr | dbrtool check -
+File names are taken as the system spells them (on Linux a backslash is part of a name).
+
 The ANSI code page is 936 (Simplified Chinese) unless the environment variable
-QUORVEL_CODEPAGE names another (on Windows: the system's).
+QUORVEL_CODEPAGE names another (on Windows: the system's). A QUORVEL_CODEPAGE that is
+not the number of a code page this system converts stops dbrtool before anything is
+read or written.
 
 Exit codes: 0 success, 1 bad input, a refused line or a malformed script, 2 wrong
-usage.
+usage or an unusable QUORVEL_CODEPAGE.
 )";
 }
 
