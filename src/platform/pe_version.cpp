@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
+
+#include "platform/codepage.h"
 
 namespace plat {
 namespace pe {
@@ -253,6 +256,8 @@ bool Image::ReadVersionBlock(std::vector<uint8_t>& block) const {
 // One node of a version block: wLength, wValueLength, wType, a NUL-terminated UTF-16 key,
 // padding to 32 bits, the value, padding, then the children up to the node's end.
 // Offsets are from the start of the block, which is where the 32-bit alignment counts.
+// The blocks of 16-bit (NE) images are narrow: no wType, and an 8-bit key and text in the
+// ANSI code page.
 struct Node {
     size_t end;
     size_t keyBegin;
@@ -262,27 +267,42 @@ struct Node {
     size_t childrenBegin;
 };
 
+// Windows tells the two forms apart by the first byte after the two lengths: a key's
+// first character in a narrow block, wType (0 or 1) in a wide one.
+bool IsNarrowBlock(const uint8_t* block, size_t size) { return size > 4 && block[4] >= 0x20; }
+
 // Parses the node at `offset`, which must lie wholly before `limit` (its parent's end).
-bool ParseNode(const uint8_t* block, size_t offset, size_t limit, Node& node) {
-    if (offset > limit || limit - offset < kNodeHeaderSize) return false;
+bool ParseNode(const uint8_t* block, size_t offset, size_t limit, bool narrow, Node& node) {
+    const size_t header = narrow ? 4 : kNodeHeaderSize;
+    const size_t unit = narrow ? 1 : 2;
+    if (offset > limit || limit - offset < header) return false;
     const size_t length = Le16(block + offset);
-    if (length < kNodeHeaderSize || length > limit - offset) return false;
+    if (length < header || length > limit - offset) return false;
     node.end = offset + length;
     node.valueLength = Le16(block + offset + 2);
-    const bool text = Le16(block + offset + 4) == kNodeTypeText;
+    const bool text = !narrow && Le16(block + offset + 4) == kNodeTypeText;
 
-    node.keyBegin = offset + kNodeHeaderSize;
+    node.keyBegin = offset + header;
     size_t p = node.keyBegin;
-    while (p + 2 <= node.end && Le16(block + p) != 0)
-        p += 2;
-    if (p + 2 > node.end) return false;  // the key has no terminator inside its node
+    while (p + unit <= node.end && (narrow ? block[p] : Le16(block + p)) != 0)
+        p += unit;
+    if (p + unit > node.end) return false;  // the key has no terminator inside its node
     node.keyEnd = p;
-    node.valueBegin = Align4(p + 2);
+    node.valueBegin = Align4(p + unit);
     node.childrenBegin = Align4(node.valueBegin + (text ? 2 : 1) * node.valueLength);
     return true;
 }
 
-bool KeyEquals(const uint8_t* block, const Node& node, WStringView key) {
+WString NarrowText(const uint8_t* begin, const uint8_t* end) {
+    const std::string_view bytes(reinterpret_cast<const char*>(begin),
+                                 static_cast<size_t>(end - begin));
+    return MultiByteToWide(AnsiCodePage(), bytes).value_or(WString());
+}
+
+bool KeyEquals(const uint8_t* block, const Node& node, bool narrow, WStringView key) {
+    if (narrow) {
+        return wstr::EqualsNoCase(NarrowText(block + node.keyBegin, block + node.keyEnd), key);
+    }
     if ((node.keyEnd - node.keyBegin) / 2 != key.size()) return false;
     WString text;
     text.reserve(key.size());
@@ -292,10 +312,74 @@ bool KeyEquals(const uint8_t* block, const Node& node, WStringView key) {
     return wstr::EqualsNoCase(text, key);
 }
 
+// The version block of a 16-bit (NE) image: its resource table lists types, each with its
+// resources; the block is the resource of type 16 named 1, at offset << shift.
+bool ExtractNeVersionBlock(uint64_t imageSize, const ReadAt& read, uint64_t neOffset,
+                           std::vector<uint8_t>& block) {
+    auto readChecked = [&](uint64_t offset, size_t size, uint8_t* out) {
+        return offset <= imageSize && size <= imageSize - offset && read(offset, size, out);
+    };
+    constexpr size_t kNeHeaderSize = 0x40;
+    constexpr uint16_t kNeTypeVersion = 0x8000 | kTypeVersion;  // numbered: the high bit
+    constexpr uint16_t kNeNameVersionInfo = 0x8000 | kNameVersionInfo;
+    constexpr size_t kTypeInfoSize = 8;
+    constexpr size_t kNameInfoSize = 12;
+    uint8_t header[kNeHeaderSize];
+    if (!readChecked(neOffset, sizeof header, header)) return false;
+    const size_t tableBegin = Le16(header + 0x24);  // resource table
+    const size_t tableEnd = Le16(header + 0x26);    // the resident names that follow it
+    if (tableEnd <= tableBegin + 2) return false;
+    std::vector<uint8_t> table(tableEnd - tableBegin);
+    if (!readChecked(neOffset + tableBegin, table.size(), table.data())) return false;
+    const unsigned shift = Le16(table.data());
+    if (shift > 16) return false;  // offsets and lengths are 16-bit units of 2^shift bytes
+
+    for (size_t at = 2; at + kTypeInfoSize <= table.size();) {
+        const uint16_t type = Le16(&table[at]);
+        const size_t count = Le16(&table[at + 2]);
+        const size_t names = at + kTypeInfoSize;
+        if (type == 0 || count > (table.size() - names) / kNameInfoSize) return false;
+        if (type != kNeTypeVersion) {
+            at = names + count * kNameInfoSize;
+            continue;
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t* name = &table[names + i * kNameInfoSize];
+            if (Le16(name + 6) != kNeNameVersionInfo) continue;
+            const uint64_t offset = static_cast<uint64_t>(Le16(name)) << shift;
+            const uint64_t length = static_cast<uint64_t>(Le16(name + 2)) << shift;
+            uint8_t root[2];
+            if (!readChecked(offset, sizeof root, root)) return false;
+            const size_t blockSize = Le16(root);
+            if (blockSize < 4 || blockSize > length) return false;
+            block.resize(blockSize);
+            if (!readChecked(offset, blockSize, block.data()) ||
+                !IsNarrowBlock(block.data(), blockSize)) {
+                block.clear();
+                return false;
+            }
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool ExtractVersionBlock(uint64_t imageSize, const ReadAt& read, std::vector<uint8_t>& block) {
     block.clear();
+    // A read that fails is an error wherever it happens, this first look included.
+    uint8_t dos[kDosHeaderSize];
+    uint8_t signature[2];
+    if (imageSize < sizeof dos || !read(0, sizeof dos, dos) || Le16(dos) != kDosMagic) {
+        return false;
+    }
+    const uint64_t offset = Le32(dos + kLfanewOffset);
+    if (offset > imageSize || 2 > imageSize - offset || !read(offset, 2, signature)) return false;
+    if (signature[0] == 'N' && signature[1] == 'E') {
+        return ExtractNeVersionBlock(imageSize, read, offset, block);
+    }
     Image image(imageSize, read);
     return image.Load() && image.ReadVersionBlock(block);
 }
@@ -311,8 +395,10 @@ bool ExtractVersionBlock(const uint8_t* data, size_t size, std::vector<uint8_t>&
 
 bool FindVersionString(const uint8_t* block, size_t size, WStringView subBlock, WString& value) {
     value.clear();
+    if (block == nullptr) return false;
+    const bool narrow = IsNarrowBlock(block, size);
     Node node;
-    if (block == nullptr || !ParseNode(block, 0, size, node)) return false;
+    if (!ParseNode(block, 0, size, narrow, node)) return false;
 
     bool descended = false;
     size_t start = 0;
@@ -327,8 +413,8 @@ bool FindVersionString(const uint8_t* block, size_t size, WStringView subBlock, 
         bool found = false;
         for (size_t pos = node.childrenBegin; pos < node.end;) {
             Node child;
-            if (!ParseNode(block, pos, node.end, child)) return false;
-            if (KeyEquals(block, child, key)) {
+            if (!ParseNode(block, pos, node.end, narrow, child)) return false;
+            if (KeyEquals(block, child, narrow, key)) {
                 node = child;
                 found = true;
                 break;
@@ -340,6 +426,14 @@ bool FindVersionString(const uint8_t* block, size_t size, WStringView subBlock, 
     }
     if (!descended) return false;
 
+    if (narrow) {
+        // ANSI text up to its NUL, as Windows converts it.
+        size_t end = node.valueBegin;
+        while (end < node.end && block[end] != 0)
+            ++end;
+        if (node.valueBegin < end) value = NarrowText(block + node.valueBegin, block + end);
+        return true;
+    }
     // Compilers disagree on whether a text's wValueLength counts characters or bytes; the
     // larger reading, cut at the node's end and at the first NUL, is right for both.
     const size_t limit = std::min(node.end, node.valueBegin + 2 * node.valueLength);

@@ -610,6 +610,85 @@ TEST(PeImageTest, ChoosesTheLanguageAsAChineseWindowsDoes) {
     EXPECT_EQ(ProductVersionOf(image), u"1033");
 }
 
+// A narrow node of a 16-bit image's version block: wLength, wValueLength, an 8-bit key,
+// the value, the children, each on a 32-bit boundary.
+struct NarrowNode {
+    std::string key;
+    std::string value;  // text with its NUL, or the fixed part
+    std::vector<NarrowNode> children;
+
+    Bytes Serialize() const {
+        Bytes b(4, 0);
+        b.insert(b.end(), key.begin(), key.end());
+        b.push_back(0);
+        PadTo4(b);
+        b.insert(b.end(), value.begin(), value.end());
+        for (const NarrowNode& child : children) {
+            PadTo4(b);
+            Bytes c = child.Serialize();
+            b.insert(b.end(), c.begin(), c.end());
+        }
+        Put16(b, 0, static_cast<uint16_t>(b.size()));
+        Put16(b, 2, static_cast<uint16_t>(value.size()));
+        return b;
+    }
+};
+
+// A 16-bit (NE) image whose resource table holds the version resource `block`.
+Bytes BuildNe(const Bytes& block, uint16_t name = 0x8001) {
+    Bytes b(0x100, 0);
+    b[0] = 'M';
+    b[1] = 'Z';
+    Put32(b, 0x3C, 0x40);
+    b[0x40] = 'N';
+    b[0x41] = 'E';
+    Put16(b, 0x40 + 0x24, 0x40);       // resource table at 0x80
+    Put16(b, 0x40 + 0x26, 0x40 + 24);  // resident names after it
+    Put16(b, 0x80, 4);                 // offsets in 16-byte units
+    Put16(b, 0x82, 0x8010);            // type 16, one resource
+    Put16(b, 0x84, 1);
+    Put16(b, 0x8A, 0x10);  // at 0x100
+    Put16(b, 0x8C, static_cast<uint16_t>((block.size() + 15) / 16));
+    Put16(b, 0x90, name);
+    b.insert(b.end(), block.begin(), block.end());
+    return b;
+}
+
+// 16-bit images carry narrow blocks (8-bit keys, ANSI texts), which Windows reads too.
+TEST(PeImageTest, SixteenBitImages) {
+    plat::SetAnsiCodePageForTesting(936);
+    const NarrowNode root{
+        "VS_VERSION_INFO",
+        std::string(52, '\0'),
+        {NarrowNode{
+            "StringFileInfo",
+            "",
+            {NarrowNode{
+                "080403A8",
+                "",
+                {NarrowNode{"FileVersion", std::string("8.0.0V16\0", 9), {}},
+                 NarrowNode{"ProductVersion", std::string("8.0 \xD6\xD0\xCE\xC4\0", 9), {}}}}}}}};
+    const Bytes block = root.Serialize();
+    Bytes found;
+    ASSERT_TRUE(Extract(BuildNe(block), found));
+    EXPECT_EQ(found, block);
+    EXPECT_EQ(FindOr(found, kFileVersion), u"8.0.0V16");
+    EXPECT_EQ(FindOr(found, u"\\stringfileinfo\\080403a8\\productversion"), u"8.0 中文");
+    EXPECT_EQ(FindOr(found, u"\\StringFileInfo\\040904B0\\FileVersion"), u"<none>");
+    // Only the name 1; a block cut short; every prefix of the image.
+    EXPECT_FALSE(Extract(BuildNe(block, 0x8002), found));
+    Bytes cut = BuildNe(block);
+    Put16(cut, 0x8C, 1);
+    EXPECT_FALSE(Extract(cut, found));
+    const Bytes image = BuildNe(block);
+    for (size_t n = 0; n < 0x100 + block.size(); ++n) {
+        ASSERT_FALSE(
+            Extract(Bytes(image.begin(), image.begin() + static_cast<ptrdiff_t>(n)), found))
+            << n;
+    }
+    plat::SetAnsiCodePageForTesting(0);
+}
+
 TEST(PeImageTest, NotExecutables) {
     Bytes block{1};
     EXPECT_FALSE(Extract(Bytes{}, block));
