@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <numeric>
+#include <vector>
+
+#ifdef _WIN32
+#include "platform/observe.h"
+#endif
 
 TEST(WStrTest, ToIntReadsLikeWtoi) {
     EXPECT_EQ(wstr::ToInt(u"12"), 12);
@@ -71,3 +78,23 @@ TEST(WStrTest, FileNamesCompareAsNtfsDoes) {
     EXPECT_TRUE(wstr::MatchesWildcard(u"", u"*"));
     EXPECT_FALSE(wstr::MatchesWildcard(u"", u"?"));
 }
+
+#ifdef _WIN32
+// The order of names is the system's own: every unit next to its neighbours in that order,
+// and every unit against its upper case, compare as CompareStringOrdinal compares them.
+TEST(WStrTest, FileNameOrderIsTheSystems) {
+    std::vector<char16_t> units(0x10000);
+    std::iota(units.begin(), units.end(), char16_t{0});
+    std::stable_sort(units.begin(), units.end(), [](char16_t a, char16_t b) {
+        return wstr::UpcaseUnit(a) < wstr::UpcaseUnit(b);
+    });
+    auto sign = [](int n) { return (n > 0) - (n < 0); };
+    for (size_t i = 0; i + 1 < units.size(); ++i) {
+        const WString a(1, units[i]), b(1, units[i + 1]);
+        ASSERT_EQ(sign(plat::CompareNamesAsTheSystem(a, b)), sign(wstr::CompareFileNames(a, b)))
+            << static_cast<unsigned>(units[i]) << " " << static_cast<unsigned>(units[i + 1]);
+        const WString up(1, wstr::UpcaseUnit(units[i]));
+        ASSERT_EQ(plat::CompareNamesAsTheSystem(a, up), 0) << static_cast<unsigned>(units[i]);
+    }
+}
+#endif
