@@ -351,7 +351,7 @@ bool ExtractNeVersionBlock(uint64_t imageSize, const ReadAt& read, uint64_t neOf
             uint8_t root[2];
             if (!readChecked(offset, sizeof root, root)) return false;
             const size_t blockSize = Le16(root);
-            if (blockSize < 4 || blockSize > length) return false;
+            if (blockSize < kNodeHeaderSize || blockSize > length) return false;
             block.resize(blockSize);
             if (!readChecked(offset, blockSize, block.data()) ||
                 !IsNarrowBlock(block.data(), blockSize)) {
