@@ -23,7 +23,8 @@ WString DisplayPath(WStringView path) {
     WString shown;
     for (size_t i = 0; i < native.size(); ++i) {
         const char16_t c = native[i];
-        const bool kept = c >= 0xDC00 && c <= 0xDCFF &&
+        // What is left of the kept bytes once the backslashes are given back.
+        const bool kept = c >= 0xDC80 && c <= 0xDCFF &&
                           (i == 0 || native[i - 1] < 0xD800 || native[i - 1] > 0xDBFF);
         if (!kept) {
             shown.push_back(c);

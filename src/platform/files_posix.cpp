@@ -21,8 +21,16 @@ namespace {
 // never gives one), so that every name the system hands over reaches its file again.
 constexpr char16_t kKeptByte = 0xDC00;
 
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// Whether the unit at `i` is a kept byte: a backslash, or a byte of 0x80 and above, on its
+// own (a low surrogate after a high one is half of a character). No other byte is ever
+// kept, so no text can smuggle a "/" or a NUL into a system path this way.
+bool IsKeptByte(WStringView text, size_t i) {
+    const char16_t c = text[i];
+    return (c == kKeptByte + u'\\' || (c >= kKeptByte + 0x80 && c <= kKeptByte + 0xFF)) &&
+           (i == 0 || !IsHighSurrogate(text[i - 1]));
+}
 
 // The length of the valid UTF-8 sequence at `p` (`n` bytes left), or 0.
 size_t Utf8Length(const unsigned char* p, size_t n) {
@@ -74,12 +82,9 @@ std::string EncodeKeepingBytes(WStringView text) {
     bytes.reserve(text.size());
     size_t start = 0;  // of the run of ordinary text not yet written
     for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        const bool kept =
-            IsLowSurrogate(c) && c < kKeptByte + 0x100 && (i == 0 || !IsHighSurrogate(text[i - 1]));
-        if (!kept) continue;
+        if (!IsKeptByte(text, i)) continue;
         bytes += ToUtf8(text.substr(start, i - start));
-        bytes.push_back(static_cast<char>(c - kKeptByte));
+        bytes.push_back(static_cast<char>(text[i] - kKeptByte));
         start = i + 1;
     }
     bytes += ToUtf8(text.substr(start));
@@ -144,10 +149,7 @@ WString PathFromNativeBytes(std::string_view bytes) { return FromNativeBytes(byt
 
 bool HasForeignBytes(WStringView path) {
     for (size_t i = 0; i < path.size(); ++i) {
-        if (path[i] >= kKeptByte && path[i] < kKeptByte + 0x100 &&
-            (i == 0 || !IsHighSurrogate(path[i - 1]))) {
-            return true;
-        }
+        if (IsKeptByte(path, i)) return true;
     }
     return false;
 }

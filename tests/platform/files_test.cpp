@@ -234,6 +234,11 @@ TEST(FilesTest, LinuxNamesNoWindowsPathHolds) {
     EXPECT_EQ(ToUtf8(plat::DisplayPath(odd)), folder + "/a\\b\\xFF.txt");
     EXPECT_EQ(plat::PathForSqlite(odd), folder + "/a\\b\xFF.txt");
     EXPECT_FALSE(plat::HasForeignBytes(dir.Sub(u"升级 \U0001F600.dbr")));  // text, a pair
+    // Only a backslash and bytes from 0x80 are ever kept: no text becomes a "/" or a NUL.
+    for (char16_t unit : {char16_t(0xDC2F), char16_t(0xDC00), char16_t(0xDC41)}) {
+        EXPECT_FALSE(plat::HasForeignBytes(WString(u"a") + unit));
+        EXPECT_EQ(plat::PathForSqlite(WString(u"a") + unit), "a\xEF\xBF\xBD");
+    }
 }
 #endif
 
