@@ -13,12 +13,13 @@ endif()
 
 # quorvel_vennic_exe(<target> OUTPUT <file.exe>
 #                    [FILE_VERSION <text>] [PRODUCT_VERSION <text>] [TRANSLATION <key>]
-#                    [MINIMAL] [NO_VERSION])
+#                    [MINIMAL] [NO_VERSION] [OPTIONS <make_vennic_exe.sh options>...])
 # Adds the custom target <target> that makes <file.exe> with the given texts in the string
-# table <key> (default 080403A8). Only when QUORVEL_CAN_MAKE_VENNIC_EXE is ON.
+# table <key> (default 080403A8); OPTIONS go to the script as they are, after the others.
+# Only when QUORVEL_CAN_MAKE_VENNIC_EXE is ON.
 function(quorvel_vennic_exe target)
     cmake_parse_arguments(PARSE_ARGV 1 arg "MINIMAL;NO_VERSION"
-                          "OUTPUT;FILE_VERSION;PRODUCT_VERSION;TRANSLATION" "")
+                          "OUTPUT;FILE_VERSION;PRODUCT_VERSION;TRANSLATION" "OPTIONS")
     if(NOT arg_OUTPUT)
         message(FATAL_ERROR "quorvel_vennic_exe(${target}): OUTPUT is required")
     endif()
@@ -42,6 +43,7 @@ function(quorvel_vennic_exe target)
     if(arg_NO_VERSION)
         list(APPEND options --no-version)
     endif()
+    list(APPEND options ${arg_OPTIONS})
     add_custom_command(
         OUTPUT ${arg_OUTPUT}
         COMMAND ${QUORVEL_BASH} ${script} ${options} ${arg_OUTPUT}

@@ -9,17 +9,20 @@
 #   --value NAME=TEXT        any other value of the current string table (repeatable)
 #   --table KEY              starts another string table (8 hex digits, language and code
 #                            page); the first table is 080403A8 unless --table comes first
+#   --language LANG          starts another version resource, in the language LANG (4 hex
+#                            digits), for the tables that follow; without it there is one,
+#                            in the language of its first table
 #   --no-version             no version resource at all
 #   --minimal                no C run-time: a few kB instead of about fifteen
 #   --arch i686|x86_64       32-bit (default) or 64-bit (needs x86_64-w64-mingw32-*)
 #
-# Values are UTF-8 (Chinese is fine). The numeric FILEVERSION and PRODUCTVERSION come from
-# the first four numbers of the first table's texts. The output is byte-for-byte the same
+# Values are UTF-8 (Chinese is fine). The numeric FILEVERSION and PRODUCTVERSION of each
+# resource come from the first four numbers of its first FileVersion and ProductVersion. The output is byte-for-byte the same
 # for the same options and tools.
 set -euo pipefail
 
 usage() {
-    sed -n "2,18p" "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n "2,21p" "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -27,15 +30,25 @@ arch=i686
 minimal=0
 with_version=1
 output=
+# One entry per string table: its key, its VALUE lines and the version resource it is in.
 keys=()
 bodies=()
-first_file_version=
-first_product_version=
+table_resource=()
+# One entry per version resource: its language (empty: its first table's) and the texts
+# its numeric versions come from.
+languages=("")
+file_versions=("")
+product_versions=("")
+
+current_resource() { echo $((${#languages[@]} - 1)); }
 
 current_table() {
-    if [ "${#keys[@]}" -eq 0 ]; then
+    local resource
+    resource=$(current_resource)
+    if [ "${#keys[@]}" -eq 0 ] || [ "${table_resource[-1]}" -ne "$resource" ]; then
         keys+=("080403A8")
         bodies+=("")
+        table_resource+=("$resource")
     fi
 }
 
@@ -47,13 +60,14 @@ rc_string() {
 
 add_value() {
     current_table
-    local last=$((${#keys[@]} - 1))
+    local last=$((${#keys[@]} - 1)) resource
+    resource=$(current_resource)
     bodies[$last]+="      VALUE $(rc_string "$1"), $(rc_string "$2")"$'\n'
-    if [ "$last" -eq 0 ] && [ "$1" = FileVersion ] && [ -z "$first_file_version" ]; then
-        first_file_version=$2
+    if [ "$1" = FileVersion ] && [ -z "${file_versions[$resource]}" ]; then
+        file_versions[$resource]=$2
     fi
-    if [ "$last" -eq 0 ] && [ "$1" = ProductVersion ] && [ -z "$first_product_version" ]; then
-        first_product_version=$2
+    if [ "$1" = ProductVersion ] && [ -z "${product_versions[$resource]}" ]; then
+        product_versions[$resource]=$2
     fi
 }
 
@@ -70,6 +84,18 @@ while [ $# -gt 0 ]; do
             [ $# -ge 2 ] && [[ "$2" =~ ^[0-9A-Fa-f]{8}$ ]] || usage
             keys+=("$2")
             bodies+=("")
+            table_resource+=("$(current_resource)")
+            shift 2
+            ;;
+        --language)
+            [ $# -ge 2 ] && [[ "$2" =~ ^[0-9A-Fa-f]{4}$ ]] || usage
+            if [ "${#keys[@]}" -eq 0 ] && [ -z "${languages[0]}" ]; then
+                languages[0]=$2
+            else
+                languages+=("$2")
+                file_versions+=("")
+                product_versions+=("")
+            fi
             shift 2
             ;;
         --no-version) with_version=0; shift ;;
@@ -113,39 +139,50 @@ trap 'rm -rf "$work"' EXIT
 
 objects=()
 if [ "$with_version" -eq 1 ]; then
-    current_table
-    translations=
-    for key in "${keys[@]}"; do
-        translations+="${translations:+, }0x${key:0:4}, 0x${key:4:4}"
-    done
-    language=$((16#${keys[0]:0:4}))
-    {
-        echo '#pragma code_page(65001)'
-        echo "LANGUAGE $((language & 0x3FF)), $((language >> 10))"
-        echo '1 VERSIONINFO'
-        echo "FILEVERSION $(version_numbers "$first_file_version")"
-        echo "PRODUCTVERSION $(version_numbers "$first_product_version")"
-        echo 'FILEFLAGSMASK 0x3F'
-        echo 'FILEFLAGS 0x0'
-        echo 'FILEOS 0x40004'
-        echo 'FILETYPE 0x1'
-        echo 'FILESUBTYPE 0x0'
-        echo 'BEGIN'
-        echo '  BLOCK "StringFileInfo"'
-        echo '  BEGIN'
+    echo '#pragma code_page(65001)' >"$work/version.rc"
+    for resource in "${!languages[@]}"; do
+        if [[ " ${table_resource[*]} " != *" $resource "* ]]; then
+            keys+=("080403A8")  # a resource given no table gets an empty default one
+            bodies+=("")
+            table_resource+=("$resource")
+        fi
+        translations=
+        first_key=
         for i in "${!keys[@]}"; do
-            echo "    BLOCK \"${keys[$i]}\""
-            echo '    BEGIN'
-            printf '%s' "${bodies[$i]}"
-            echo '    END'
+            [ "${table_resource[$i]}" -eq "$resource" ] || continue
+            key=${keys[$i]}
+            first_key=${first_key:-$key}
+            translations+="${translations:+, }0x${key:0:4}, 0x${key:4:4}"
         done
-        echo '  END'
-        echo '  BLOCK "VarFileInfo"'
-        echo '  BEGIN'
-        echo "    VALUE \"Translation\", $translations"
-        echo '  END'
-        echo 'END'
-    } >"$work/version.rc"
+        language=$((16#${languages[$resource]:-${first_key:0:4}}))
+        {
+            echo "LANGUAGE $((language & 0x3FF)), $((language >> 10))"
+            echo '1 VERSIONINFO'
+            echo "FILEVERSION $(version_numbers "${file_versions[$resource]}")"
+            echo "PRODUCTVERSION $(version_numbers "${product_versions[$resource]}")"
+            echo 'FILEFLAGSMASK 0x3F'
+            echo 'FILEFLAGS 0x0'
+            echo 'FILEOS 0x40004'
+            echo 'FILETYPE 0x1'
+            echo 'FILESUBTYPE 0x0'
+            echo 'BEGIN'
+            echo '  BLOCK "StringFileInfo"'
+            echo '  BEGIN'
+            for i in "${!keys[@]}"; do
+                [ "${table_resource[$i]}" -eq "$resource" ] || continue
+                echo "    BLOCK \"${keys[$i]}\""
+                echo '    BEGIN'
+                printf '%s' "${bodies[$i]}"
+                echo '    END'
+            done
+            echo '  END'
+            echo '  BLOCK "VarFileInfo"'
+            echo '  BEGIN'
+            echo "    VALUE \"Translation\", $translations"
+            echo '  END'
+            echo 'END'
+        } >>"$work/version.rc"
+    done
     "$windres" -c 65001 -O coff -o "$work/version.o" "$work/version.rc"
     objects+=("$work/version.o")
 fi

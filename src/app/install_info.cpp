@@ -34,14 +34,22 @@ int CDBProcess::LoadInstallInfo(int bInteractive) {
 }
 
 int CDBProcess::FindScriptFile() {
-    for (const plat::FoundFile& file : plat::FindFiles(m_strInstallDir + u"\\*.dbr")) {
-        // A folder that happens to match the pattern is no script; taking it would hide a
-        // real script that the search yields later.
-        if (file.name == u"." || file.name == u".." || file.directory) continue;
-        if (file.hidden || file.system) continue;
-        m_strScriptName = file.name;
+    // The first by name as NTFS lists a folder, not as the disk happens to yield them:
+    // a.dbr and b.dbr give the same script on every system and every file system.
+    const plat::FoundFile* first = nullptr;
+    const std::vector<plat::FoundFile> files = plat::FindFiles(m_strInstallDir + u"\\*.dbr");
+    for (const plat::FoundFile& file : files) {
+        // Only a regular file is a script: a pipe or a device would hang a silent run or
+        // fill its memory, and a folder would hide a real script.
+        if (!file.regular || file.hidden || file.system) continue;
+        // A name no Windows file system can hold (Linux: a backslash, bytes that are not
+        // UTF-8) is no script for this program, on any system.
+        if (plat::HasForeignBytes(file.name)) continue;
+        if (first == nullptr || wstr::CompareFileNames(file.name, first->name) < 0) first = &file;
+    }
+    if (first != nullptr) {
+        m_strScriptName = first->name;
         m_bScriptFound = 1;
-        break;
     }
     return 1;
 }

@@ -54,15 +54,27 @@ int CQuorvelDlgLogic::Report(MigrationOutcome outcome, int bInteractive) {
     return m_nLastResult;
 }
 
-void CQuorvelDlgLogic::OnMigrate() {
-    if (m_bMigrating) return;
+WString CQuorvelDlgLogic::ChosenScriptName() const {
     // The edit is read even while it is disabled: unticking "重选" after typing keeps the
     // typed path. A path that does not exist leaves the earlier script name.
     const WString path = m_view.GetItemText(dlg::kIdScriptPath);
     const size_t cut = path.rfind(u'\\');
-    if (plat::PathExists(path) && cut != WString::npos) {
-        m_process.m_strScriptName = path.substr(cut + 1);
+    if (plat::PathExists(path) && cut != WString::npos &&
+        !plat::HasForeignBytes(path.substr(cut + 1))) {
+        return path.substr(cut + 1);
     }
+    return m_process.m_strScriptName;
+}
+
+WString CQuorvelDlgLogic::ScriptToRun() const {
+    const WString name = ChosenScriptName();
+    if (m_process.m_bScriptFound == 0 || name.empty()) return WString();
+    return m_process.m_strInstallDir + u"\\" + name;
+}
+
+void CQuorvelDlgLogic::OnMigrate() {
+    if (m_bMigrating) return;
+    m_process.m_strScriptName = ChosenScriptName();
     if (!m_view.CanRunInBackground() || !StartInBackground()) RunMigration(1);
 }
 

@@ -148,7 +148,14 @@ public:
     // How the last migration ended.
     const MigrationOutcome& LastOutcome() const { return m_lastOutcome; }
 
+    // The full path of the script "数据迁移" would run now, as OnMigrate picks it; empty
+    // when the run would find no script.
+    WString ScriptToRun() const;
+
 private:
+    // The script name OnMigrate takes: the path edit's file name when that path exists,
+    // else the current one.
+    WString ChosenScriptName() const;
     // Records a run's outcome and reports it as RunMigration says.
     int Report(MigrationOutcome outcome, int bInteractive);
     // False when no worker thread could be started.

@@ -3,6 +3,7 @@
 #include "app/adjust_system_info.h"
 #include "app/command_line.h"
 #include "app/main_dialog.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/ui.h"
@@ -23,9 +24,24 @@ int CQuorvelApp::InitInstance() {
     m_bInteractive = cmdInfo.m_bShowWindow ? 1 : 0;
     if (m_bStartVisible == 0) m_bInteractive = 0;
 
+    // Nothing is read or written before the run is known to be sane: a code page that
+    // cannot be converted would read every Chinese line of the script as empty.
+    std::string strCodePage;
+    if (!plat::AnsiCodePageSettingValid(strCodePage)) {
+        return Refuse(u"环境变量 QUORVEL_CODEPAGE 的值“" + FromUtf8(strCodePage) +
+                      u"”不是本系统能转换的代码页(例如 936), 程序没有运行!");
+    }
+
     m_strInstallDir = GetExecutablePath();
     const size_t cut = m_strInstallDir.rfind(u'\\');
     if (cut != WString::npos) m_strInstallDir.resize(cut);
+    // A folder no Windows path can name (on Linux: a backslash, or bytes that are not
+    // UTF-8, in its name) is refused rather than taken for another folder.
+    if (plat::HasForeignBytes(m_strInstallDir)) {
+        return Refuse(u"安装文件夹“" + plat::DisplayPath(m_strInstallDir) +
+                      u"”的路径含有反斜杠或不是 UTF-8 的字节, 不能用作 Windows 的路径, "
+                      u"程序没有运行!");
+    }
 
     m_dbProcess.m_strInstallDir = m_strInstallDir;
     m_dbProcess.LoadInstallInfo(m_bInteractive);
@@ -48,6 +64,13 @@ int CQuorvelApp::InitInstance() {
 
     dialog.reset();
     adjust.reset();
+    return 0;
+}
+
+int CQuorvelApp::Refuse(const WString& strMessage) {
+    // Shown even in a silent run, like a missing script: the installer must be told.
+    plat::ShowMessageBox(strMessage, plat::kMbOk);
+    m_nExitCode = 1;
     return 0;
 }
 

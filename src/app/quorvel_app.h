@@ -25,7 +25,8 @@ public:
     // The process's exit status. A silent run ends with 0 when its migration ended with
     // "数据迁移成功！" or found every database the script lists already at (or past) its
     // version, and 1 otherwise, so that an installer can act on it; an interactive run
-    // ends with 0.
+    // ends with 0. A run refused at its start (an unusable QUORVEL_CODEPAGE, an
+    // installation folder no program path can name) ends with 1 either way.
     virtual int ExitInstance();
 
     // Writable data folder chosen at start-up; empty when none was usable.
@@ -48,5 +49,9 @@ protected:
     virtual std::unique_ptr<CMainDialog> MakeMainDialog();
 
 private:
+    // Ends start-up before anything is read: shows `strMessage` (in a silent run too) and
+    // makes the exit status 1. Returns InitInstance's result.
+    int Refuse(const WString& strMessage);
+
     int m_nExitCode = 0;
 };

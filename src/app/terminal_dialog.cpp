@@ -33,12 +33,15 @@ std::string Trim(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+constexpr char16_t kLabelScriptToRun[] = u"将运行的脚本:";
+
 }  // namespace
 
 CTerminalDialog::CTerminalDialog(CDBProcess& process, const WString& strInstallDir,
                                  int bInteractive, std::istream& in, std::ostream& out)
     : CMainDialog(process, strInstallDir, bInteractive),
       m_process(process),
+      m_strInstallDir(strInstallDir),
       m_bInteractive(bInteractive),
       m_in(in),
       m_out(out) {}
@@ -100,9 +103,17 @@ void CTerminalDialog::Handle(const std::string& command) {
             return;
         }
         m_out << "  " << ToUtf8(dlg::kLabelScriptPath) << ' ' << std::flush;
-        std::string path;
-        if (ReadLine(path) && !Trim(path).empty()) {
-            SetItemText(dlg::kIdScriptPath, plat::FromNativePath(FromUtf8(Trim(path))));
+        std::string typed;
+        if (ReadLine(typed) && !Trim(typed).empty()) {
+            WString path = plat::PathFromNativeBytes(Trim(typed));
+            if (plat::HasForeignBytes(path)) {
+                Print(u"  路径含有反斜杠或不是 UTF-8 的字节, 不能用: " + plat::DisplayPath(path));
+                return;
+            }
+            // A bare name is a file of the installation folder, the only folder a script
+            // is ever taken from; the working folder means nothing here.
+            if (path.find(u'\\') == WString::npos) path = m_strInstallDir + u"\\" + path;
+            SetItemText(dlg::kIdScriptPath, path);
         }
     } else if (command == "b") {
         if (!m_controls[dlg::kIdBrowse].bEnabled) {
@@ -132,7 +143,11 @@ void CTerminalDialog::Draw() {
     field(dlg::kLabelVersion, dlg::kIdVersion);
     field(dlg::kLabelSubVersion, dlg::kIdSubVersion);
     field(dlg::kLabelScriptVersion, dlg::kIdScriptVersion);
-    Print(u"  " + PadTo(dlg::kLabelScriptPath, 20) + plat::ToNativePath(path.text));
+    Print(u"  " + PadTo(dlg::kLabelScriptPath, 20) + plat::DisplayPath(path.text));
+    // What "数据迁移" would run now: the edit may name a file that does not exist.
+    const WString script = m_logic.ScriptToRun();
+    Print(u"  " + PadTo(kLabelScriptToRun, 20) +
+          (script.empty() ? WString(u"(没有)") : plat::DisplayPath(script)));
     Print(WString(u"  [") + (box.bChecked ? u'x' : u' ') + u"] " + dlg::kReselect);
     Print(u"  m " + WString(dlg::kMigrate) + u"   r " + dlg::kReselect +
           (bUnlocked ? u"   p 输入路径   b " + WString(dlg::kBrowse) : WString()) +
@@ -157,23 +172,25 @@ bool CTerminalDialog::IsItemChecked(int nId) const {
 void CTerminalDialog::PostClose() { m_bCloseRequested = true; }
 
 bool CTerminalDialog::BrowseForScript(const WString& folder, WString& path) {
-    m_out << "  文件夹 [" << ToUtf8(plat::ToNativePath(folder)) << "]: " << std::flush;
+    m_out << "  文件夹 [" << ToUtf8(plat::DisplayPath(folder)) << "]: " << std::flush;
     std::string line;
     if (!ReadLine(line)) return false;
-    WString chosen = Trim(line).empty() ? folder : plat::FromNativePath(FromUtf8(Trim(line)));
+    WString chosen = Trim(line).empty() ? folder : plat::PathFromNativeBytes(Trim(line));
     while (chosen.size() > 1 && chosen.back() == u'\\')
         chosen.pop_back();
 
     // What the file dialog's first filter shows: scripts, not folders, not hidden files.
     std::vector<WString> names;
     for (const plat::FoundFile& file : plat::FindFiles(chosen + u"\\*.dbr")) {
-        if (!file.directory && !file.hidden && !file.system) names.push_back(file.name);
+        if (file.regular && !file.hidden && !file.system) names.push_back(file.name);
     }
     if (names.empty()) {
         Print(u"  (没有 *.dbr 文件)");
         return false;
     }
-    std::sort(names.begin(), names.end());
+    // In the order discovery ranks them, which is Explorer's on NTFS.
+    std::sort(names.begin(), names.end(),
+              [](const WString& a, const WString& b) { return wstr::CompareFileNames(a, b) < 0; });
     for (size_t i = 0; i < names.size(); ++i)
         Print(u"  " + wstr::FromInt(static_cast<long long>(i + 1)) + u"  " + names[i]);
     m_out << "  编号 [Enter: 取消]: " << std::flush;

@@ -45,6 +45,7 @@ private:
     void Print(const WString& text);
 
     CDBProcess& m_process;
+    WString m_strInstallDir;
     int m_bInteractive;
     std::istream& m_in;
     std::ostream& m_out;

@@ -63,8 +63,9 @@ public:
     // Discovery, at start-up: the client's versions from folder + "\vennic.exe" and the
     // first visible "*.dbr" of the installation folder. Always 0; nobody reads it.
     int LoadInstallInfo(int bInteractive);
-    // Takes the first "*.dbr" of the installation folder that is neither hidden nor a
-    // system file. Always 1.
+    // Takes the script of the installation folder: of its regular files whose names end
+    // in ".dbr" (neither hidden nor system files), the first in NTFS's name order
+    // (wstr::CompareFileNames). Always 1.
     int FindScriptFile();
 
     // One whole migration run. Its result is 1 when every schema step succeeded and no

@@ -20,6 +20,16 @@ constexpr unsigned kCodePageUtf8 = 65001;
 // The code page that stands for the thread's ANSI code page (CP_THREAD_ACP).
 unsigned AnsiCodePage();
 
+// Elsewhere than Windows the ANSI code page may be asked for with QUORVEL_CODEPAGE. True
+// when that setting is usable: unset, empty, or the decimal number of a code page this
+// system converts that keeps ASCII as it is, as every ANSI code page does. False, with the
+// setting's text in `setting`, for anything else ("99999", "garbage", "936x"): the program
+// must then stop before it reads or writes anything in a code page it was not given.
+// Always true on Windows, where the code page is the system's.
+bool AnsiCodePageSettingValid(std::string& setting);
+// The code page a QUORVEL_CODEPAGE text asks for, when it is usable as above.
+std::optional<unsigned> CodePageFromSetting(std::string_view text);
+
 // Tests may fix the ANSI code page; 0 restores the platform's own choice.
 void SetAnsiCodePageForTesting(unsigned codePage);
 

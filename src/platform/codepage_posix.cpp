@@ -15,14 +15,22 @@
 namespace plat {
 namespace {
 
+constexpr unsigned kDefaultCodePage = 936;
+
+// QUORVEL_CODEPAGE, or nothing when it is unset or empty.
+std::optional<std::string> CodePageSetting() {
+    const char* value = std::getenv("QUORVEL_CODEPAGE");
+    if (value == nullptr || value[0] == '\0') return std::nullopt;
+    return std::string(value);
+}
+
+// An unusable setting counts as none here; the programs refuse it at their start
+// (AnsiCodePageSettingValid) before they convert anything.
 unsigned EnvironmentCodePage() {
     static const unsigned codePage = [] {
-        const char* value = std::getenv("QUORVEL_CODEPAGE");
-        if (value != nullptr) {
-            int number = std::atoi(value);
-            if (number > 0) return static_cast<unsigned>(number);
-        }
-        return 936u;
+        std::optional<std::string> setting = CodePageSetting();
+        if (!setting) return kDefaultCodePage;
+        return CodePageFromSetting(*setting).value_or(kDefaultCodePage);
     }();
     return codePage;
 }
@@ -171,4 +179,11 @@ std::optional<WString> ToWide(unsigned codePage, std::string_view bytes, bool st
 unsigned SystemAnsiCodePage() { return EnvironmentCodePage(); }
 
 }  // namespace backend
+
+bool AnsiCodePageSettingValid(std::string& setting) {
+    std::optional<std::string> value = CodePageSetting();
+    if (!value || CodePageFromSetting(*value)) return true;
+    setting = *value;
+    return false;
+}
 }  // namespace plat

@@ -69,4 +69,8 @@ unsigned SystemAnsiCodePage() {
 }
 
 }  // namespace backend
+
+// Windows' programs take the system's code page; QUORVEL_CODEPAGE means nothing here.
+bool AnsiCodePageSettingValid(std::string& /*setting*/) { return true; }
+
 }  // namespace plat

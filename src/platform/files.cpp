@@ -16,10 +16,33 @@ bool FileFaultInjected(FileOperation operation, const WString& path) {
     return fault != nullptr && fault(operation, path);
 }
 
-bool ReadWholeFile(const WString& path, std::string& bytes) {
+WString DisplayPath(WStringView path) {
+    static const char16_t kDigits[] = u"0123456789ABCDEF";
+    const WString native = ToNativePath(path);
+    if (!HasForeignBytes(native)) return native;
+    WString shown;
+    for (size_t i = 0; i < native.size(); ++i) {
+        const char16_t c = native[i];
+        // What is left of the kept bytes once the backslashes are given back.
+        const bool kept = c >= 0xDC80 && c <= 0xDCFF &&
+                          (i == 0 || native[i - 1] < 0xD800 || native[i - 1] > 0xDBFF);
+        if (!kept) {
+            shown.push_back(c);
+            continue;
+        }
+        shown += u"\\x";
+        shown.push_back(kDigits[(c >> 4) & 0xF]);
+        shown.push_back(kDigits[c & 0xF]);
+    }
+    return shown;
+}
+
+namespace {
+
+bool ReadAll(const WString& path, File::Mode mode, std::string& bytes) {
     bytes.clear();
     File file;
-    if (!file.Open(path, File::Mode::kRead)) return false;
+    if (!file.Open(path, mode)) return false;
     char buffer[65536];
     for (;;) {
         long long n = file.Read(buffer, sizeof buffer);
@@ -27,6 +50,16 @@ bool ReadWholeFile(const WString& path, std::string& bytes) {
         if (n == 0) return true;
         bytes.append(buffer, static_cast<size_t>(n));
     }
+}
+
+}  // namespace
+
+bool ReadWholeFile(const WString& path, std::string& bytes) {
+    return ReadAll(path, File::Mode::kRead, bytes);
+}
+
+bool ReadRegularFile(const WString& path, std::string& bytes) {
+    return ReadAll(path, File::Mode::kReadRegular, bytes);
 }
 
 std::string SqliteUri(WStringView path, const char* mode) {

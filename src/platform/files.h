@@ -15,10 +15,24 @@
 
 namespace plat {
 
-// The system's form of a program path, and back. Identity on Windows.
+// The system's form of a program path, and back. Identity on Windows. Elsewhere a name
+// may hold what no Windows name can: a backslash, or bytes that are not UTF-8. Such a
+// name is never reinterpreted (a backslash is no separator): each such byte is kept in the
+// program's path as the lone surrogate U+DC00 + byte, which no text holds, and given back
+// on the way out, so that the path still reaches its file (HasForeignBytes tells).
 WString ToNativePath(WStringView path);
 WString FromNativePath(WStringView path);
-// The path as SQLite's open and ATTACH take it: the system's form, in UTF-8.
+// A path as the system hands it over in bytes (a command line, a terminal's input): on
+// Windows read as UTF-8; elsewhere every byte kept as above.
+WString PathFromNativeBytes(std::string_view bytes);
+// Whether a program path holds bytes of a name that a Windows path could not hold (kept
+// as above). Always false on Windows.
+bool HasForeignBytes(WStringView path);
+// The path as the user should see it in a message: the system's form, with a kept byte
+// shown as \xNN.
+WString DisplayPath(WStringView path);
+// The path as SQLite's open and ATTACH take it: the system's form, in UTF-8 (kept bytes
+// as they were).
 std::string PathForSqlite(WStringView path);
 
 bool PathExists(const WString& path);     // a file or a folder (PathFileExistsW)
@@ -93,19 +107,29 @@ bool SyncDirectory(const WString& folder);
 struct FoundFile {
     WString name;  // bare name, as the system spells it
     bool directory = false;
+    // A file of data that reading cannot block on or run out of memory on: not a folder,
+    // a pipe, a device or a socket (on Linux through symbolic links: a link to a regular
+    // file is one, a link to /dev/zero is not).
+    bool regular = false;
     bool hidden = false;  // elsewhere than Windows: the name begins with "."
     bool system = false;  // elsewhere than Windows: never
 };
 
-// Entries of a folder matching a wildcard pattern (a full program path whose last piece
-// may hold * and ?, such as folder + "\*.dbr"), in the order the system yields them.
-// "." and ".." are included when they match, as FindFirstFileW yields them.
+// Entries of a folder whose own names match a wildcard pattern (a full program path whose
+// last piece may hold * and ?, such as folder + "\*.dbr"; wstr::MatchesWildcard), in the
+// order the system yields them. On Windows the system's search also matches 8.3 short
+// names ("old.dbr_bak" is "OLD~1.DBR"): such entries are left out. "." and ".." are
+// included when they match, as FindFirstFileW yields them.
 std::vector<FoundFile> FindFiles(const WString& pattern);
 
 // Sets or clears a file's hidden and system attributes, so that tests can make the files
 // FindFiles must skip. Windows only: elsewhere hiding is a matter of the name, and this
 // returns false.
 bool SetHiddenSystemForTesting(const WString& path, bool hidden, bool system);
+// Makes `path` a named pipe, or a symbolic link to `target`, so that tests can make the
+// entries that readers must refuse. Where the system has neither (Windows): false.
+bool MakePipeForTesting(const WString& path);
+bool MakeLinkForTesting(const WString& target, const WString& path);
 
 // Full path of the running executable (GetModuleFileNameW).
 WString ExecutablePath();
@@ -123,6 +147,8 @@ class File {
 public:
     enum class Mode {
         kRead,            // read only, shared for reading; fails when missing
+        kReadRegular,     // the same, only for a regular file: a pipe, a device or a folder
+                          // is refused without waiting on it
         kAppend,          // write, shared for reading; created when missing; starts at the end
         kCreateTruncate,  // write; created, or emptied when present
         kCreateNew,       // write; fails when the file exists already
@@ -163,8 +189,30 @@ void SetFileFaultForTesting(FileFaultFunction function);
 // The backends' question: should this operation fail now?
 bool FileFaultInjected(FileOperation operation, const WString& path);
 
-// Reads a whole file; false when it cannot be opened or read.
+// How WriteFileThrough ended.
+enum class WriteOutcome {
+    kWritten,
+    kReadOnly,  // a file without write permission (on Linux: to anybody, root included)
+    kFolder,
+    kNoReader,  // a named pipe that nobody reads: writing would wait for ever
+    kFailed,    // anything else (no such folder, a full disk, ...)
+};
+// Writes `bytes` as the whole content of what the user named `path`: through symbolic
+// links (the link stays, the file it leads to changes). A regular file, or a new one, is
+// replaced at once: a temporary file beside it (with the old file's permissions) is moved
+// over it when complete, so that a failure leaves it as it was. Anything else that takes
+// writes (a device such as /dev/null, a pipe with a reader) is written in place and never
+// replaced by a file. Refused: a read-only file, a folder, a pipe nobody reads.
+WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes);
+// Reads all of standard input (a pipe, a file, a terminal up to its end).
+bool ReadStandardInput(std::string& bytes);
+
+// Reads a whole file; false when it cannot be opened or read. A pipe or a device is read
+// to its end.
 bool ReadWholeFile(const WString& path, std::string& bytes);
+// The same for a regular file only (File::Mode::kReadRegular): what comes from a folder the
+// user does not watch (a script, a client) must not hang the program or fill its memory.
+bool ReadRegularFile(const WString& path, std::string& bytes);
 
 // The form in which SQLite opens or attaches the file at `path` as a URI ("file:..." with
 // everything that could be read as URI syntax escaped), followed by "?mode=" and `mode`:

@@ -1,6 +1,5 @@
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <ftw.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -18,10 +17,86 @@
 namespace plat {
 namespace {
 
-// File names on this system are UTF-8 bytes, whatever the ANSI code page.
-std::string Native(const WString& path) { return ToUtf8(ToNativePath(path)); }
+// File names on this system are bytes, read as UTF-8 whatever the ANSI code page. A byte
+// that is not part of valid UTF-8 is kept as the lone surrogate U+DC00 + byte (valid UTF-8
+// never gives one), so that every name the system hands over reaches its file again.
+constexpr char16_t kKeptByte = 0xDC00;
 
-WString FromNativeBytes(std::string_view bytes) { return FromNativePath(FromUtf8(bytes)); }
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// Whether the unit at `i` is a kept byte: a backslash, or a byte of 0x80 and above, on its
+// own (a low surrogate after a high one is half of a character). No other byte is ever
+// kept, so no text can smuggle a "/" or a NUL into a system path this way.
+bool IsKeptByte(WStringView text, size_t i) {
+    const char16_t c = text[i];
+    return (c == kKeptByte + u'\\' || (c >= kKeptByte + 0x80 && c <= kKeptByte + 0xFF)) &&
+           (i == 0 || !IsHighSurrogate(text[i - 1]));
+}
+
+// The length of the valid UTF-8 sequence at `p` (`n` bytes left), or 0.
+size_t Utf8Length(const unsigned char* p, size_t n) {
+    const unsigned char b = p[0];
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3;
+        if (b == 0xE0) low = 0xA0;   // no overlong forms
+        if (b == 0xED) high = 0x9F;  // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4;
+        if (b == 0xF0) low = 0x90;
+        if (b == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+    } else {
+        return 0;
+    }
+    if (n < length || p[1] < low || p[1] > high) return 0;
+    for (size_t i = 2; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+WString DecodeKeepingBytes(std::string_view bytes) {
+    WString text;
+    text.reserve(bytes.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (size_t i = 0; i < bytes.size();) {
+        if (p[i] < 0x80) {
+            text.push_back(p[i++]);
+            continue;
+        }
+        const size_t length = Utf8Length(p + i, bytes.size() - i);
+        if (length == 0) {
+            text.push_back(static_cast<char16_t>(kKeptByte + p[i++]));
+            continue;
+        }
+        text += FromUtf8(bytes.substr(i, length));
+        i += length;
+    }
+    return text;
+}
+
+std::string EncodeKeepingBytes(WStringView text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    size_t start = 0;  // of the run of ordinary text not yet written
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!IsKeptByte(text, i)) continue;
+        bytes += ToUtf8(text.substr(start, i - start));
+        bytes.push_back(static_cast<char>(text[i] - kKeptByte));
+        start = i + 1;
+    }
+    bytes += ToUtf8(text.substr(start));
+    return bytes;
+}
+
+std::string Native(const WString& path) { return EncodeKeepingBytes(ToNativePath(path)); }
+
+WString FromNativeBytes(std::string_view bytes) {
+    return FromNativePath(DecodeKeepingBytes(bytes));
+}
 
 int RetryOpen(const char* path, int flags, mode_t mode = 0666) {
     int fd;
@@ -45,11 +120,42 @@ bool RenameNoReplace(const std::string& source, const std::string& target) {
 
 }  // namespace
 
-WString ToNativePath(WStringView path) { return wstr::ReplaceAll(path, u"\\", u"/"); }
+// "\" is the program's separator; a backslash of a name is kept as U+DC5C (the kept byte
+// 0x5C) on the way in and given back on the way out.
+WString ToNativePath(WStringView path) {
+    WString native(path);
+    for (char16_t& c : native) {
+        if (c == u'\\') {
+            c = u'/';
+        } else if (c == kKeptByte + u'\\') {
+            c = u'\\';
+        }
+    }
+    return native;
+}
 
-WString FromNativePath(WStringView path) { return wstr::ReplaceAll(path, u"/", u"\\"); }
+WString FromNativePath(WStringView path) {
+    WString program(path);
+    for (char16_t& c : program) {
+        if (c == u'/') {
+            c = u'\\';
+        } else if (c == u'\\') {
+            c = kKeptByte + u'\\';
+        }
+    }
+    return program;
+}
 
-std::string PathForSqlite(WStringView path) { return ToUtf8(ToNativePath(path)); }
+WString PathFromNativeBytes(std::string_view bytes) { return FromNativeBytes(bytes); }
+
+bool HasForeignBytes(WStringView path) {
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (IsKeptByte(path, i)) return true;
+    }
+    return false;
+}
+
+std::string PathForSqlite(WStringView path) { return EncodeKeepingBytes(ToNativePath(path)); }
 
 bool PathExists(const WString& path) {
     struct stat st;
@@ -226,28 +332,132 @@ std::vector<FoundFile> FindFiles(const WString& pattern) {
     size_t cut = pattern.rfind(u'\\');
     WString folder = cut == WString::npos ? WString(u".") : pattern.substr(0, cut);
     if (folder.empty()) folder = u"\\";  // a pattern in the root folder
-    std::string wildcard = ToUtf8(cut == WString::npos ? pattern : pattern.substr(cut + 1));
+    const WString wildcard = cut == WString::npos ? pattern : pattern.substr(cut + 1);
     std::string nativeFolder = Native(folder);
 
     DIR* dir = ::opendir(nativeFolder.c_str());
     if (dir == nullptr) return found;
     while (struct dirent* entry = ::readdir(dir)) {
-        // Windows matches names without regard to case.
-        if (::fnmatch(wildcard.c_str(), entry->d_name, FNM_CASEFOLD) != 0) continue;
         FoundFile file;
-        file.name = FromUtf8(std::string_view(entry->d_name));
+        file.name = FromNativePath(DecodeKeepingBytes(entry->d_name));
+        if (!wstr::MatchesWildcard(file.name, wildcard)) continue;
         file.hidden = entry->d_name[0] == '.';
         struct stat st;
         std::string full = nativeFolder;
         full.append("/").append(entry->d_name);
-        file.directory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        const bool known = ::stat(full.c_str(), &st) == 0;
+        file.directory = known && S_ISDIR(st.st_mode);
+        file.regular = known && S_ISREG(st.st_mode);
         found.push_back(std::move(file));
     }
     ::closedir(dir);
     return found;
 }
 
+namespace {
+
+// The file a path leads to through symbolic links, which may not exist yet (a dangling
+// link leads to the file it names). At most 40 links, as the kernel allows.
+std::string FollowLinks(std::string path) {
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0) return path;
+        target.resize(static_cast<size_t>(n));
+        if (target[0] != '/') {
+            const size_t slash = path.rfind('/');
+            if (slash != std::string::npos) target = path.substr(0, slash + 1) + target;
+        }
+        path = target;
+    }
+    return path;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes) {
+    const std::string target = FollowLinks(Native(path));
+    const WString programTarget = FromNativeBytes(target);
+    struct stat st;
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return WriteOutcome::kFolder;
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or a pipe: written where it is. Opening a pipe without a reader waits
+        // for one; without O_NONBLOCK it would wait for ever.
+        if (FileFaultInjected(FileOperation::kWrite, programTarget)) return WriteOutcome::kFailed;
+        const int fd = RetryOpen(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0) return errno == ENXIO ? WriteOutcome::kNoReader : WriteOutcome::kFailed;
+        const bool written = ::fcntl(fd, F_SETFL, O_WRONLY) == 0 && WriteAll(fd, bytes);
+        ::close(fd);
+        return written ? WriteOutcome::kWritten : WriteOutcome::kFailed;
+    }
+    // Root may write anything: a file nobody may write to counts as read-only all the same.
+    if (exists && (::access(target.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0)) {
+        return WriteOutcome::kReadOnly;
+    }
+
+    // A name of our own beside the target, never one that exists already.
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = target + ".writing" + std::to_string(attempt);
+        if (FileFaultInjected(FileOperation::kCreate, FromNativeBytes(temporary))) {
+            return WriteOutcome::kFailed;
+        }
+        fd = RetryOpen(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd < 0 && errno != EEXIST) return WriteOutcome::kFailed;
+    }
+    if (fd < 0) return WriteOutcome::kFailed;
+    bool ok = true;
+    if (exists) {
+        // The file keeps its permissions and, where we may, its owner.
+        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+        if (ok && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            ok = ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) == 0 || errno == EPERM;
+        }
+    }
+    ok = ok && !FileFaultInjected(FileOperation::kWrite, programTarget) && WriteAll(fd, bytes) &&
+         ::fsync(fd) == 0;
+    ::close(fd);
+    if (ok && !FileFaultInjected(FileOperation::kMove, programTarget) &&
+        ::rename(temporary.c_str(), target.c_str()) == 0) {
+        return WriteOutcome::kWritten;
+    }
+    ::unlink(temporary.c_str());
+    return WriteOutcome::kFailed;
+}
+
+bool ReadStandardInput(std::string& bytes) {
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+}
+
 bool SetHiddenSystemForTesting(const WString&, bool, bool) { return false; }
+
+bool MakePipeForTesting(const WString& path) { return ::mkfifo(Native(path).c_str(), 0666) == 0; }
+
+bool MakeLinkForTesting(const WString& target, const WString& path) {
+    return ::symlink(Native(target).c_str(), Native(path).c_str()) == 0;
+}
 
 WString ExecutablePath() {
     std::string buffer(PATH_MAX, '\0');
@@ -272,7 +482,7 @@ bool LocalAppDataFolder(WString& folder) {
 WString MakeTempFolder(const WString& prefix) {
     const char* tmp = ::getenv("TMPDIR");
     std::string base = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
-    std::string templ = base + "/" + ToUtf8(prefix) + "-XXXXXX";
+    std::string templ = base + "/" + Native(prefix) + "-XXXXXX";
     if (::mkdtemp(templ.data()) == nullptr) return WString();
     return FromNativeBytes(templ);
 }
@@ -305,6 +515,10 @@ bool File::Open(const WString& path, Mode mode) {
         case Mode::kRead:
             flags = O_RDONLY;
             break;
+        case Mode::kReadRegular:
+            // Opening a pipe waits for a writer: not with O_NONBLOCK, cleared again below.
+            flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
+            break;
         case Mode::kAppend:
             flags = O_WRONLY | O_CREAT | O_APPEND;
             break;
@@ -315,11 +529,15 @@ bool File::Open(const WString& path, Mode mode) {
             flags = O_WRONLY | O_CREAT | O_EXCL;
             break;
     }
-    if (mode != Mode::kRead && FileFaultInjected(FileOperation::kCreate, path)) return false;
+    const bool reading = mode == Mode::kRead || mode == Mode::kReadRegular;
+    if (!reading && FileFaultInjected(FileOperation::kCreate, path)) return false;
     int fd = RetryOpen(Native(path).c_str(), flags);
     if (fd < 0) return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // Windows cannot open a folder as a file
+    // Windows cannot open a folder as a file.
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
+        (mode == Mode::kReadRegular &&
+         (!S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, O_RDONLY) != 0))) {
         ::close(fd);
         return false;
     }

@@ -71,6 +71,11 @@ WString ToNativePath(WStringView path) { return WString(path); }
 
 WString FromNativePath(WStringView path) { return WString(path); }
 
+WString PathFromNativeBytes(std::string_view bytes) { return FromUtf8(bytes); }
+
+// Windows' names are UTF-16 already: nothing is kept apart.
+bool HasForeignBytes(WStringView /*path*/) { return false; }
+
 // SQLite's Windows layer takes UTF-8 file names and opens them with the W functions.
 std::string PathForSqlite(WStringView path) { return ToUtf8(path); }
 
@@ -221,13 +226,19 @@ bool SyncDirectory(const WString& folder) { return IsDirectory(folder); }
 
 std::vector<FoundFile> FindFiles(const WString& pattern) {
     std::vector<FoundFile> found;
+    const size_t cut = pattern.rfind(u'\\');
+    const WStringView wildcard =
+        cut == WString::npos ? WStringView(pattern) : WStringView(pattern).substr(cut + 1);
     WIN32_FIND_DATAW data;
     FindHandle find(FindFirstFileW(Wide(pattern), &data));
     if (!find) return found;
     do {
         FoundFile file;
         file.name = NameOf(data);
+        // The system matched the short name too: "x.dbr_bak" is found for "*.dbr".
+        if (!wstr::MatchesWildcard(file.name, wildcard)) continue;
         file.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        file.regular = !file.directory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
         file.hidden = (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
         file.system = (data.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
         found.push_back(std::move(file));
@@ -244,6 +255,89 @@ bool SetHiddenSystemForTesting(const WString& path, bool hidden, bool system) {
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
     return SetFileAttributesW(Wide(path), attributes);
 }
+
+namespace {
+
+// The file a path leads to through symbolic links: the final path of the file when it
+// exists, else the path itself.
+WString FollowLinks(const WString& path) {
+    FileHandle handle(CreateFileW(Wide(path), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return path;
+    wchar_t buffer[32768];
+    const DWORD n = GetFinalPathNameByHandleW(handle.Get(), buffer, 32768, FILE_NAME_NORMALIZED);
+    if (n == 0 || n >= 32768) return path;
+    WString final = FromWide(buffer, n);
+    if (final.compare(0, 8, u"\\\\?\\UNC\\") == 0) return u"\\\\" + final.substr(8);
+    if (final.compare(0, 4, u"\\\\?\\") == 0) return final.substr(4);
+    return final;
+}
+
+bool WriteAll(void* handle, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk =
+            bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) {
+            return false;
+        }
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes) {
+    const WString target = FollowLinks(path);
+    const DWORD attributes = GetFileAttributesW(Wide(target));
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return WriteOutcome::kFolder;
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) return WriteOutcome::kReadOnly;
+    if (exists) {
+        // A device (NUL, CON) or a pipe opened by name is written where it is.
+        FileHandle handle(CreateFileW(Wide(target), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (handle && GetFileType(handle.Get()) != FILE_TYPE_DISK) {
+            if (FileFaultInjected(FileOperation::kWrite, target)) return WriteOutcome::kFailed;
+            return WriteAll(handle.Get(), bytes) ? WriteOutcome::kWritten : WriteOutcome::kFailed;
+        }
+    }
+    File file;
+    WString temporary;
+    for (int attempt = 0; attempt < 100 && !file.IsOpen(); ++attempt) {
+        temporary = target + u".writing" + wstr::FromInt(attempt);
+        if (!file.Open(temporary, File::Mode::kCreateNew) && GetLastError() != ERROR_FILE_EXISTS) {
+            return WriteOutcome::kFailed;
+        }
+    }
+    if (!file.IsOpen()) return WriteOutcome::kFailed;
+    const bool written = file.Write(bytes) && file.Sync();
+    file.Close();
+    if (written && MoveReplace(temporary, target)) return WriteOutcome::kWritten;
+    RemoveFile(temporary);
+    return WriteOutcome::kFailed;
+}
+
+bool ReadStandardInput(std::string& bytes) {
+    bytes.clear();
+    void* input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input == nullptr || input == INVALID_HANDLE_VALUE) return false;
+    char buffer[65536];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(input, buffer, sizeof buffer, &read, nullptr)) {
+            return GetLastError() == ERROR_BROKEN_PIPE;  // the writer has finished
+        }
+        if (read == 0) return true;
+        bytes.append(buffer, read);
+    }
+}
+
+bool MakePipeForTesting(const WString&) { return false; }
+
+bool MakeLinkForTesting(const WString&, const WString&) { return false; }
 
 WString ExecutablePath() {
     // The path may be longer than MAX_PATH; a full buffer means it was cut.
@@ -315,6 +409,7 @@ bool File::Open(const WString& path, Mode mode) {
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
         case Mode::kRead:
+        case Mode::kReadRegular:
             access = GENERIC_READ;
             share = FILE_SHARE_READ | FILE_SHARE_WRITE;
             disposition = OPEN_EXISTING;
@@ -331,10 +426,13 @@ bool File::Open(const WString& path, Mode mode) {
             disposition = CREATE_NEW;
             break;
     }
-    if (mode != Mode::kRead && FileFaultInjected(FileOperation::kCreate, path)) return false;
+    const bool reading = mode == Mode::kRead || mode == Mode::kReadRegular;
+    if (!reading && FileFaultInjected(FileOperation::kCreate, path)) return false;
     FileHandle handle(CreateFileW(Wide(path), access, share, nullptr, disposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle) return false;
+    // A console, a pipe or a device opened by name is no file on a disk.
+    if (mode == Mode::kReadRegular && GetFileType(handle.Get()) != FILE_TYPE_DISK) return false;
     m_impl = std::make_unique<Impl>();
     m_impl->handle = std::move(handle);
     m_impl->path = path;

@@ -18,6 +18,10 @@ namespace plat {
 // empty, when the file cannot be loaded as an image or has no such resource.
 bool ReadExecutableResource(const WString& path, int nType, int nName, std::vector<uint8_t>& bytes);
 
+// Two names compared as the system compares file names (CompareStringOrdinal ignoring
+// case: NTFS's upper-casing, then the units' values). Negative, 0 or positive.
+int CompareNamesAsTheSystem(WStringView a, WStringView b);
+
 // One window as the system describes it. Rectangles are in screen coordinates.
 struct WindowInfo {
     WindowHandle handle = nullptr;

@@ -49,6 +49,13 @@ WString TextOf(HWND window) {
 
 }  // namespace
 
+int CompareNamesAsTheSystem(WStringView a, WStringView b) {
+    const int result = CompareStringOrdinal(
+        reinterpret_cast<const wchar_t*>(a.data()), static_cast<int>(a.size()),
+        reinterpret_cast<const wchar_t*>(b.data()), static_cast<int>(b.size()), TRUE);
+    return result == CSTR_LESS_THAN ? -1 : result == CSTR_GREATER_THAN ? 1 : 0;
+}
+
 WindowInfo DescribeWindow(WindowHandle handle) {
     HWND window = static_cast<HWND>(handle);
     WindowInfo info;

@@ -20,7 +20,10 @@ std::vector<WString> CommandLineArguments() {
     for (++start; start < bytes.size();) {
         size_t end = bytes.find('\0', start);
         if (end == std::string::npos) end = bytes.size();
-        arguments.push_back(FromUtf8(std::string_view(bytes).substr(start, end - start)));
+        // Bytes that are not UTF-8 are kept, as in paths: a file name argument still
+        // names its file (FromNativePath).
+        arguments.push_back(
+            ToNativePath(PathFromNativeBytes(std::string_view(bytes).substr(start, end - start))));
         start = end + 1;
     }
     return arguments;

@@ -10,9 +10,8 @@ bool ReadFileVersionBlock(const WString& path, std::vector<uint8_t>& block) {
     block.clear();
     // Only regular files: opening a pipe or a device that looks like the executable could
     // block for ever.
-    if (FileSize(path) < 0) return false;
     File file;
-    if (!file.Open(path, File::Mode::kRead) || !file.SeekToEnd()) return false;
+    if (!file.Open(path, File::Mode::kReadRegular) || !file.SeekToEnd()) return false;
     const int64_t size = file.Position();
     if (size < 0) return false;
 

@@ -1,6 +1,7 @@
 #include "platform/wstr.h"
 
 #include <climits>
+#include <cstdint>
 
 namespace wstr {
 namespace {
@@ -33,7 +34,71 @@ int ParseInt(View s) {
     return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
+struct UpcaseRun {
+    char16_t first;
+    char16_t last;
+    uint8_t step;
+    int32_t delta;
+};
+
+constexpr UpcaseRun kUpcaseRuns[] = {
+#include "platform/upcase_table.inc"
+};
+
 }  // namespace
+
+char16_t UpcaseUnit(char16_t c) {
+    if (c < 0x80) return Upper(c);
+    // The runs are ascending and apart: the first whose last unit is not below c.
+    size_t low = 0;
+    size_t high = sizeof kUpcaseRuns / sizeof kUpcaseRuns[0];
+    while (low < high) {
+        const size_t middle = (low + high) / 2;
+        if (kUpcaseRuns[middle].last < c) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    if (low == sizeof kUpcaseRuns / sizeof kUpcaseRuns[0]) return c;
+    const UpcaseRun& run = kUpcaseRuns[low];
+    if (c < run.first || (c - run.first) % run.step != 0) return c;
+    return static_cast<char16_t>(static_cast<int32_t>(c) + run.delta);
+}
+
+int CompareFileNames(WStringView a, WStringView b) {
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t x = UpcaseUnit(a[i]);
+        const char16_t y = UpcaseUnit(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool MatchesWildcard(WStringView name, WStringView pattern) {
+    // Greedy with one step back to the last "*": linear in practice, never exponential.
+    size_t n = 0, p = 0;
+    size_t starPattern = WStringView::npos, starName = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == u'*') {
+            starPattern = p++;
+            starName = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == u'?' || UpcaseUnit(pattern[p]) == UpcaseUnit(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starPattern != WStringView::npos) {
+            p = starPattern + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
+}
 
 WString ToUpper(WStringView s) {
     WString out(s);

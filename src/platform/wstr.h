@@ -21,6 +21,18 @@ bool StartsWith(WStringView s, WStringView prefix);
 bool EndsWith(WStringView s, WStringView suffix);
 bool Contains(WStringView s, WStringView part);
 
+// The upper case of one UTF-16 unit as Windows' file systems compare names (NTFS's upcase
+// table): Unicode's simple upper case where it maps back to the unit, else the unit.
+char16_t UpcaseUnit(char16_t c);
+// Two file names in the order NTFS lists a folder: unit by unit after UpcaseUnit, by the
+// units' values, a name before every longer one it begins. Negative, 0 or positive. The
+// same on every system, so that "the first script" is the same file everywhere.
+int CompareFileNames(WStringView a, WStringView b);
+// Whether a file name matches a wildcard pattern as Windows matches a name itself (never
+// through a short 8.3 name): "*" any run of units, "?" one unit, any other unit itself
+// after UpcaseUnit.
+bool MatchesWildcard(WStringView name, WStringView pattern);
+
 // Reads a decimal number the way _wtoi/atoi do: leading white space, an optional sign,
 // digits up to the first other character; 0 when there are none. Saturates instead of
 // overflowing.

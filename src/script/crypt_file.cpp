@@ -73,7 +73,14 @@ WString RawLine(const std::string& raw, size_t from, size_t& next) {
 bool CCryptFile::Open(const WString& path) {
     Close();
     std::string raw;
-    if (!plat::ReadWholeFile(path, raw)) return false;
+    // A pipe or a device named like a script would hang a silent run or fill its memory.
+    if (!plat::ReadRegularFile(path, raw)) return false;
+    OpenBytes(std::move(raw));
+    return true;
+}
+
+void CCryptFile::OpenBytes(std::string raw) {
+    Close();
     m_raw = std::move(raw);
     // A trailing odd byte cannot form a code unit; it is never read.
     size_t start = 0;
@@ -84,7 +91,6 @@ bool CCryptFile::Open(const WString& path) {
         start = next;
     }
     m_bOpen = true;
-    return true;
 }
 
 bool CCryptFile::Close() {

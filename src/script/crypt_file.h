@@ -36,8 +36,11 @@ public:
 
     // Reads the whole file at `path` (read-only, shared for reading; a missing file is
     // not created) and decodes its lines. Closes an open file first, even when this open
-    // then fails. False when the file cannot be read; the object is then closed.
+    // then fails. False when the file cannot be read or is no regular file (a pipe, a
+    // device: never waited on); the object is then closed.
     bool Open(const WString& path);
+    // The same with the file's bytes read already (by a tool that reads its input once).
+    void OpenBytes(std::string raw);
     // True when a file was open and is now closed.
     bool Close();
     bool IsOpen() const { return m_bOpen; }

@@ -66,22 +66,11 @@ bool EncodeScript(WStringView text, std::string& bytes, int& nBadLine) {
     return true;
 }
 
-bool WriteScriptFile(const WString& path, WStringView text, int& nBadLine) {
+bool WriteScriptFile(const WString& path, WStringView text, int& nBadLine,
+                     plat::WriteOutcome* outcome) {
     std::string bytes;
     if (!EncodeScript(text, bytes, nBadLine)) return false;
-    // A name of our own beside the target, never one that exists already.
-    plat::File file;
-    WString temporary;
-    for (int attempt = 0; attempt < 100 && !file.IsOpen(); ++attempt) {
-        temporary = path + u".writing" + wstr::FromInt(attempt);
-        file.Open(temporary, plat::File::Mode::kCreateNew);
-    }
-    if (!file.IsOpen()) return false;
-    bool written = file.Write(bytes) && file.Sync();
-    file.Close();
-    if (!written || !plat::MoveReplace(temporary, path)) {
-        plat::RemoveFile(temporary);
-        return false;
-    }
-    return true;
+    const plat::WriteOutcome result = plat::WriteFileThrough(path, bytes);
+    if (outcome != nullptr) *outcome = result;
+    return result == plat::WriteOutcome::kWritten;
 }

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "platform/files.h"
 #include "platform/wstr.h"
 
 // Replaces a plain byte with its stored (scrambled) form; DecodeByte undoes it.
@@ -26,8 +27,10 @@ bool EncodeLine(WStringView text, WString& stored);
 // line cannot be encoded: `nBadLine` then holds its 1-based number and `bytes` is empty.
 bool EncodeScript(WStringView text, std::string& bytes, int& nBadLine);
 
-// Encodes `text` and writes it to `path` through a temporary file beside it that is moved
-// into place once complete, so a failure never leaves a partial script. False when a
-// line cannot be encoded (`nBadLine` > 0, nothing written) or the file cannot be written
-// (`nBadLine` = 0).
-bool WriteScriptFile(const WString& path, WStringView text, int& nBadLine);
+// Encodes `text` and writes it to what `path` names (plat::WriteFileThrough: through
+// links; a file is replaced only once the new one is complete, so a failure never leaves
+// a partial script; a device or pipe is written in place). False when a line cannot be
+// encoded (`nBadLine` > 0, nothing written) or the file cannot be written (`nBadLine` = 0;
+// `outcome`, when given, says why).
+bool WriteScriptFile(const WString& path, WStringView text, int& nBadLine,
+                     plat::WriteOutcome* outcome = nullptr);

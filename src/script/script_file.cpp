@@ -67,6 +67,15 @@ bool CScriptFile::Open(const WString& path) {
     return true;
 }
 
+void CScriptFile::OpenBytes(const WString& path, std::string bytes) {
+    m_headerIndex.clear();
+    m_bHeaderIndexed = false;
+    m_nItemLine = 0;
+    m_itemError = ItemError::kNone;
+    m_file.OpenBytes(std::move(bytes));
+    m_strFilePath = path;
+}
+
 bool CScriptFile::Close() {
     m_headerIndex.clear();
     m_bHeaderIndexed = false;

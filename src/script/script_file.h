@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 
 #include "platform/wstr.h"
@@ -69,6 +70,8 @@ public:
     // Closes an open script first, even when this open then fails. On failure returns
     // false, logs the path, and keeps the previous path in GetFilePath().
     bool Open(const WString& path);
+    // The script whose bytes were read already, under the name `path`.
+    void OpenBytes(const WString& path, std::string bytes);
     // True when a script was open and is now closed.
     bool Close();
     bool IsOpen() const { return m_file.IsOpen(); }

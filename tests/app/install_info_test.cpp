@@ -75,6 +75,12 @@ TEST(InstallInfoTest, NoClientGivesEmptyVersions) {
     process.LoadInstallInfo(1);
     EXPECT_EQ(process.m_strVersion, u"8.1.0 正式版");
     EXPECT_EQ(process.m_strSubVersion, u"2001");
+    // Version resources in two languages, English first: the Chinese one is the client's,
+    // as Windows reads it, so a script needing 2200 is refused for this 2105.
+    CopyClient("vennic-two-languages.exe", dir.path());
+    process.LoadInstallInfo(1);
+    EXPECT_EQ(process.m_strVersion, u"8.1.0");
+    EXPECT_EQ(process.m_strSubVersion, u"2105");
 }
 
 // The demo installation shipped with the program: its client and its script.
@@ -131,5 +137,56 @@ TEST(InstallInfoTest, ScriptSearchSkipsHiddenSystemAndFolders) {
         EXPECT_EQ(process.m_strScriptName, u"Upgrade.DBR");
     }
 }
+
+// The script is the first candidate in NTFS's name order, whatever order the files were
+// made in and the disk yields them, on every system; files that merely match "*.dbr"
+// through a short name are none.
+TEST(InstallInfoTest, TheFirstScriptByNameOnEverySystem) {
+    ScopedTempDir dir;
+    CDBProcess process;
+    process.m_strInstallDir = dir.path();
+    {  // leftovers whose 8.3 names are "*.DBR" on Windows
+        WriteFileBytes(dir.Sub(u"old.dbr_bak"), "x");
+        WriteFileBytes(dir.Sub(u"upgrade.dbrold"), "x");
+        process.FindScriptFile();
+        EXPECT_EQ(process.m_bScriptFound, 0);
+        WriteFileBytes(dir.Sub(u"upgrade.dbr"), "x");
+        process.FindScriptFile();
+        EXPECT_EQ(process.m_strScriptName, u"upgrade.dbr");
+        ASSERT_TRUE(plat::RemoveFile(dir.Sub(u"upgrade.dbr")));
+    }
+    // NTFS's order: units upper-cased, compared by value ("_" after the capitals, "µ" has
+    // no upper case of its own, a surrogate pair before U+FF21).
+    const std::vector<WString> order = {u"a.dbr",    u"A0.dbr",         u"ab.dbr", u"Ac.dbr",
+                                        u"a_.dbr",   u"z.dbr",          u"µ.dbr",  u"é.DBR",
+                                        u"升级.dbr", u"\U0001F600.dbr", u"ａ.dbr"};
+    for (size_t i : {5, 9, 0, 7, 2, 10, 4, 1, 8, 3, 6})
+        WriteFileBytes(dir.Sub(order[i]), "x");
+    for (const WString& expected : order) {
+        process.m_bScriptFound = 0;
+        process.FindScriptFile();
+        EXPECT_EQ(process.m_bScriptFound, 1);
+        EXPECT_EQ(process.m_strScriptName, expected);
+        ASSERT_TRUE(plat::RemoveFile(dir.Sub(expected)));
+    }
+}
+
+#ifndef _WIN32
+// Entries that are no regular files come before the real script in the name order and are
+// passed over: a pipe and a link to a device would hang or fill a silent run.
+TEST(InstallInfoTest, OnlyARegularFileIsAScript) {
+    ScopedTempDir dir;
+    ASSERT_TRUE(plat::MakePipeForTesting(dir.Sub(u"0pipe.dbr")));
+    ASSERT_TRUE(plat::MakeLinkForTesting(u"\\dev\\zero", dir.Sub(u"1zero.dbr")));
+    ASSERT_TRUE(plat::MakeLinkForTesting(dir.Sub(u"missing"), dir.Sub(u"2dangling.dbr")));
+    ASSERT_TRUE(plat::MakeDirectory(dir.Sub(u"3folder.dbr")));
+    WriteFileBytes(dir.Sub(u"script.txt"), "x");
+    ASSERT_TRUE(plat::MakeLinkForTesting(dir.Sub(u"script.txt"), dir.Sub(u"4link.dbr")));
+    CDBProcess process;
+    process.m_strInstallDir = dir.path();
+    process.FindScriptFile();
+    EXPECT_EQ(process.m_strScriptName, u"4link.dbr");  // a link to a regular file is one
+}
+#endif
 
 }  // namespace

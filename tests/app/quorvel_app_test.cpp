@@ -164,4 +164,26 @@ TEST_F(QuorvelAppTest, NoUsableDataFolderLeavesItEmpty) {
     EXPECT_EQ(Version(), "8.0.0.2");
 }
 
+#ifndef _WIN32
+// On Linux a folder may be named "inst\other" or hold bytes that are not UTF-8: no
+// Windows path names it, and it is never taken for another folder. The run is refused
+// before discovery, with a message even when silent.
+TEST_F(QuorvelAppTest, AFolderNoWindowsPathCanNameIsRefused) {
+    MakeInstallation();
+    for (char16_t kept : {char16_t(0xDC5C), char16_t(0xDCFF)}) {
+        TestApp app;
+        app.arguments = {u"/S"};
+        app.exePath = m_dir.path() + u"\\inst" + kept + u"other\\quorvel";
+        EXPECT_EQ(app.InitInstance(), 0);
+        EXPECT_EQ(app.ExitInstance(), 1);
+        EXPECT_EQ(app.m_dbProcess.m_strInstallDir, u"");  // no discovery
+        ASSERT_FALSE(s_messages.empty());
+        EXPECT_NE(s_messages.back().find(u"的路径含有反斜杠或不是 UTF-8 的字节"), WString::npos);
+        EXPECT_NE(s_messages.back().find(kept == 0xDC5C ? u"inst\\other" : u"inst\\xFFother"),
+                  WString::npos);
+    }
+    EXPECT_EQ(Version(), "8.0.0.1");
+}
+#endif
+
 }  // namespace

@@ -143,10 +143,11 @@ class Installation:
         shutil.copy(os.path.join(demo, "upgrade.dbr"), self.path("upgrade.dbr"))
         make_demo_databases(demo, self.folder)
 
-    def run(self, *arguments):
+    def run(self, *arguments, env=None, timeout=TIMEOUT * 5):
         """Runs the program as an installer does: no terminal on standard input."""
         return subprocess.run(command(self.program, *arguments), stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=TIMEOUT * 5)
+                              capture_output=True, timeout=timeout,
+                              env=None if env is None else dict(os.environ, **env))
 
     def run_hidden(self, *arguments):
         """Starts the program hidden: on Windows with the show command SW_HIDE, elsewhere
@@ -259,21 +260,79 @@ class SilentTest(unittest.TestCase):
             self.assertEqual(inst.run("-S").returncode, 1)
             self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
 
-    def test_missing_script_is_reported_on_standard_error(self):
+    def test_unusable_code_page_is_refused_before_anything(self):
         if windows():
-            self.skipTest("on Windows the message is a box that waits for the user")
-        # A script that vanishes between discovery and migration: a dangling link.
+            self.skipTest("the Windows build takes the system's code page")
+        for setting in ("99999", "garbage", "936x"):
+            with self.subTest(setting):
+                inst = Installation(self)
+                inst.client()
+                inst.user_db()
+                encode_script(user_script("8.0.0.2", "F_NICK"), inst.path("up.dbr"))
+                before = sorted(os.listdir(inst.folder))
+                result = inst.run("-S", env={"QUORVEL_CODEPAGE": setting})
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stdout, b"")
+                self.assertIn(f"QUORVEL_CODEPAGE 的值“{setting}”不是本系统能转换的代码页",
+                              result.stderr.decode())
+                self.assertEqual(sorted(os.listdir(inst.folder)), before)  # no log either
+                self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
+
+    def test_installation_folder_no_windows_path_can_name_is_refused(self):
+        if windows():
+            self.skipTest("Linux names only")
+        # A backslash in the folder's name, with a folder that a separator would lead to
+        # beside it; bytes that are not UTF-8.
+        for name in (b"inst\\other", b"inst\xff"):
+            with self.subTest(name):
+                parent = os.fsencode(tempfile.mkdtemp(prefix="quorvel-e2e-"))
+                self.addCleanup(shutil.rmtree, parent, True)
+                folders = [os.path.join(parent, name)]
+                if b"\\" in name:
+                    folders.append(os.path.join(parent, name.replace(b"\\", b"/")))
+                for folder in folders:
+                    os.makedirs(folder)
+                    shutil.copy(client_exe("vennic-8.0.0V1203.exe"),
+                                os.path.join(folder, b"vennic.exe"))
+                    inst = Installation(self)
+                    inst.user_db()
+                    encode_script(user_script("8.0.0.2", "F_NICK"), inst.path("up.dbr"))
+                    for f in ("DB.s3db", "up.dbr"):
+                        shutil.copy(inst.path(f), os.path.join(folder, os.fsencode(f)))
+                program = os.path.join(folders[0], b"quorvel")
+                shutil.copy2(OPTIONS.quorvel, program)
+                before = {f: sorted(os.listdir(f)) for f in folders}
+                result = subprocess.run([program, b"-S"], stdin=subprocess.DEVNULL,
+                                        capture_output=True, timeout=TIMEOUT)
+                self.assertEqual(result.returncode, 1)
+                message = result.stderr.decode()
+                self.assertIn("安装文件夹“", message)
+                self.assertIn("”的路径含有反斜杠或不是 UTF-8 的字节", message)
+                self.assertIn(os.fsdecode(parent), message)
+                self.assertIn("\\xFF" if b"\xff" in name else "inst\\other", message)
+                for folder in folders:
+                    self.assertEqual(sorted(os.listdir(folder)), before[folder])
+                    self.assertEqual(version(os.path.join(folder, b"DB.s3db")), "8.0.0.1")
+
+    def test_scripts_that_are_no_regular_files_are_passed_over(self):
+        if windows():
+            self.skipTest("pipes and links to devices are Linux's")
+        # First by name, but a pipe would hang a silent run and /dev/zero fill its memory;
+        # a dangling link is no file at all.
         inst = Installation(self)
         inst.client()
         inst.user_db()
-        os.symlink(inst.path("gone", "up.dbr"), inst.path("up.dbr"))
-        result = inst.run("-S")
+        os.mkfifo(inst.path("a.dbr"))
+        os.symlink("/dev/zero", inst.path("b.dbr"))
+        os.symlink(inst.path("gone", "up.dbr"), inst.path("b2.dbr"))  # dangling
+        result = inst.run("-S", timeout=TIMEOUT)
         self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.stdout, b"")
-        message = result.stderr.decode()
-        self.assertRegex(message, r"^文件:.*up\.dbr 不存在!\n$")
-        self.assertIn(inst.folder.replace("/", "\\"), message)
+        self.assertEqual(result.stderr, b"")
         self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.1")
+        encode_script(user_script("8.0.0.2", "F_NICK"), inst.path("c.dbr"))
+        result = inst.run("-S", timeout=TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        self.assertEqual(version(inst.path("DB.s3db")), "8.0.0.2")
 
 
 def all_rows(path):

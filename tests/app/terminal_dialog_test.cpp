@@ -90,6 +90,30 @@ TEST_F(TerminalDialogTest, ThePathCanBeTypedOnlyWhileReselectIsTicked) {
     EXPECT_EQ(Columns(), "F_ID,F_NAME,F_OTHER");
 }
 
+// A name typed without a folder is a file of the installation folder, whatever the
+// working folder; the screen shows the script "数据迁移" runs, also when the typed one does
+// not exist.
+TEST_F(TerminalDialogTest, ATypedNameIsAFileOfTheInstallationFolder) {
+    MakeInstallation();
+    Discover(1);
+    WriteScript(u"new.dbr", u"F_NEW");
+    const std::string out = Run(1, "r\np\ngone.dbr\np\nnew.dbr\nm\nq\n");
+    EXPECT_TRUE(Has(out, "升级脚本文件:       " + Native(u"gone.dbr") +
+                             "\n"
+                             "  将运行的脚本:       " +
+                             Native(u"up.dbr") + "\n"))
+        << out;
+    EXPECT_TRUE(Has(out, "升级脚本文件:       " + Native(u"new.dbr") +
+                             "\n"
+                             "  将运行的脚本:       " +
+                             Native(u"new.dbr") + "\n"))
+        << out;
+    EXPECT_EQ(m_strPath, At(u"new.dbr"));
+    EXPECT_EQ(m_process.m_strScriptName, u"new.dbr");
+    EXPECT_EQ(m_nLastResult, 1);
+    EXPECT_EQ(Columns(), "F_ID,F_NAME,F_NEW");
+}
+
 TEST_F(TerminalDialogTest, BrowsingListsTheScriptsOfAFolder) {
     MakeInstallation();
     Discover(1);

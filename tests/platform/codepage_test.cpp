@@ -93,3 +93,22 @@ TEST_F(CodePageTest, LongTextConvertsWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// QUORVEL_CODEPAGE: the number of a code page this system converts, nothing else.
+TEST(CodePageSettingTest, OnlyAConvertibleCodePageNumber) {
+    EXPECT_EQ(plat::CodePageFromSetting("936"), 936u);
+    EXPECT_EQ(plat::CodePageFromSetting("1252"), 1252u);
+    EXPECT_EQ(plat::CodePageFromSetting("65001"), 65001u);
+    for (const char* bad : {"99999", "12345", "garbage", "936x", " 936", "+936", "-936", "0", "",
+                            "0936x", "936 ", "9360000000"}) {
+        EXPECT_FALSE(plat::CodePageFromSetting(bad)) << bad;
+    }
+    std::string setting;
+    if (std::getenv("QUORVEL_CODEPAGE") == nullptr) {
+        EXPECT_TRUE(plat::AnsiCodePageSettingValid(setting));
+    }
+}
+
+}  // namespace

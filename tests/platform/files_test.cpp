@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/codepage.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -104,6 +105,7 @@ TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
     WriteFileBytes(dir.Sub(u"b.dbr"), "");
     WriteFileBytes(dir.Sub(u"UP.DBR"), "");
     WriteFileBytes(dir.Sub(u"c.txt"), "");
+    WriteFileBytes(dir.Sub(u"left.dbr_bak"), "");  // "LEFT~1.DBR" on Windows
     plat::MakeDirectory(dir.Sub(u"d.dbr"));
     auto found = plat::FindFiles(dir.Sub(u"*.dbr"));
     EXPECT_EQ(found.size(), 3u);
@@ -111,6 +113,7 @@ TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
     EXPECT_TRUE(HasName(found, u"UP.DBR"));  // matched without regard to case
     for (const auto& f : found) {
         EXPECT_EQ(f.directory, f.name == u"d.dbr");
+        EXPECT_EQ(f.regular, f.name != u"d.dbr");
         EXPECT_FALSE(f.system);
     }
 #ifdef _WIN32
@@ -211,5 +214,32 @@ TEST(FilesTest, ProgramPathsUseBackslashes) {
     EXPECT_TRUE(plat::IsDirectory(appData));
 #endif
 }
+
+#ifndef _WIN32
+// A Linux name may hold what no Windows name holds: a backslash, bytes that are not UTF-8.
+// Such a name reaches its file again and is never taken for another one.
+TEST(FilesTest, LinuxNamesNoWindowsPathHolds) {
+    ScopedTempDir dir;
+    const std::string folder = ToUtf8(plat::ToNativePath(dir.path()));
+    const WString odd = plat::PathFromNativeBytes(folder + "/a\\b\xFF.txt");
+    const WString name = WString(u"a") + char16_t(0xDC5C) + u"b" + char16_t(0xDCFF) + u".txt";
+    EXPECT_EQ(odd, dir.Sub(name));
+    EXPECT_TRUE(plat::HasForeignBytes(odd));
+    WriteFileBytes(odd, "x");
+    const auto found = plat::FindFiles(dir.Sub(u"*.txt"));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].name, name);
+    EXPECT_EQ(ReadFileBytes(dir.Sub(found[0].name)), "x");
+    EXPECT_FALSE(plat::PathExists(dir.Sub(u"a\\b\uFFFD.txt")));  // not a folder "a"
+    EXPECT_EQ(ToUtf8(plat::DisplayPath(odd)), folder + "/a\\b\\xFF.txt");
+    EXPECT_EQ(plat::PathForSqlite(odd), folder + "/a\\b\xFF.txt");
+    EXPECT_FALSE(plat::HasForeignBytes(dir.Sub(u"升级 \U0001F600.dbr")));  // text, a pair
+    // Only a backslash and bytes from 0x80 are ever kept: no text becomes a "/" or a NUL.
+    for (char16_t unit : {char16_t(0xDC2F), char16_t(0xDC00), char16_t(0xDC41)}) {
+        EXPECT_FALSE(plat::HasForeignBytes(WString(u"a") + unit));
+        EXPECT_EQ(plat::PathForSqlite(WString(u"a") + unit), "a\xEF\xBF\xBD");
+    }
+}
+#endif
 
 }  // namespace

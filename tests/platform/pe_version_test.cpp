@@ -380,6 +380,7 @@ TEST(PeImageTest, MadeWithMinGW) {
         {"vennic-chinese.exe", u"8.1.0测试版V2001", u"8.1.0 正式版"},
         {"vennic-minimal.exe", u"7.5.0.12", u"7.5.0"},
         {"vennic-040904B0.exe", u"<none>", u"<none>"},
+        {"vennic-two-languages.exe", u"8.1.0V2105", u"8.1.0"},
     };
     for (const Case& c : cases) {
         Bytes block;
@@ -510,9 +511,11 @@ TEST(PeImageTest, DamagedResourceDirectory) {
     // no version type: another id, or a name string with the same low bits
     EXPECT_EQ(damaged([&](Bytes& b) { Put32(b, l.typeEntry, 3); }), u"<no block>");
     EXPECT_EQ(damaged([&](Bytes& b) { Put32(b, l.typeEntry, kDir | 16); }), u"<no block>");
-    // any name will do, and any language
-    EXPECT_EQ(damaged([&](Bytes& b) { Put32(b, l.nameEntry, kDir | 0x10); }), u"8.0.0");
+    // the name is 1 as Windows asks for it, no other; a lone language of any kind will do
+    EXPECT_EQ(damaged([&](Bytes& b) { Put32(b, l.nameEntry, kDir | 0x10); }), u"<no block>");
+    EXPECT_EQ(damaged([&](Bytes& b) { Put32(b, l.nameEntry, 2); }), u"<no block>");
     EXPECT_EQ(damaged([&](Bytes& b) { Put32(b, l.languageEntry, 0x409); }), u"8.0.0");
+    EXPECT_EQ(damaged([&](Bytes& b) { Put32(b, l.languageEntry, 0x407); }), u"8.0.0");
     // empty directories, and counts far beyond the section
     EXPECT_EQ(damaged([&](Bytes& b) { Put16(b, l.typeDirectory + 14, 0); }), u"<no block>");
     EXPECT_EQ(damaged([&](Bytes& b) { Put16(b, l.languageDirectory + 14, 0); }), u"<no block>");
@@ -537,6 +540,153 @@ TEST(PeImageTest, DamagedResourceDirectory) {
     EXPECT_EQ(damaged([&](Bytes& b) { Put16(b, l.block, 4); }), u"<no block>");
     // a data entry overlapping the directories: the bytes there are no version block
     EXPECT_EQ(damaged([&](Bytes& b) { Put32(b, l.dataEntry, kResourceRva); }), u"<no block>");
+}
+
+// An image whose version resource comes in each of `languages` (ascending, as resource
+// compilers sort them), the block of each saying which it is in its ProductVersion.
+Bytes BuildPeWithLanguages(const std::vector<uint16_t>& languages) {
+    PeLayout l;
+    Bytes image = BuildPe(GoodBlock(), false, &l);
+    const size_t count = languages.size();
+    const size_t dataEntries = 0x30 + 16 + 8 * count;
+    Bytes section(dataEntries + 16 * count, 0);
+    Put16(section, 14, 1);  // type 16 -> name 1 -> the languages
+    Put32(section, 16, 16);
+    Put32(section, 20, 0x80000000u | 0x18);
+    Put16(section, 0x18 + 14, 1);
+    Put32(section, 0x18 + 16, 1);
+    Put32(section, 0x18 + 20, 0x80000000u | 0x30);
+    Put16(section, 0x30 + 14, static_cast<uint16_t>(count));
+    for (size_t i = 0; i < count; ++i) {
+        const size_t entry = 0x30 + 16 + 8 * i;
+        const size_t data = dataEntries + 16 * i;
+        Put32(section, entry, languages[i]);
+        Put32(section, entry + 4, static_cast<uint32_t>(data));
+        const Bytes block =
+            VersionInfo({Block(u"080403A8",
+                               {Text(u"ProductVersion", FromUtf8(std::to_string(languages[i])))})})
+                .Serialize();
+        PadTo4(section);
+        Put32(section, data, kResourceRva + static_cast<uint32_t>(section.size()));
+        Put32(section, data + 4, static_cast<uint32_t>(block.size()));
+        section.insert(section.end(), block.begin(), block.end());
+    }
+    const size_t rawSize = (section.size() + 0x1FF) & ~size_t{0x1FF};
+    image.resize(l.resources);
+    image.insert(image.end(), section.begin(), section.end());
+    image.resize(l.resources + rawSize);
+    Put32(image, l.resourceDirectory + 4, static_cast<uint32_t>(section.size()));
+    Put32(image, l.sectionTable + 8, static_cast<uint32_t>(section.size()));
+    Put32(image, l.sectionTable + 16, static_cast<uint32_t>(rawSize));
+    return image;
+}
+
+// Of several languages the one Windows' loader takes on a Chinese (PRC) system: neutral,
+// Chinese (PRC), Chinese, US English, in this order; else the first. Every set of a few
+// languages that matter, each of its languages present or not.
+TEST(PeImageTest, ChoosesTheLanguageAsAChineseWindowsDoes) {
+    const uint16_t candidates[] = {0x0000, 0x0004, 0x0404, 0x0407, 0x0409, 0x0804, 0x0C04};
+    const uint16_t preferred[] = {0x0000, 0x0804, 0x0004, 0x0409};
+    const int n = static_cast<int>(std::size(candidates));
+    for (int mask = 1; mask < (1 << n); ++mask) {
+        std::vector<uint16_t> languages;
+        for (int i = 0; i < n; ++i) {
+            if (mask & (1 << i)) languages.push_back(candidates[i]);
+        }
+        uint16_t expected = languages.front();
+        for (uint16_t language : preferred) {
+            if (std::find(languages.begin(), languages.end(), language) != languages.end()) {
+                expected = language;
+                break;
+            }
+        }
+        ASSERT_EQ(ProductVersionOf(BuildPeWithLanguages(languages)),
+                  FromUtf8(std::to_string(expected)))
+            << "languages of mask " << mask;
+    }
+    // A language entry that is a directory where data belongs is passed over.
+    Bytes image = BuildPeWithLanguages({0x0409, 0x0804});
+    Put32(image, 0x200 + 0x30 + 16 + 8 + 4, 0x80000000u | 0x30);
+    EXPECT_EQ(ProductVersionOf(image), u"1033");
+}
+
+// A narrow node of a 16-bit image's version block: wLength, wValueLength, an 8-bit key,
+// the value, the children, each on a 32-bit boundary.
+struct NarrowNode {
+    std::string key;
+    std::string value;  // text with its NUL, or the fixed part
+    std::vector<NarrowNode> children;
+
+    Bytes Serialize() const {
+        Bytes b(4, 0);
+        b.insert(b.end(), key.begin(), key.end());
+        b.push_back(0);
+        PadTo4(b);
+        b.insert(b.end(), value.begin(), value.end());
+        for (const NarrowNode& child : children) {
+            PadTo4(b);
+            Bytes c = child.Serialize();
+            b.insert(b.end(), c.begin(), c.end());
+        }
+        Put16(b, 0, static_cast<uint16_t>(b.size()));
+        Put16(b, 2, static_cast<uint16_t>(value.size()));
+        return b;
+    }
+};
+
+// A 16-bit (NE) image whose resource table holds the version resource `block`.
+Bytes BuildNe(const Bytes& block, uint16_t name = 0x8001) {
+    Bytes b(0x100, 0);
+    b[0] = 'M';
+    b[1] = 'Z';
+    Put32(b, 0x3C, 0x40);
+    b[0x40] = 'N';
+    b[0x41] = 'E';
+    Put16(b, 0x40 + 0x24, 0x40);       // resource table at 0x80
+    Put16(b, 0x40 + 0x26, 0x40 + 24);  // resident names after it
+    Put16(b, 0x80, 4);                 // offsets in 16-byte units
+    Put16(b, 0x82, 0x8010);            // type 16, one resource
+    Put16(b, 0x84, 1);
+    Put16(b, 0x8A, 0x10);  // at 0x100
+    Put16(b, 0x8C, static_cast<uint16_t>((block.size() + 15) / 16));
+    Put16(b, 0x90, name);
+    b.insert(b.end(), block.begin(), block.end());
+    return b;
+}
+
+// 16-bit images carry narrow blocks (8-bit keys, ANSI texts), which Windows reads too.
+TEST(PeImageTest, SixteenBitImages) {
+    plat::SetAnsiCodePageForTesting(936);
+    const NarrowNode root{
+        "VS_VERSION_INFO",
+        std::string(52, '\0'),
+        {NarrowNode{
+            "StringFileInfo",
+            "",
+            {NarrowNode{
+                "080403A8",
+                "",
+                {NarrowNode{"FileVersion", std::string("8.0.0V16\0", 9), {}},
+                 NarrowNode{"ProductVersion", std::string("8.0 \xD6\xD0\xCE\xC4\0", 9), {}}}}}}}};
+    const Bytes block = root.Serialize();
+    Bytes found;
+    ASSERT_TRUE(Extract(BuildNe(block), found));
+    EXPECT_EQ(found, block);
+    EXPECT_EQ(FindOr(found, kFileVersion), u"8.0.0V16");
+    EXPECT_EQ(FindOr(found, u"\\stringfileinfo\\080403a8\\productversion"), u"8.0 中文");
+    EXPECT_EQ(FindOr(found, u"\\StringFileInfo\\040904B0\\FileVersion"), u"<none>");
+    // Only the name 1; a block cut short; every prefix of the image.
+    EXPECT_FALSE(Extract(BuildNe(block, 0x8002), found));
+    Bytes cut = BuildNe(block);
+    Put16(cut, 0x8C, 1);
+    EXPECT_FALSE(Extract(cut, found));
+    const Bytes image = BuildNe(block);
+    for (size_t n = 0; n < 0x100 + block.size(); ++n) {
+        ASSERT_FALSE(
+            Extract(Bytes(image.begin(), image.begin() + static_cast<ptrdiff_t>(n)), found))
+            << n;
+    }
+    plat::SetAnsiCodePageForTesting(0);
 }
 
 TEST(PeImageTest, NotExecutables) {

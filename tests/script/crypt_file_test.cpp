@@ -193,4 +193,26 @@ TEST_F(CryptFileTest, OpenNeverCreatesAndCloseReportsWhetherItClosed) {
     EXPECT_EQ(ReadFileBytes(m_dir.Sub(u"raw.dbr")), "");  // nothing written
 }
 
+#ifndef _WIN32
+// What is no regular file is never read as a script: a pipe without a writer would block
+// a silent run for ever, a link to /dev/zero would fill its memory.
+TEST_F(CryptFileTest, OpenRefusesWhatIsNoRegularFile) {
+    ASSERT_TRUE(plat::MakePipeForTesting(m_dir.Sub(u"pipe.dbr")));
+    ASSERT_TRUE(plat::MakeLinkForTesting(u"\\dev\\zero", m_dir.Sub(u"zero.dbr")));
+    ASSERT_TRUE(plat::MakeLinkForTesting(u"\\dev\\null", m_dir.Sub(u"null.dbr")));
+    CCryptFile file;
+    for (const char16_t* name : {u"pipe.dbr", u"zero.dbr", u"null.dbr"}) {
+        EXPECT_FALSE(file.Open(m_dir.Sub(name))) << ToUtf8(name);
+        EXPECT_FALSE(file.IsOpen());
+    }
+    // A link to a script is the script.
+    WriteFileBytes(m_dir.Sub(u"real.dbr"), Utf16Le(u"{\n"));
+    ASSERT_TRUE(plat::MakeLinkForTesting(m_dir.Sub(u"real.dbr"), m_dir.Sub(u"link.dbr")));
+    ASSERT_TRUE(file.Open(m_dir.Sub(u"link.dbr")));
+    WString line;
+    EXPECT_TRUE(file.ReadString(line));
+    EXPECT_EQ(line, u"a");
+}
+#endif
+
 }  // namespace

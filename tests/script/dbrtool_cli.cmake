@@ -58,3 +58,96 @@ foreach(command decode check)
     run(1 "8-bit text" ARGS ${command} "${WORK}/eight.dbr")
 endforeach()
 run(1 "is empty" ARGS encode "${WORK}/empty.dbr" "${WORK}/c.dbr")
+
+# An unusable QUORVEL_CODEPAGE is refused before any file is read or written (the Windows
+# build takes the system's code page and ignores it).
+if(NOT emulator)
+    foreach(setting 99999 garbage 936x)
+        execute_process(COMMAND "${CMAKE_COMMAND}" -E env QUORVEL_CODEPAGE=${setting}
+                                "${TOOL}" encode "${DATA}/sample.txt" "${WORK}/cp.dbr"
+                        RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+        if(code EQUAL 0 OR NOT err MATCHES "QUORVEL_CODEPAGE=${setting} is not a code page"
+           OR EXISTS "${WORK}/cp.dbr")
+            message(FATAL_ERROR "QUORVEL_CODEPAGE=${setting}: exit ${code}\n${out}${err}")
+        endif()
+    endforeach()
+endif()
+
+# Input read once: from a pipe, through "-" (standard input) and, on Linux, /dev/stdin.
+file(READ "${WORK}/a.txt" expected_text)
+set(stdin_names -)
+if(NOT emulator)
+    list(APPEND stdin_names /dev/stdin)
+endif()
+foreach(name ${stdin_names})
+    foreach(command decode check)
+        execute_process(COMMAND "${CMAKE_COMMAND}" -E cat "${WORK}/a.dbr"
+                        COMMAND ${emulator} "${TOOL}" ${command} ${name}
+                        RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+        if(NOT code EQUAL 0)
+            message(FATAL_ERROR "cat a.dbr | dbrtool ${command} ${name}: exit ${code}\n${err}")
+        endif()
+        if(command STREQUAL "decode" AND NOT out STREQUAL expected_text)
+            message(FATAL_ERROR "cat a.dbr | dbrtool decode ${name} gives other text:\n${out}")
+        endif()
+        if(command STREQUAL "check" AND NOT out MATCHES "OK: 3 items")
+            message(FATAL_ERROR "cat a.dbr | dbrtool check ${name}:\n${out}")
+        endif()
+    endforeach()
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E cat "${WORK}/a.txt"
+                    COMMAND ${emulator} "${TOOL}" encode ${name} "${WORK}/piped.dbr"
+                    RESULT_VARIABLE code ERROR_VARIABLE err)
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${WORK}/a.dbr" "${WORK}/piped.dbr"
+                    RESULT_VARIABLE differ)
+    if(NOT code EQUAL 0 OR differ)
+        message(FATAL_ERROR "cat a.txt | dbrtool encode ${name}: exit ${code}\n${err}")
+    endif()
+endforeach()
+
+# The output is what the user named (Linux: links, permissions, devices and pipes).
+if(NOT emulator)
+    # A link keeps leading to the script, which changes.
+    file(WRITE "${WORK}/target.dbr" "old")
+    file(CREATE_LINK target.dbr "${WORK}/link.dbr" SYMBOLIC)
+    run(0 "wrote" ARGS encode "${WORK}/a.txt" "${WORK}/link.dbr")
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${WORK}/a.dbr" "${WORK}/target.dbr"
+                    RESULT_VARIABLE differ)
+    if(differ OR NOT IS_SYMLINK "${WORK}/link.dbr")
+        message(FATAL_ERROR "encode through a link replaced the link or missed its target")
+    endif()
+    # A read-only script is refused and left as it was, also for root.
+    file(WRITE "${WORK}/readonly.dbr" "old")
+    file(CHMOD "${WORK}/readonly.dbr" PERMISSIONS OWNER_READ GROUP_READ WORLD_READ)
+    run(1 "readonly.dbr: is read-only" ARGS encode "${WORK}/a.txt" "${WORK}/readonly.dbr")
+    file(READ "${WORK}/readonly.dbr" content)
+    if(NOT content STREQUAL "old")
+        message(FATAL_ERROR "a read-only script was replaced")
+    endif()
+    # A pipe nobody reads: refused, never replaced by a file.
+    execute_process(COMMAND mkfifo "${WORK}/fifo.dbr" RESULT_VARIABLE made)
+    if(made EQUAL 0)
+        run(1 "fifo.dbr: is a pipe that nobody reads" ARGS encode "${WORK}/a.txt" "${WORK}/fifo.dbr")
+        execute_process(COMMAND test -p "${WORK}/fifo.dbr" RESULT_VARIABLE still)
+        if(NOT still EQUAL 0)
+            message(FATAL_ERROR "the pipe was replaced by a file")
+        endif()
+    endif()
+    # A device (a null device of our own, made where root may): written in place.
+    execute_process(COMMAND mknod "${WORK}/null.dbr" c 1 3 RESULT_VARIABLE made
+                    ERROR_QUIET)
+    if(made EQUAL 0)
+        run(0 "wrote" ARGS encode "${WORK}/a.txt" "${WORK}/null.dbr")
+        execute_process(COMMAND test -c "${WORK}/null.dbr" RESULT_VARIABLE still)
+        if(NOT still EQUAL 0)
+            message(FATAL_ERROR "the device was replaced by a file")
+        endif()
+    endif()
+    # A backslash is part of a Linux file name, never a folder separator.
+    file(WRITE "${WORK}/my\\script.txt" "HEAD\nMAIN=1\n")
+    run(0 "wrote .*my\\\\script.dbr: 2 lines" ARGS encode "${WORK}/my\\script.txt"
+        "${WORK}/my\\script.dbr")
+    run(0 "" ARGS decode "${WORK}/my\\script.dbr")
+    if(EXISTS "${WORK}/my/script.dbr" OR NOT EXISTS "${WORK}/my\\script.dbr")
+        message(FATAL_ERROR "the backslash was taken for a separator")
+    endif()
+endif()

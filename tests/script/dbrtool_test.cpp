@@ -90,6 +90,33 @@ TEST_F(DbrToolTest, EncodeAndDecodeRoundTrip) {
     EXPECT_EQ(m_out.str(), "HEAD\nMAIN=8.0.0\nDBN1=数据\n");
 }
 
+// Line ends of any editor: LF, CR LF and a lone CR (old Mac) all end a line.
+TEST_F(DbrToolTest, EveryKindOfLineEndEndsALine) {
+    ASSERT_EQ(EncodeText("HEAD\rMAIN=8.0.0\r\rDBN1=a\r\nDBN2=b\n\r\nlast"), dbrtool::kExitOk)
+        << m_err.str();
+    EXPECT_TRUE(OutHas(": 7 lines")) << m_out.str();
+    ASSERT_EQ(Run({u"decode", Script()}), dbrtool::kExitOk);
+    EXPECT_EQ(m_out.str(), "HEAD\nMAIN=8.0.0\n\nDBN1=a\nDBN2=b\n\nlast\n");
+}
+
+// What check prints from a script reaches a terminal: control characters are shown, not
+// sent (ESC [2J would clear the screen, ESC ]0; retitle the window).
+TEST_F(DbrToolTest, CheckShowsControlCharactersEscaped) {
+    ASSERT_EQ(EncodeText("HEAD\nMAIN=8\x1B[2J\nDATABASEFILE=a\x07\x7F\n"
+                         "DBNCOUNT=1\nDBN1=x\tb\n<\x1B]0;t>\n"),
+              dbrtool::kExitOk);
+    Run({u"check", Script()});
+    EXPECT_TRUE(OutHas("(MAIN): \"8\\x1B[2J\"")) << m_out.str();
+    EXPECT_TRUE(OutHas("(DATABASEFILE): \"a\\x07\\x7F\"")) << m_out.str();
+    EXPECT_TRUE(OutHas("file \"x\\tb\"")) << m_out.str();
+    EXPECT_TRUE(OutHas("the tag <\\x1B]0;t>")) << m_out.str();
+    for (char c : m_out.str() + m_err.str()) {
+        const auto byte = static_cast<unsigned char>(c);
+        EXPECT_TRUE(byte >= 0x20 || c == '\n') << "control byte " << static_cast<int>(byte);
+        EXPECT_NE(byte, 0x7F);
+    }
+}
+
 TEST_F(DbrToolTest, EncodeRefusesLinesThatWouldNotReadBack) {
     ASSERT_EQ(EncodeText("HEAD\nMAIN=8.0.0\n"), dbrtool::kExitOk);
     const std::string before = ReadFileBytes(Script());

@@ -19,10 +19,38 @@ namespace {
 
 std::string U8(WStringView text) { return ToUtf8(text); }
 
-// A value as the user should see it: quoted, with a carriage return made visible.
-std::string Shown(WStringView value) {
-    return "\"" + U8(wstr::ReplaceAll(value, u"\r", u"\\r")) + "\"";
+// A text from the input as a terminal should get it: control characters (C0, DEL and C1)
+// made visible as \r, \n, \t or \xNN, so that a script cannot move the cursor, clear
+// the screen or retitle the window of the person checking it; and bytes of a file name
+// that are no text (kept as U+DC80-U+DCFF by the path layer) as \xNN too.
+std::string Printable(WStringView text) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    WString shown;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const bool lowSurrogate = c >= 0xDC00 && c <= 0xDFFF;
+        const bool paired = lowSurrogate && i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
+        if (c == u'\r') {
+            shown += u"\\r";
+        } else if (c == u'\n') {
+            shown += u"\\n";
+        } else if (c == u'\t') {
+            shown += u"\\t";
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F) ||
+                   (lowSurrogate && !paired && c >= 0xDC80 && c <= 0xDCFF)) {
+            const unsigned value = c >= 0xDC00 ? c - 0xDC00 : c;
+            shown += u"\\x";
+            shown.push_back(static_cast<char16_t>(kDigits[(value >> 4) & 0xF]));
+            shown.push_back(static_cast<char16_t>(kDigits[value & 0xF]));
+        } else {
+            shown.push_back(c);
+        }
+    }
+    return U8(shown);
 }
+
+// A value as the user should see it: quoted, with control characters made visible.
+std::string Shown(WStringView value) { return "\"" + Printable(value) + "\""; }
 
 std::string Hex(uint32_t value) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -35,18 +63,27 @@ std::string Hex(uint32_t value) {
 
 std::string CodePageName() { return "code page " + std::to_string(plat::AnsiCodePage()); }
 
-// Reads an input file whole, refusing what is no file or holds nothing.
+// A file name as the user typed it, fit for a terminal ("-" is standard input).
+std::string Name(const WString& path) {
+    return path == u"-" ? std::string("standard input") : Printable(plat::ToNativePath(path));
+}
+
+// Reads an input whole, once (a pipe cannot be read twice), refusing what is no file or
+// holds nothing. "-" is standard input.
 bool ReadInput(const WString& path, std::string& bytes, std::ostream& err) {
-    const std::string name = U8(path);
-    if (!plat::PathExists(path)) {
+    const std::string name = Name(path);
+    if (path == u"-") {
+        if (!plat::ReadStandardInput(bytes)) {
+            err << "dbrtool: " << name << ": cannot be read\n";
+            return false;
+        }
+    } else if (!plat::PathExists(path)) {
         err << "dbrtool: " << name << ": no such file\n";
         return false;
-    }
-    if (plat::IsDirectory(path)) {
+    } else if (plat::IsDirectory(path)) {
         err << "dbrtool: " << name << ": is a folder, not a file\n";
         return false;
-    }
-    if (!plat::ReadWholeFile(path, bytes)) {
+    } else if (!plat::ReadWholeFile(path, bytes)) {
         err << "dbrtool: " << name << ": cannot be read\n";
         return false;
     }
@@ -60,7 +97,7 @@ bool ReadInput(const WString& path, std::string& bytes, std::ostream& err) {
 // Refuses a file that cannot be a script: scripts are 16-bit little-endian text with a
 // 16-bit line feed after each line.
 bool CheckScriptBytes(const WString& path, const std::string& bytes, std::ostream& err) {
-    const std::string name = U8(path);
+    const std::string name = Name(path);
     if (bytes.size() % 2 != 0) {
         err << "dbrtool: " << name << ": odd number of bytes (" << bytes.size()
             << "): not 16-bit text, so not a script\n";
@@ -90,31 +127,25 @@ bool CheckScriptBytes(const WString& path, const std::string& bytes, std::ostrea
     return true;  // one line without a line feed
 }
 
-bool LoadScript(const WString& path, CCryptFile& file, std::ostream& err,
-                bool* startsWithBom = nullptr) {
-    std::string bytes;
+// Reads a script once; its bytes stay in `bytes` for a second reader.
+bool LoadScript(const WString& path, CCryptFile& file, std::string& bytes, std::ostream& err) {
     if (!ReadInput(path, bytes, err) || !CheckScriptBytes(path, bytes, err)) return false;
-    if (!file.Open(path)) {
-        err << "dbrtool: " << U8(path) << ": cannot be read\n";
-        return false;
-    }
-    if (startsWithBom != nullptr) *startsWithBom = bytes.compare(0, 2, "\xFF\xFE") == 0;
+    file.OpenBytes(bytes);
     return true;
 }
 
 // ---- encode ----
 
-// Splits UTF-8 text into lines, dropping a leading byte order mark and the carriage
-// return of CR LF line ends (a script's values would otherwise end in it). False, with
-// the line number, when a line is not valid UTF-8.
+// Splits UTF-8 text into lines, dropping a leading byte order mark. A line ends with LF,
+// CR LF or a lone CR (old Mac editors): the script gets LF alone, and no value ends in a
+// carriage return. False, with the line number, when a line is not valid UTF-8.
 bool SplitUtf8Lines(std::string_view bytes, std::vector<WString>& lines, int& nBadLine) {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     size_t start = 0;
     while (start < bytes.size()) {
-        size_t end = bytes.find('\n', start);
+        size_t end = bytes.find_first_of("\r\n", start);
         if (end == std::string_view::npos) end = bytes.size();
         std::string_view line = bytes.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         std::optional<WString> wide = plat::MultiByteToWideStrict(plat::kCodePageUtf8, line);
         if (!wide) {
             nBadLine = static_cast<int>(lines.size()) + 1;
@@ -122,6 +153,10 @@ bool SplitUtf8Lines(std::string_view bytes, std::vector<WString>& lines, int& nB
         }
         lines.push_back(std::move(*wide));
         start = end + 1;
+        if (end < bytes.size() && bytes[end] == '\r' && start < bytes.size() &&
+            bytes[start] == '\n') {
+            ++start;
+        }
     }
     return true;
 }
@@ -152,7 +187,8 @@ class Checker {
 public:
     Checker(const WString& path, std::ostream& out) : m_path(path), m_out(out) {}
 
-    int Run(CCryptFile& file, bool startsWithBom);
+    // Checks the script whose bytes were read already (and `file`, opened on them).
+    int Run(CCryptFile& file, std::string bytes);
 
 private:
     void Warn(int line, const std::string& text) {
@@ -209,7 +245,7 @@ void Checker::ScanLines() {
         if (equals == WString::npos) continue;
         for (WStringView key : kKeys) {
             if (wstr::StartsWith(line, key)) {
-                Warn(number, "header key " + U8(WStringView(line).substr(0, equals)) +
+                Warn(number, "header key " + Printable(WStringView(line).substr(0, equals)) +
                                  " stands before the HEAD line (line " +
                                  std::to_string(m_nHeadLine) + ") and is ignored");
                 break;
@@ -270,7 +306,7 @@ void Checker::ReadHeader() {
         return;
     }
     CheckValue("DBNCOUNT", header.strCount);
-    m_out << "databases (DBNCOUNT=" << U8(wstr::ReplaceAll(header.strCount, u"\r", u"\\r"))
+    m_out << "databases (DBNCOUNT=" << Printable(header.strCount)
           << "): " << header.databases.size() << "\n";
     for (const DatabaseKeys& keys : header.databases) {
         const std::string n = std::to_string(keys.nIndex);
@@ -330,7 +366,7 @@ void Checker::CheckBetweenItems(int from, int to) {
     for (int number = from; number <= to; ++number) {
         const WString& line = Line(number);
         if (CScriptFile::IsTagLine(line)) {
-            Warn(number, "the tag " + U8(line) +
+            Warn(number, "the tag " + Printable(line) +
                              " stands outside any item and is ignored (is a <DBNAME:...> "
                              "tag missing before it?)");
         }
@@ -354,7 +390,7 @@ bool Checker::ReadItems() {
     }
     const int line = m_script.GetItemLine();
     m_error = "error: item " + std::to_string(m_nItems + 1) + " at line " + std::to_string(line) +
-              " (" + U8(Line(line)) + "): " + DescribeItemError(m_script.GetItemError()) +
+              " (" + Printable(Line(line)) + "): " + DescribeItemError(m_script.GetItemError()) +
               "; the migration stops there and skips every later item";
     return false;
 }
@@ -373,15 +409,13 @@ void Checker::PrintItems() {
     }
 }
 
-int Checker::Run(CCryptFile& file, bool startsWithBom) {
+int Checker::Run(CCryptFile& file, std::string bytes) {
     WString line;
     while (file.ReadString(line))
         m_lines.push_back(line);
-    if (!m_script.Open(m_path)) {
-        m_out << "dbrtool: " << U8(m_path) << ": cannot be read\n";
-        return kExitFailed;
-    }
-    m_out << "script: " << U8(m_path) << " (" << m_lines.size() << " lines, " << CodePageName()
+    const bool startsWithBom = bytes.compare(0, 2, "\xFF\xFE") == 0;
+    m_script.OpenBytes(m_path, std::move(bytes));
+    m_out << "script: " << Name(m_path) << " (" << m_lines.size() << " lines, " << CodePageName()
           << ")\n";
     if (startsWithBom) {
         Warn(1,
@@ -409,7 +443,8 @@ int Checker::Run(CCryptFile& file, bool startsWithBom) {
 
 int Decode(const WString& scriptPath, std::ostream& out, std::ostream& err) {
     CCryptFile file;
-    if (!LoadScript(scriptPath, file, err)) return kExitFailed;
+    std::string bytes;
+    if (!LoadScript(scriptPath, file, bytes, err)) return kExitFailed;
     WString line;
     while (file.ReadString(line))
         out << U8(line) << '\n';
@@ -424,38 +459,46 @@ int Encode(const WString& textPath, const WString& scriptPath, std::ostream& out
     std::vector<WString> lines;
     int badLine = 0;
     if (!SplitUtf8Lines(bytes, lines, badLine)) {
-        err << "dbrtool: " << U8(textPath) << ":" << badLine
+        err << "dbrtool: " << Name(textPath) << ":" << badLine
             << ": not valid UTF-8; nothing written\n";
         return kExitFailed;
     }
     if (lines.empty()) {
-        err << "dbrtool: " << U8(textPath) << ": holds no line\n";
+        err << "dbrtool: " << Name(textPath) << ": holds no line\n";
         return kExitFailed;
     }
     WString text;
     for (const WString& line : lines)
         text += line + u"\n";
-    if (!WriteScriptFile(scriptPath, text, badLine)) {
+    plat::WriteOutcome outcome = plat::WriteOutcome::kFailed;
+    if (!WriteScriptFile(scriptPath, text, badLine, &outcome)) {
+        const std::string name = Name(scriptPath);
         if (badLine > 0) {
-            err << "dbrtool: " << U8(textPath) << ":" << badLine
+            err << "dbrtool: " << Name(textPath) << ":" << badLine
                 << ": line refused: " << DescribeRefusal(lines[badLine - 1])
                 << "; nothing written\n";
+        } else if (outcome == plat::WriteOutcome::kReadOnly) {
+            err << "dbrtool: " << name << ": is read-only; left as it was\n";
+        } else if (outcome == plat::WriteOutcome::kFolder) {
+            err << "dbrtool: " << name << ": is a folder, not a file\n";
+        } else if (outcome == plat::WriteOutcome::kNoReader) {
+            err << "dbrtool: " << name << ": is a pipe that nobody reads; nothing written\n";
         } else {
-            err << "dbrtool: " << U8(scriptPath) << ": cannot be written\n";
+            err << "dbrtool: " << name << ": cannot be written\n";
         }
         return kExitFailed;
     }
-    out << "wrote " << U8(scriptPath) << ": " << lines.size() << " lines, " << CodePageName()
+    out << "wrote " << Name(scriptPath) << ": " << lines.size() << " lines, " << CodePageName()
         << "\n";
     return kExitOk;
 }
 
 int Check(const WString& scriptPath, std::ostream& out, std::ostream& err) {
     CCryptFile file;
-    bool startsWithBom = false;
-    if (!LoadScript(scriptPath, file, err, &startsWithBom)) return kExitFailed;
+    std::string bytes;
+    if (!LoadScript(scriptPath, file, bytes, err)) return kExitFailed;
     Checker checker(scriptPath, out);
-    return checker.Run(file, startsWithBom);
+    return checker.Run(file, std::move(bytes));
 }
 
 void PrintHelp(std::ostream& out) {
@@ -468,9 +511,12 @@ Usage:
 
   dbrtool encode IN.txt OUT.dbr
       Writes a scrambled script (16-bit little-endian, no byte order mark, LF line
-      ends) from a UTF-8 text file. A UTF-8 byte order mark and the CR of CR LF line
-      ends are dropped. Refuses, naming the line, any line whose scrambled form would
+      ends) from a UTF-8 text file. A UTF-8 byte order mark is dropped; LF, CR LF and a
+      lone CR end a line. Refuses, naming the line, any line whose scrambled form would
       not read back identically under the ANSI code page; OUT.dbr is then left as it was.
+      OUT.dbr is written through a symbolic link to the file it leads to, replaced only
+      once complete (keeping its permissions), or written in place when it is a device
+      or a pipe; a read-only file, a folder or a pipe nobody reads is refused.
       Example: dbrtool encode upgrade.txt upgrade.dbr
 
   dbrtool check FILE.dbr
@@ -486,11 +532,17 @@ Usage:
   dbrtool --help
       Shows this text.
 
+A FILE or IN.txt of "-" is standard input; every input is read once, so pipes work:
+  cat upgrade.dbr | dbrtool check -
+File names are taken as the system spells them (on Linux a backslash is part of a name).
+
 The ANSI code page is 936 (Simplified Chinese) unless the environment variable
-QUORVEL_CODEPAGE names another (on Windows: the system's).
+QUORVEL_CODEPAGE names another (on Windows: the system's). A QUORVEL_CODEPAGE that is
+not the number of a code page this system converts stops dbrtool before anything is
+read or written.
 
 Exit codes: 0 success, 1 bad input, a refused line or a malformed script, 2 wrong
-usage.
+usage or an unusable QUORVEL_CODEPAGE.
 )";
 }
 
@@ -504,11 +556,19 @@ int Run(const std::vector<WString>& args, std::ostream& out, std::ostream& err) 
         PrintHelp(out);
         return kExitOk;
     }
+    const bool known = command == u"decode" || command == u"encode" || command == u"check";
+    std::string codePage;
+    if (known && !plat::AnsiCodePageSettingValid(codePage)) {
+        err << "dbrtool: QUORVEL_CODEPAGE=" << Printable(FromUtf8(codePage))
+            << " is not a code page this system can convert (a number such as 936 or 1252);"
+               " nothing done\n";
+        return kExitUsage;
+    }
     if (command == u"decode" && args.size() == 2) return Decode(args[1], out, err);
     if (command == u"encode" && args.size() == 3) return Encode(args[1], args[2], out, err);
     if (command == u"check" && args.size() == 2) return Check(args[1], out, err);
-    if (command == u"decode" || command == u"encode" || command == u"check") {
-        err << "dbrtool: wrong number of arguments for " << U8(command)
+    if (known) {
+        err << "dbrtool: wrong number of arguments for " << Printable(command)
             << " (dbrtool --help shows the usage)\n";
     } else {
         err << "dbrtool: unknown command " << Shown(command)

@@ -24,3 +24,9 @@ make_exe="$here/../../../scripts/make_vennic_exe.sh"
 # No C run-time: another section layout, and the smallest file.
 "$make_exe" --minimal --file-version 7.5.0.12 --product-version 7.5.0 \
     "$here/vennic-minimal.exe"
+
+# Two version resources, English first (as the resource directory sorts them) and Chinese
+# second, each with its own table: Windows reads the Chinese one on a Chinese system.
+"$make_exe" --language 0409 --table 040904B0 --file-version 9.9.9V9999 --product-version 9.9.9 \
+    --language 0804 --table 080403A8 --file-version 8.1.0V2105 --product-version 8.1.0 \
+    "$here/vennic-two-languages.exe"
