@@ -47,15 +47,8 @@ int QueryHasRow(sqlite3* db, const std::string& sql, const WString& name) {
 
 // The number the query yields, or -1 when it fails.
 int64_t CountRows(sqlite3* db, const std::string& sql) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(raw);
-        return -1;
-    }
-    int64_t count = -1;
-    if (sqlite3_step(raw) == SQLITE_ROW) count = sqlite3_column_int64(raw, 0);
-    sqlite3_finalize(raw);
-    return count;
+    db::Statement query(db, sql);
+    return query.Step() == SQLITE_ROW ? query.ColumnInt64(0) : -1;
 }
 
 // What a copy needs to know of a table in one of the connection's databases.

@@ -25,11 +25,6 @@ bool Is(const char* name, const char* expected) {
     return name != nullptr && sqlite3_stricmp(name, expected) == 0;
 }
 
-struct Finalizer {
-    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-using StatementPtr = std::unique_ptr<sqlite3_stmt, Finalizer>;
-
 bool HoldsIndexNamed(const std::vector<db::PlainIndex>& held, const std::string& name) {
     for (const db::PlainIndex& index : held) {
         if (sqlite3_stricmp(index.name.c_str(), name.c_str()) == 0) return true;
@@ -189,11 +184,9 @@ int CDBConnection::RunStatements(std::string_view sql, bool bLog, const std::str
     while (*rest != '\0') {
         m_bTouchedSource = false;
         m_refused.clear();
-        sqlite3_stmt* raw = nullptr;
         const char* tail = nullptr;
-        int rc = sqlite3_prepare_v2(db, rest, -1, &raw, &tail);
-        StatementPtr statement(raw);
-        if (rc != SQLITE_OK) {
+        db::Statement statement(db, rest, &tail);
+        if (statement.PrepareResult() != SQLITE_OK) {
             if (m_bTouchedSource && DetachSources() == 1) continue;
             // It may have failed for want of a held index ("DROP INDEX" of one).
             if (held != nullptr && !held->empty()) {
@@ -202,7 +195,7 @@ int CDBConnection::RunStatements(std::string_view sql, bool bLog, const std::str
             }
             return fail();
         }
-        if (!statement) {  // only blanks or a comment
+        if (!statement.Prepared()) {  // only blanks or a comment
             rest = tail;
             continue;
         }
@@ -235,14 +228,14 @@ int CDBConnection::RunStatements(std::string_view sql, bool bLog, const std::str
                 continue;
             }
             if (!held->empty()) {
-                statement.reset();
+                statement.Finalize();
                 if (!runHeld()) return 0;
                 continue;
             }
         }
-        while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        while (statement.Step() == SQLITE_ROW) {
         }
-        rc = sqlite3_finalize(statement.release());
+        const int rc = statement.Finalize();
         if (rc != SQLITE_OK) {
             // Prepared again inside the step (the schema had changed) and refused before it
             // ran anything.
@@ -259,8 +252,6 @@ int CDBConnection::Run(std::string_view sql, db::Origin origin, bool bLog) {
     OriginScope scope(*this, origin);
     return RunStatements(sql, bLog);
 }
-
-void CDBConnection::Closer::operator()(sqlite3* db) const { sqlite3_close(db); }
 
 CDBConnection::CDBConnection() = default;
 

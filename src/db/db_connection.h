@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/statement.h"
 #include "platform/lock.h"
 #include "platform/wstr.h"
 
@@ -193,9 +194,6 @@ public:
     sqlite3* Handle() const { return m_pDB.get(); }
 
 private:
-    struct Closer {
-        void operator()(sqlite3* db) const;
-    };
     // A database file attached for CopyTableFrom.
     struct Source {
         WString strPath;
@@ -234,7 +232,7 @@ private:
 
     int m_bOpen = 0;
     WString m_strPath;
-    std::unique_ptr<sqlite3, Closer> m_pDB;
+    db::UniqueConnection m_pDB;
     std::vector<Source> m_sources;
     int m_nNextSource = 1;
     int64_t m_nCopiedRows = 0;

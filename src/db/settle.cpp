@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "db/db_connection.h"
+#include "db/statement.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -13,10 +14,6 @@ namespace {
 
 // A writer of the client finishing its transaction is waited for, as every read waits.
 constexpr int kBusyWaitMs = kBusyTimeoutMs;
-
-struct Closer {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
 
 bool IsBusy(int rc) {
     const int primary = rc & 0xFF;
@@ -31,7 +28,7 @@ FileRest SettleDatabaseFile(const WString& path, WString& detail) {
         sqlite3* raw = nullptr;
         const int opened = sqlite3_open_v2(plat::PathForSqlite(path).c_str(), &raw,
                                            SQLITE_OPEN_READWRITE, nullptr);
-        std::unique_ptr<sqlite3, Closer> db(raw);
+        UniqueConnection db(raw);
         if (opened == SQLITE_OK) {
             sqlite3_busy_timeout(db.get(), kBusyWaitMs);
             // The exclusive lock proves that no other connection is inside a transaction,
@@ -44,14 +41,11 @@ FileRest SettleDatabaseFile(const WString& path, WString& detail) {
                 return FileRest::kBusy;
             }
             std::string mode;
-            sqlite3_stmt* stmt = nullptr;
-            if (rc == SQLITE_OK &&
-                sqlite3_prepare_v2(db.get(), "PRAGMA journal_mode;", -1, &stmt, nullptr) ==
-                    SQLITE_OK &&
-                sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0) != nullptr) {
-                mode = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+            if (rc == SQLITE_OK) {
+                Statement query(db.get(), "PRAGMA journal_mode;");
+                if (query.Step() == SQLITE_ROW && query.ColumnText(0) != nullptr)
+                    mode = query.ColumnText(0);
             }
-            sqlite3_finalize(stmt);
             // A journal that is no longer hot (its header zeroed or the file emptied by a
             // client in PERSIST or TRUNCATE mode) stays on disk: leaving such a mode makes
             // SQLite delete it, under its own locks.

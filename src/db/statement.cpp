@@ -7,17 +7,25 @@
 
 namespace db {
 
+void ConnectionCloser::operator()(sqlite3* db) const { sqlite3_close(db); }
+
 void Statement::Finalizer::operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
 
-Statement::Statement(sqlite3* db, const std::string& sql) {
+Statement::Statement(sqlite3* db, const std::string& sql) : Statement(db, sql.c_str(), nullptr) {}
+
+Statement::Statement(sqlite3* db, const char* sql, const char** tail) {
+    m_nPrepared = SQLITE_MISUSE;
     if (db == nullptr) return;
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
-        m_stmt.reset(stmt);
-    } else {
-        sqlite3_finalize(stmt);
-    }
+    m_nPrepared = sqlite3_prepare_v2(db, sql, -1, &stmt, tail);
+    m_stmt.reset(stmt);  // null after a failure
 }
+
+int64_t Statement::ColumnInt64(int index) {
+    return m_stmt ? sqlite3_column_int64(m_stmt.get(), index) : 0;
+}
+
+int Statement::Finalize() { return m_stmt ? sqlite3_finalize(m_stmt.release()) : SQLITE_OK; }
 
 bool Statement::Bind(int index, WStringView text) {
     if (!m_stmt) return false;

@@ -153,7 +153,7 @@ std::vector<WString> CDBProcess::CollectDataFiles(const WString& list, const WSt
 }
 
 void CDBProcess::WriteUpdateRecord(const WString& folder, const WString& time) {
-    engine::WriteUpdateRecord(folder, time);
+    engine::WriteUpdateRecord(*m_pFs, folder, time);
 }
 
 void CDBProcess::Progress(const WString& line) const {
@@ -261,7 +261,14 @@ bool MigrationRun::TakeRunLock() {
     const WString path = m_strDataDir + kRunLockName;
     const int wait = m_process.m_nRunLockWaitMs;
     for (int waited = 0;; waited += 100) {
-        if (m_runLock.TryLock(path)) return true;
+        const plat::FileLock::Result result = m_runLock.TryLock(path);
+        if (result == plat::FileLock::Result::kTaken) return true;
+        // A folder where not even the lock can be made: nothing here can be written, so
+        // no other run can change anything either; the run finds out what it cannot do.
+        if (result == plat::FileLock::Result::kUnavailable) {
+            Log(u"无法在数据文件夹建立锁文件: " + path);
+            return true;
+        }
         if (waited >= wait) break;
         if (waited == 0) Log(u"等待另一个数据迁移结束: " + path);
         plat::SleepMilliseconds(100);
@@ -540,7 +547,9 @@ void MigrationRun::StartBuild(int n, DbEntry& entry) {
         LeaveAlone(entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
         return;
     }
-    if (entry.pDb->OpenDatabase(entry.NewPath()) == 0) {
+    // Made empty here, through the file system the run works with; SQLite opens it.
+    if (!m_fs.WriteDurably(entry.NewPath(), std::string()) ||
+        entry.pDb->OpenDatabase(entry.NewPath()) == 0) {
         // The database stays where and as it was.
         RemoveMarker(m_fs, path);
         m_fs.Remove(entry.NewPath());

@@ -4,16 +4,17 @@
 #include <string>
 
 #include "platform/codepage.h"
-#include "platform/files.h"
 
 namespace engine {
 
-void WriteUpdateRecord(const WString& folder, const WString& time) {
+void WriteUpdateRecord(plat::FileSystem& fs, const WString& folder, const WString& time) {
     const WString configure = folder + u"\\configure";
-    // One level only; when it cannot be made, the open below fails.
-    if (!plat::IsDirectory(configure)) plat::MakeDirectory(configure);
+    // One level only; when it cannot be made, the write below fails.
+    if (!fs.IsDirectory(configure)) fs.MakeDirectory(configure);
     const WString path = configure + u"\\update.xml";
-    if (plat::PathExists(path)) return;
+    // Only one run at a time writes here (the run lock): what exists now was not made by
+    // a run racing this one.
+    if (fs.Exists(path)) return;
     if (time.empty()) return;
     std::optional<std::string> value = ToAnsi(time);
     if (!value) return;
@@ -28,13 +29,8 @@ void WriteUpdateRecord(const WString& folder, const WString& time) {
         "\r\n</LastUpdateTime>\r\n"
         "</updateload>\r\n";
 
-    plat::File file;
-    // kCreateNew: a record that appeared since the check above is still never rewritten.
-    if (!file.Open(path, plat::File::Mode::kCreateNew)) return;
-    bool written = file.Write(content) && file.Sync();
-    file.Close();
     // A cut record would block every later attempt: leave none instead.
-    if (!written) plat::RemoveFile(path);
+    if (!fs.WriteDurably(path, content)) fs.Remove(path);
 }
 
 }  // namespace engine

@@ -2,6 +2,7 @@
 // written once and never rewritten.
 #pragma once
 
+#include "platform/file_system.h"
 #include "platform/wstr.h"
 
 namespace engine {
@@ -11,6 +12,6 @@ namespace engine {
 // anything of that name) exists already or `time` is empty. Reports nothing: a record
 // that cannot be written is simply absent, and a failed write removes the partial file so
 // that a later run can write it whole.
-void WriteUpdateRecord(const WString& folder, const WString& time);
+void WriteUpdateRecord(plat::FileSystem& fs, const WString& folder, const WString& time);
 
 }  // namespace engine

@@ -230,9 +230,13 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-    // Creates the file when missing and takes the lock without waiting; false when
-    // another holder has it or the file cannot be opened.
-    bool TryLock(const WString& path);
+    enum class Result {
+        kTaken,
+        kHeld,         // another holder has it
+        kUnavailable,  // the file cannot be made or opened (a folder nobody may write)
+    };
+    // Creates the file when missing and takes the lock without waiting.
+    Result TryLock(const WString& path);
     void Unlock();
     bool IsLocked() const;
 

@@ -262,14 +262,14 @@ struct FileLock::Impl {
 FileLock::FileLock() = default;
 FileLock::~FileLock() { Unlock(); }
 
-bool FileLock::TryLock(const WString& path) {
+FileLock::Result FileLock::TryLock(const WString& path) {
     Unlock();
     const std::string native = Native(path);
     // A holder removes the file before it lets go: a lock taken on a file that is no
     // longer at the path (or another one by now) locks nothing, and is taken again.
     for (int attempt = 0; attempt < 100; ++attempt) {
         const int fd = RetryOpen(native.c_str(), O_RDWR | O_CREAT);
-        if (fd < 0) return false;
+        if (fd < 0) return Result::kUnavailable;
         // flock belongs to the open file: a second open in this process is refused as
         // well, and the lock goes with the last descriptor when the process dies.
         int rc;
@@ -278,7 +278,7 @@ bool FileLock::TryLock(const WString& path) {
         } while (rc != 0 && errno == EINTR);
         if (rc != 0) {
             ::close(fd);
-            return false;
+            return Result::kHeld;
         }
         struct stat held;
         struct stat named;
@@ -287,11 +287,11 @@ bool FileLock::TryLock(const WString& path) {
             m_impl = std::make_unique<Impl>();
             m_impl->fd = fd;
             m_impl->path = native;
-            return true;
+            return Result::kTaken;
         }
         ::close(fd);
     }
-    return false;
+    return Result::kHeld;
 }
 
 void FileLock::Unlock() {

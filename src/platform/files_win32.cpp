@@ -183,23 +183,27 @@ struct FileLock::Impl {
 FileLock::FileLock() = default;
 FileLock::~FileLock() { Unlock(); }
 
-bool FileLock::TryLock(const WString& path) {
+FileLock::Result FileLock::TryLock(const WString& path) {
     Unlock();
     // The system removes the file when its last handle is closed.
     FileHandle file(CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
                                 nullptr));
-    if (!file) return false;
+    if (!file) {
+        // A file about to go with its holder's last handle cannot be opened meanwhile.
+        return GetLastError() == ERROR_ACCESS_DENIED && PathExists(path) ? Result::kHeld
+                                                                         : Result::kUnavailable;
+    }
     // The system drops the lock with the handle, when the process ends at the latest.
     OVERLAPPED at = {};
     if (!LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                     &at)) {
-        return false;
+        return Result::kHeld;
     }
     m_impl = std::make_unique<Impl>();
     m_impl->file = std::move(file);
-    return true;
+    return Result::kTaken;
 }
 
 void FileLock::Unlock() { m_impl.reset(); }

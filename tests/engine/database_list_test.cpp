@@ -11,10 +11,7 @@ namespace {
 class DatabaseListTest : public ::testing::Test {
 protected:
     void SetUp() override { plat::SetAnsiCodePageForTesting(936); }
-    void TearDown() override {
-        plat::SetFileFaultForTesting(nullptr);
-        plat::SetAnsiCodePageForTesting(0);
-    }
+    void TearDown() override { plat::SetAnsiCodePageForTesting(0); }
 
     void Load(WStringView text) {
         WriteScript(m_dir.Sub(u"test.dbr"), text);
@@ -166,11 +163,12 @@ TEST_F(DatabaseListTest, EnsureFolderPath) {
     EXPECT_FALSE(EnsureFolderPath(base, u"file", plat::Disk()));
     EXPECT_FALSE(EnsureFolderPath(base, u"file\\deeper", plat::Disk()));
     // A level that cannot be made after its parent was.
-    plat::SetFileFaultForTesting([](plat::FileOperation operation, const WString& path) {
-        return operation == plat::FileOperation::kMakeDirectory && wstr::Contains(path, u"deeper");
-    });
-    EXPECT_FALSE(EnsureFolderPath(base, u"new\\deeper\\x", plat::Disk()));
-    plat::SetFileFaultForTesting(nullptr);
+    struct NoDeeper : plat::RealFileSystem {
+        bool MakeDirectory(const WString& path) override {
+            return !wstr::Contains(path, u"deeper") && RealFileSystem::MakeDirectory(path);
+        }
+    } noDeeper;
+    EXPECT_FALSE(EnsureFolderPath(base, u"new\\deeper\\x", noDeeper));
     EXPECT_TRUE(plat::IsDirectory(base + u"\\new"));
 }
 

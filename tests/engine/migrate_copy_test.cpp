@@ -143,26 +143,21 @@ TEST_F(CopyTest, ScriptStatementsNeverReachTheSetAsideFile) {
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
 }
 
-// Set by the tests below: the engine whose connections the file hook looks at, and what it
-// found.
-CDBProcess* g_pProcess = nullptr;
-WStrings g_stillAttached;
-
-// Before a file is moved or deleted: no new file may have it attached.
-bool NoteAttached(plat::FileOperation operation, const WString& path) {
-    if (operation != plat::FileOperation::kMove && operation != plat::FileOperation::kRemove)
-        return false;
+// Before a file is moved or deleted: the paths of it that a new file still has attached.
+WStrings StillAttached(CDBProcess& process, FaultyDisk::Op op, const WString& path) {
+    WStrings found;
+    if (op != FaultyDisk::Op::kMove && op != FaultyDisk::Op::kRemove) return found;
     const std::string native = plat::PathForSqlite(path);
-    for (auto& [n, pEntry] : g_pProcess->m_mapDatabases) {
+    for (auto& [n, pEntry] : process.m_mapDatabases) {
         if (!pEntry || !pEntry->pDb || pEntry->pDb->Handle() == nullptr) continue;
         db::Statement query(pEntry->pDb->Handle(),
                             "SELECT file FROM pragma_database_list WHERE name <> 'main'");
         while (query.Step() == SQLITE_ROW) {
             if (query.ColumnText(0) != nullptr && native == query.ColumnText(0))
-                g_stillAttached.push_back(path);
+                found.push_back(path);
         }
     }
-    return false;
+    return found;
 }
 
 TEST_F(CopyTest, SourcesAreDetachedBeforeAnyFileIsRenamedOrDeleted) {
@@ -191,14 +186,15 @@ TEST_F(CopyTest, SourcesAreDetachedBeforeAnyFileIsRenamedOrDeleted) {
     VersionTable(script, 3);
     script.Item(3, u"TABLE", u"TCONTACT", u"CREATE TABLE TCONTACT(F_ID, F_NAME);");
     WriteScript(script);
-    g_pProcess = &m_process;
-    g_stillAttached.clear();
-    plat::SetFileFaultForTesting(&NoteAttached);
+    WStrings stillAttached;
+    m_disk.Watch([&](FaultyDisk::Op op, const WString& path) {
+        for (const WString& attached : StillAttached(m_process, op, path))
+            stillAttached.push_back(attached);
+    });
 
     EXPECT_EQ(Migrate(), 0);
 
-    plat::SetFileFaultForTesting(nullptr);
-    EXPECT_EQ(g_stillAttached, WStrings{});
+    EXPECT_EQ(stillAttached, WStrings{});
     EXPECT_EQ(Rows(u"New.s3db", "SELECT * FROM TCONTACT"), Strings{"1|李四"});
     EXPECT_EQ(Rows(u"New.s3db", "SELECT * FROM TSETTING"), Strings{"skin|蓝"});
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
@@ -207,16 +203,6 @@ TEST_F(CopyTest, SourcesAreDetachedBeforeAnyFileIsRenamedOrDeleted) {
     EXPECT_TRUE(Exists(u"extra.s3db"));
     for (int n : {1, 2, 3})
         EXPECT_EQ(NewDb(n).IsOpen(), 0);
-}
-
-// Notes in the watched sequence when a marker is replaced by one that says "built".
-bool NoteComplete(plat::FileOperation operation, const WString& path) {
-    std::string text;
-    if (operation == plat::FileOperation::kMove && wstr::Contains(path, u".migrating.new") &&
-        plat::ReadWholeFile(path, text) && text.find("\nbuilt") != std::string::npos) {
-        ScopedWatchVfs::Note("complete");
-    }
-    return false;
 }
 
 TEST_F(CopyTest, TheNewFileIsSyncedOnceItIsBuiltAndBeforeItIsCalledComplete) {
@@ -234,11 +220,17 @@ TEST_F(CopyTest, TheNewFileIsSyncedOnceItIsBuiltAndBeforeItIsCalledComplete) {
     MakeDb(u"DB.s3db", VersionedDb("8.0.0.1", old));
     WriteScript(script);
     ScopedWatchVfs vfs(plat::PathForSqlite(At(u"DB.s3db.new")));
-    plat::SetFileFaultForTesting(&NoteComplete);
+    // Noted in the watched sequence: the marker replaced by one that says "built".
+    m_disk.Watch([](FaultyDisk::Op op, const WString& path) {
+        std::string text;
+        if (op == FaultyDisk::Op::kMove && wstr::Contains(path, u".migrating.new") &&
+            plat::ReadWholeFile(path, text) && text.find("\nbuilt") != std::string::npos) {
+            ScopedWatchVfs::Note("complete");
+        }
+    });
 
     EXPECT_EQ(Migrate(), 1);
 
-    plat::SetFileFaultForTesting(nullptr);
     const Strings& events = ScopedWatchVfs::Events();
     const auto complete = std::find(events.begin(), events.end(), "complete");
     ASSERT_NE(complete, events.end());

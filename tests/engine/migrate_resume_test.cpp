@@ -234,21 +234,10 @@ TEST_F(ResumeTest, ACleanUpLeftForLaterChecksForRowsNobodyCarried) {
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
 }
 
-// Fails appending "built" to the marker of Other.s3db: that database's new file is never
-// finished.
-bool FailOtherCompletion(plat::FileOperation operation, const WString& path) {
-    const WString suffix = u"Other.s3db.migrating.new";
-    if (operation != plat::FileOperation::kCreate || path.size() < suffix.size() ||
-        path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
-        return false;
-    }
-    // Only a marker that is already there is added to: that is the finishing step.
-    return plat::PathExists(path.substr(0, path.size() - 4));
-}
-
 TEST_F(ResumeTest, NoOldFileGoesBeforeEveryDatabaseIsComplete) {
     MakeTwoUserDbs();
-    plat::SetFileFaultForTesting(&FailOtherCompletion);
+    // Other.s3db's new file is never called finished: its second marker write fails.
+    m_disk.Fail(FaultyDisk::Op::kWrite, At(u"Other.s3db.migrating.new"), 2);
 
     const std::string other = Bytes(u"Other.s3db");
 
@@ -260,7 +249,7 @@ TEST_F(ResumeTest, NoOldFileGoesBeforeEveryDatabaseIsComplete) {
     EXPECT_EQ(Bytes(u"Other.s3db"), other);
     EXPECT_TRUE(LogHas(u"有数据库未迁移"));
 
-    plat::SetFileFaultForTesting(nullptr);
+    m_disk.Heal();
     m_process.ClearDatabaseList();
     EXPECT_EQ(Migrate(), 1);
     ExpectUsersCarried(u"DB.s3db");
@@ -272,7 +261,7 @@ TEST_F(ResumeTest, NoOldFileGoesBeforeEveryDatabaseIsComplete) {
 }
 
 TEST_F(ResumeTest, MarkersRoundTrip) {
-    plat::FileSystem& fs = plat::Disk();
+    plat::FileSystem& fs = m_disk;
     const WString db = At(u"DB.s3db");
     MigrationMarker marker;
     EXPECT_FALSE(ReadMarker(fs, db, marker));
@@ -303,13 +292,13 @@ TEST_F(ResumeTest, MarkersRoundTrip) {
 
     // A replacement that fails half way leaves the old marker whole.
     ASSERT_TRUE(WriteMarker(fs, db, u"1", false));
-    FailOn(plat::FileOperation::kWrite, u"DB.s3db.migrating.new");
+    m_disk.Fail(FaultyDisk::Op::kWrite, At(u"DB.s3db.migrating.new"));
     EXPECT_FALSE(WriteMarker(fs, db, u"2", true));
     ASSERT_TRUE(ReadMarker(fs, db, marker));
     EXPECT_TRUE(marker.bValid);
     EXPECT_EQ(marker.strTargetVersion, u"1");
     EXPECT_FALSE(marker.bHadFile);
-    plat::SetFileFaultForTesting(nullptr);
+    m_disk.Heal();
 
     EXPECT_TRUE(RemoveMarker(fs, db));
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{});

@@ -8,8 +8,6 @@
 
 namespace {
 
-using plat::FileOperation;
-
 // Every way a new file can come out without some of the old rows: the database stays
 // exactly as it was, with nothing beside it, the run reports failure, and the log says why.
 TEST_F(MigrationTest, ABuildThatWouldLoseRowsLeavesTheDatabaseAsItWas) {
@@ -67,7 +65,7 @@ TEST_F(MigrationTest, ABuildThatWouldLoseRowsLeavesTheDatabaseAsItWas) {
         // One that gets as far as being created empty is as good as none.
         {"a new file that cannot be made", "", [](ScriptText& s) { UserTables(s, 1); },
          u"无法创建新数据库, 数据库保持原样",
-         [this] { FailOn(FileOperation::kCreate, u"DB.s3db.new", true); }},
+         [this] { m_disk.Fail(FaultyDisk::Op::kWrite, At(u"DB.s3db.new")); }},
         {"a new file whose completion cannot be recorded", "",
          [](ScriptText& s) { UserTables(s, 1); }, u"新数据库未能写入磁盘",
          [this] { m_disk.Fail(FaultyDisk::Op::kWrite, At(u"DB.s3db.migrating.new"), 2); }},
@@ -92,8 +90,6 @@ TEST_F(MigrationTest, ABuildThatWouldLoseRowsLeavesTheDatabaseAsItWas) {
 
         EXPECT_EQ(Migrate(), 0);
 
-        plat::SetFileFaultForTesting(nullptr);
-        s_faults.clear();
         m_disk.Heal();
         EXPECT_EQ(Bytes(u"DB.s3db"), old);
         EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
@@ -287,7 +283,8 @@ TEST_F(MigrationTest, ADataFileSpelledAnotherWayIsStillTheDatabase) {
     for (const char16_t* spelling : {u"./DB.s3db", u".\\DB.s3db", u"sub\\..\\DB.s3db"}) {
         SCOPED_TRACE(ToUtf8(spelling));
         m_process.ClearDatabaseList();
-        for (const WString& name : Files(u"DB.s3db*")) ASSERT_TRUE(plat::RemoveFile(At(name)));
+        for (const WString& name : Files(u"DB.s3db*"))
+            ASSERT_TRUE(plat::RemoveFile(At(name)));
         plat::MakeDirectory(At(u"sub"));
         MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
         ScriptText script;

@@ -375,6 +375,29 @@ TEST_F(MigrationTest, RunsThatStopAtTheirChecks) {
     EXPECT_EQ(Files(u"*.tmp"), WStrings{});
 }
 
+TEST_F(MigrationTest, ARunWaitsForAnotherOfTheSameDataFolderThenGivesUp) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    const std::string old = Bytes(u"DB.s3db");
+    WriteUserTablesScript();
+    plat::FileLock other;
+    ASSERT_EQ(other.TryLock(At(u"quorvel.lock")), plat::FileLock::Result::kTaken);
+    m_process.SetRunLockWait(300);
+    m_process.m_bInteractive = 1;
+
+    EXPECT_EQ(Migrate(), 0);
+
+    EXPECT_EQ(s_messages, WStrings{u"另一个数据迁移正在进行"});
+    EXPECT_TRUE(LogHas(u"另一个数据迁移正在进行: " + At(u"quorvel.lock")));
+    EXPECT_EQ(Bytes(u"DB.s3db"), old);
+    EXPECT_EQ(Files(u"DB.s3db*"), WStrings{u"DB.s3db"});
+
+    // Once the other run is over, the lock and its file are gone with it.
+    other.Unlock();
+    EXPECT_FALSE(Exists(u"quorvel.lock"));
+    EXPECT_EQ(Migrate(), 1);
+    EXPECT_FALSE(Exists(u"quorvel.lock"));
+}
+
 TEST_F(MigrationTest, FailedSchemaStepsFailTheRunButTheRowsAreCarried) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
     ScriptText script;
@@ -463,8 +486,9 @@ TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
               (Strings{"2|b|2", "4|d|4"}));
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TGEN ORDER BY F_X"), (Strings{"1|3|one", "2|6|two"}));
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT F_SECOND, F_FIRST FROM TORDER"), Strings{"1st|2nd"});
-    EXPECT_TRUE(LogHas(u"警告: 表TORDER的新定义与原表列名相同但顺序不同, 数据按位置复制: "
-                       u"F_FIRST,F_SECOND -> F_SECOND,F_FIRST"));
+    EXPECT_TRUE(
+        LogHas(u"警告: 表TORDER的新定义与原表列名相同但顺序不同, 数据按位置复制: "
+               u"F_FIRST,F_SECOND -> F_SECOND,F_FIRST"));
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TMSG"), Strings{"1|now|0"});
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,13 +65,16 @@ private:
     WString m_text;
 };
 
-// Stands between the engine and the disk, and makes the operations a test names fail.
+// Stands between the engine and the disk: makes the operations a test names fail, and
+// shows each operation to a test that watches.
 class FaultyDisk : public plat::RealFileSystem {
 public:
     enum class Op { kWrite, kMove, kRemove, kSync, kRead };
     // The `nth` call of `op` on `path`, and every one after it, fails.
     void Fail(Op op, WString path, int nth = 1) { m_rules.push_back({op, std::move(path), nth}); }
     void Heal() { m_rules.clear(); }
+    // Called before each operation, with the path it acts on (a move: the one moved).
+    void Watch(std::function<void(Op, const WString&)> watcher) { m_watcher = std::move(watcher); }
 
     bool WriteDurably(const WString& path, std::string_view bytes) override {
         return !Hit(Op::kWrite, path) && RealFileSystem::WriteDurably(path, bytes);
@@ -100,12 +104,14 @@ private:
         int left;
     };
     bool Hit(Op op, const WString& path) {
+        if (m_watcher) m_watcher(op, path);
         for (Rule& rule : m_rules) {
             if (rule.op == op && rule.path == path && --rule.left <= 0) return true;
         }
         return false;
     }
     std::vector<Rule> m_rules;
+    std::function<void(Op, const WString&)> m_watcher;
 };
 
 class MigrationTest : public ::testing::Test {
@@ -126,9 +132,6 @@ protected:
     }
     void TearDown() override {
         ResetLogForTesting();
-        plat::SetFileFaultForTesting(nullptr);
-        s_faults.clear();
-        s_leaveEmptyFile = false;
         plat::SetMessageBoxForTesting(nullptr);
         plat::SetClockForTesting(nullptr);
         plat::SetAnsiCodePageForTesting(0);
@@ -201,38 +204,12 @@ protected:
         return names;
     }
 
-    // Makes `operation` on the file below the installation folder fail from now on. With
-    // `leaveEmptyFile`, a failing create still leaves an empty file behind, as a creation
-    // that got as far as the file but no further would.
-    void FailOn(plat::FileOperation operation, WStringView relative, bool leaveEmptyFile = false) {
-        s_faults.emplace_back(operation, At(relative));
-        s_leaveEmptyFile = s_leaveEmptyFile || leaveEmptyFile;
-        plat::SetFileFaultForTesting(&Fault);
-    }
-    static bool Fault(plat::FileOperation operation, const WString& path) {
-        static bool inFault = false;
-        if (inFault) return false;
-        for (const auto& [op, failing] : s_faults) {
-            if (op != operation || failing != path) continue;
-            if (operation == plat::FileOperation::kCreate && s_leaveEmptyFile) {
-                inFault = true;
-                plat::File file;
-                file.Open(path, plat::File::Mode::kCreateTruncate);
-                inFault = false;
-            }
-            return true;
-        }
-        return false;
-    }
-
     static int CaptureMessage(const WString& text, unsigned) {
         s_messages.push_back(text);
         return 1;
     }
     static plat::LocalTime Clock() { return s_now; }
 
-    static inline std::vector<std::pair<plat::FileOperation, WString>> s_faults;
-    static inline bool s_leaveEmptyFile = false;
     static inline std::vector<WString> s_messages;
     static inline plat::LocalTime s_now;
 

@@ -8,7 +8,9 @@
 
 namespace {
 
-using engine::WriteUpdateRecord;
+void WriteUpdateRecord(const WString& folder, const WString& time) {
+    engine::WriteUpdateRecord(plat::Disk(), folder, time);
+}
 
 class UpdateRecordTest : public ::testing::Test {
 protected:

@@ -282,8 +282,9 @@ bool MakeInstallation(const WString& folder, std::string& expected, std::string&
     return true;
 }
 
-int RunMigration(const WString& folder) {
+int RunMigration(const WString& folder, plat::FileSystem* fs) {
     CDBProcess process;
+    if (fs != nullptr) process.SetFileSystem(*fs);
     process.m_strInstallDir = folder;
     process.m_bScriptFound = 1;
     process.m_strScriptName = u"up.dbr";

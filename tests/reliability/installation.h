@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/wstr.h"
 
 namespace reliability {
@@ -16,8 +17,9 @@ namespace reliability {
 // survive), as text that CheckInstallation reads back. False, with `error`, on failure.
 bool MakeInstallation(const WString& folder, std::string& expected, std::string& error);
 
-// One silent migration run of the installation, as an installer starts it: 1 or 0.
-int RunMigration(const WString& folder);
+// One silent migration run of the installation, as an installer starts it: 1 or 0. With
+// `fs`, the run reaches the files through it.
+int RunMigration(const WString& folder, plat::FileSystem* fs = nullptr);
 
 enum class Strictness {
     // Every original row is in the migrated databases, every database is at the script's

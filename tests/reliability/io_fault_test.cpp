@@ -25,7 +25,6 @@ protected:
         ResetLogForTesting();
     }
     void TearDown() override {
-        plat::SetFileFaultForTesting(nullptr);
         ResetLogForTesting();
         plat::SetAnsiCodePageForTesting(0);
     }
@@ -52,17 +51,25 @@ protected:
         return ToUtf8(FromAnsi(bytes));
     }
 
-    // Our own writes (markers, the update record) meet the same full disk as SQLite's,
-    // but the log keeps its room: it must tell what happened.
-    static bool DiskFull(plat::FileOperation operation, const WString& path) {
-        return (operation == plat::FileOperation::kCreate ||
-                operation == plat::FileOperation::kWrite) &&
-               reliability::ScopedQuotaVfs::Exhausted() && !wstr::Contains(path, u"ReData.log");
-    }
-    // Nothing below the data folder can be made, changed, moved or removed but the log.
-    static bool Unwritable(plat::FileOperation, const WString& path) {
-        return !wstr::Contains(path, u"ReData.log");
-    }
+    // Our own writes (markers, the update record, the new files) meet the same full disk
+    // as SQLite's.
+    struct FullDisk : plat::RealFileSystem {
+        bool WriteDurably(const WString& path, std::string_view bytes) override {
+            return !reliability::ScopedQuotaVfs::Exhausted() &&
+                   RealFileSystem::WriteDurably(path, bytes);
+        }
+    };
+    // Nothing below the data folder can be made, changed, moved or removed.
+    struct Unwritable : plat::RealFileSystem {
+        bool MakeDirectory(const WString&) override { return false; }
+        bool MoveReplace(const WString&, const WString&) override { return false; }
+        plat::MoveOutcome MoveIfUnused(const WString&, const WString&,
+                                       const plat::FileStamp*) override {
+            return plat::MoveOutcome::kFailed;
+        }
+        bool Remove(const WString&) override { return false; }
+        bool WriteDurably(const WString&, std::string_view) override { return false; }
+    };
 
     ScopedTempDir m_dir;
     std::string m_expected;
@@ -90,10 +97,9 @@ TEST_F(IoFaultTest, ADiskThatFillsUpLosesNothing) {
         bool exhausted = false;
         {
             reliability::ScopedQuotaVfs vfs(budget);
-            plat::SetFileFaultForTesting(&DiskFull);
-            result = reliability::RunMigration(folder);
+            FullDisk disk;
+            result = reliability::RunMigration(folder, &disk);
             exhausted = reliability::ScopedQuotaVfs::Exhausted();
-            plat::SetFileFaultForTesting(nullptr);
         }
         EXPECT_EQ(Check(folder, Strictness::kNothingLost), "");
         if (exhausted) {
@@ -131,9 +137,8 @@ TEST_F(IoFaultTest, AFolderThatCannotBeWrittenIsLeftAsItWas) {
         before.push_back(ReadFileBytes(folder + u"\\" + FromUtf8(name)));
     {
         reliability::ScopedQuotaVfs vfs(0, true);
-        plat::SetFileFaultForTesting(&Unwritable);
-        EXPECT_EQ(reliability::RunMigration(folder), 0);
-        plat::SetFileFaultForTesting(nullptr);
+        Unwritable disk;
+        EXPECT_EQ(reliability::RunMigration(folder, &disk), 0);
     }
     for (size_t i = 0; i < files.size(); ++i) {
         EXPECT_EQ(ReadFileBytes(folder + u"\\" + FromUtf8(files[i])), before[i]) << files[i];
