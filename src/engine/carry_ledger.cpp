@@ -15,14 +15,14 @@ void CarryLedger::Carried(const WString& source, const WString& table, int into)
     m_sources[source].carriedInto[Key(table)].insert(into);
 }
 
-std::vector<WString> CarryLedger::CarriedInto(const WString& source, int into) const {
-    std::vector<WString> tables;
-    auto found = m_sources.find(source);
-    if (found == m_sources.end()) return tables;
-    for (const auto& [key, databases] : found->second.carriedInto) {
-        if (databases.count(into) != 0) tables.push_back(FromUtf8(key));
+std::vector<std::pair<WString, WString>> CarryLedger::CarriedInto(int into) const {
+    std::vector<std::pair<WString, WString>> carried;
+    for (const auto& [path, source] : m_sources) {
+        for (const auto& [key, databases] : source.carriedInto) {
+            if (databases.count(into) != 0) carried.emplace_back(path, FromUtf8(key));
+        }
     }
-    return tables;
+    return carried;
 }
 
 std::vector<WString> CarryLedger::Uncarried(const WString& source,

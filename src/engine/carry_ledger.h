@@ -1,10 +1,11 @@
 // Which rows a run has carried, and so which databases may take their new files.
 //
-// Every file rows are read from (a database's old file, the extra data file) is a source.
-// A source owned by a database is that database's own old file: the database may be
-// replaced only when every table of it that holds rows was carried into a database that
-// is replaced too. Tables are named as SQLite names them: ASCII letters match without
-// regard to case.
+// Every file rows are read from (a database's old file, the extra data file) is a source,
+// known by a name that stays the same wherever the file is: a database's path for its old
+// rows (at its path while it is built, as "<path>.tmp" after), the extra file's path. A
+// source owned by a database is that database's own old file: the database may be replaced
+// only when every table of it that holds rows was carried into a database that is replaced
+// too. Tables are named as SQLite names them: ASCII letters match without regard to case.
 #pragma once
 
 #include <map>
@@ -21,8 +22,8 @@ public:
     void AddSource(const WString& source, int owner, const std::vector<WString>& tablesWithRows);
     // All of `table` of `source` was copied into the new file of database `into`.
     void Carried(const WString& source, const WString& table, int into);
-    // The tables of `source` carried into database `into`.
-    std::vector<WString> CarriedInto(const WString& source, int into) const;
+    // Every (source, table) carried into database `into`.
+    std::vector<std::pair<WString, WString>> CarriedInto(int into) const;
 
     // Narrows `replaceable` (the databases whose new files were built without fault) to
     // those whose own sources had every table with rows carried into a database that stays

@@ -104,7 +104,7 @@ private:
     bool Finalize(int n, DbEntry& entry);
     void Swap(DbEntry& entry);
     void CleanUp();
-    void RemoveOldFile(DbEntry& entry);
+    void RemoveOldFile(DbEntry& entry, const std::set<int>& done);
 
     CDBProcess& m_process;
     plat::FileSystem& m_fs;
@@ -131,10 +131,11 @@ private:
     CarryLedger m_ledger;
     // Databases of an older run's marker "complete unchecked": whether every table of
     // their old file reached the new one is for the clean-up to find out.
-    std::set<const DbEntry*> m_unchecked;
-    // What the markers of databases an earlier run replaced say it carried from extra
-    // data files: (database, file, table).
-    std::vector<std::tuple<int, WString, WString>> m_earlierExtra;
+    // Databases an earlier run replaced whose old file cannot be read: it stays.
+    std::set<const DbEntry*> m_unreadableOld;
+    // What the markers of databases an earlier run replaced say they carried: (database,
+    // source, table).
+    std::vector<std::tuple<int, WString, WString>> m_earlierCarried;
 };
 
 CDBProcess::~CDBProcess() { ClearDatabaseList(); }
@@ -234,6 +235,8 @@ MigrationOutcome MigrationRun::Run() {
     }
 
     OpenExtraSource();
+    for (const auto& [n, source, table] : m_earlierCarried)
+        m_ledger.Carried(source, table, n);
     ApplyItems();
     FinishBuilds();
     // Nothing may hold an old file open while it is moved: the lease that proves no client
@@ -516,14 +519,20 @@ bool MigrationRun::Resume(int n, DbEntry& entry, const MigrationMarker& marker) 
 void MigrationRun::EnterCleanUp(int n, DbEntry& entry, const MigrationMarker& marker) {
     Log(u"数据库" + entry.strDbName + u"上次已迁移完成, 清理剩余文件");
     entry.state = DbState::kCleanUp;
-    for (const auto& [file, table] : marker.extraTables)
-        m_earlierExtra.emplace_back(n, file, table);
+    for (const auto& [source, table] : marker.carried)
+        m_earlierCarried.emplace_back(n, source, table);
     if (!m_fs.Exists(entry.TmpPath())) return;
-    // Its old file may still be another database's source of rows.
+    // Its old file may still be another database's source of rows, and goes only when every
+    // table of it that holds rows is known to be somewhere.
     entry.strOldPath = entry.TmpPath();
     entry.pOldDb = std::make_unique<CDBConnection>();
-    if (entry.pOldDb->OpenExisting(entry.strOldPath) == 0) entry.pOldDb.reset();
-    if (marker.bComplete && marker.bUnchecked) m_unchecked.insert(&entry);
+    std::vector<WString> tables;
+    if (entry.pOldDb->OpenExisting(entry.strOldPath) == 0 ||
+        entry.pOldDb->TablesWithRows(tables) == 0) {
+        entry.pOldDb.reset();
+        m_unreadableOld.insert(&entry);
+    }
+    m_ledger.AddSource(entry.strFilePath, 0, tables);
     if (wstr::EqualsNoCase(entry.strDbName, kUserDataName)) m_nUserDat = n;
 }
 
@@ -541,7 +550,7 @@ void MigrationRun::StartBuild(int n, DbEntry& entry) {
             return;
         }
         entry.strOldPath = path;
-        m_ledger.AddSource(path, n, tables);
+        m_ledger.AddSource(entry.strFilePath, n, tables);
     }
     if (!WriteMarker(m_fs, path, entry.strTargetVersion, entry.bHadFile)) {
         LeaveAlone(entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
@@ -580,11 +589,7 @@ void MigrationRun::OpenExtraSource() {
         m_bExtraOpen = false;
         Log(u"数据文件无法读取, 不使用也不删除: " + m_strExtraPath);
     }
-    if (!m_bExtraOpen) return;
-    m_ledger.AddSource(m_strExtraPath, 0, tables);
-    for (const auto& [n, file, table] : m_earlierExtra) {
-        if (file == m_strExtraPath) m_ledger.Carried(file, table, n);
-    }
+    if (m_bExtraOpen) m_ledger.AddSource(m_strExtraPath, 0, tables);
 }
 
 bool MigrationRun::IsDue(const DbEntry& entry, const ScriptItem& item) const {
@@ -695,16 +700,21 @@ void MigrationRun::ApplyTable(int n, DbEntry& entry, const ScriptItem& item, int
         u"升级脚本第" + wstr::FromInt(nLine) + u"行的项目失败: TABLE " + item.strName;
 
     // The rows come from the database's own old file, else from the shared "vuserdat"
-    // file, else from the extra data file: the first that has the table.
+    // file, else from the extra data file: the first that has the table. `strSource` is
+    // the file to read, `strSourceKey` the name the ledger knows it by.
     WString strSource;
+    WString strSourceKey;
     WString userDataPath;
     CDBConnection* userData = UserDataSource(userDataPath);
     if (entry.pOldDb && entry.pOldDb->TableExists(item.strName)) {
         strSource = entry.strOldPath;
+        strSourceKey = entry.strFilePath;
     } else if (userData != nullptr && userData->TableExists(item.strName)) {
         strSource = userDataPath;
+        strSourceKey = m_databases.at(m_nUserDat)->strFilePath;
     } else if (m_bExtraOpen && m_extra.TableExists(item.strName)) {
         strSource = m_strExtraPath;
+        strSourceKey = m_strExtraPath;
     }
 
     // Indexes the source lacks would make the copy insert row by row: they are made once
@@ -736,7 +746,7 @@ void MigrationRun::ApplyTable(int n, DbEntry& entry, const ScriptItem& item, int
         return;
     }
     Report().OnItem(n, item, nLine, Outcome::kDone, WString());
-    m_ledger.Carried(strSource, item.strName, n);
+    m_ledger.Carried(strSourceKey, item.strName, n);
     m_process.Progress(u"  表 " + item.strName + u": " + wstr::FromInt(db.CopiedRows()) + u" 行");
 }
 
@@ -797,15 +807,10 @@ bool MigrationRun::Finalize(int n, DbEntry& entry) {
     CDBConnection& db = *entry.pDb;
     const bool ok = db.UseDurableCommits() == 1 && db.SyncToDisk() == 1;
     db.Close();
-    // What it took from the extra file, so that a run that finishes after a crash knows
-    // whether the extra file may go.
-    std::vector<std::pair<WString, WString>> extra;
-    if (m_bExtraOpen) {
-        for (WString& table : m_ledger.CarriedInto(m_strExtraPath, n))
-            extra.emplace_back(m_strExtraPath, std::move(table));
-    }
+    // What it took from where, so that a run that finishes after a crash knows whether an
+    // old file or the extra file may go.
     if (!ok || !m_fs.SyncDirectory(plat::FolderOf(entry.NewPath())) ||
-        !AppendMarkerBuilt(m_fs, entry.strFilePath, extra)) {
+        !AppendMarkerBuilt(m_fs, entry.strFilePath, m_ledger.CarriedInto(n))) {
         Discard(entry, u"新数据库未能写入磁盘: " + entry.NewPath());
         return false;
     }
@@ -866,11 +871,12 @@ void MigrationRun::Swap(DbEntry& entry) {
 
 void MigrationRun::CleanUp() {
     bool bAllDone = !m_bLeftBehind;
-    std::set<int> replaced;
+    // The databases whose new files have their paths, in this run or an earlier one.
+    std::set<int> done;
     for (auto& [n, pEntry] : m_databases) {
         if (!pEntry) continue;
         if (pEntry->state == DbState::kReplaced || pEntry->state == DbState::kCleanUp) {
-            replaced.insert(n);
+            done.insert(n);
         }
         if (pEntry->state != DbState::kUpToDate && pEntry->state != DbState::kReplaced &&
             pEntry->state != DbState::kCleanUp) {
@@ -891,7 +897,7 @@ void MigrationRun::CleanUp() {
     // The extra file goes before the markers: once they are gone, no run would remove it.
     if (m_bExtraOpen) {
         m_extra.Close();
-        const std::vector<WString> left = m_ledger.Uncarried(m_strExtraPath, replaced);
+        const std::vector<WString> left = m_ledger.Uncarried(m_strExtraPath, done);
         if (left.empty()) {
             if (!m_fs.Remove(m_strExtraPath)) Log(u"无法删除: " + m_strExtraPath);
         } else {
@@ -901,30 +907,27 @@ void MigrationRun::CleanUp() {
     }
     for (auto& [n, pEntry] : m_databases) {
         if (pEntry && (pEntry->state == DbState::kReplaced || pEntry->state == DbState::kCleanUp)) {
-            RemoveOldFile(*pEntry);
+            RemoveOldFile(*pEntry, done);
         }
     }
 }
 
-void MigrationRun::RemoveOldFile(DbEntry& entry) {
+void MigrationRun::RemoveOldFile(DbEntry& entry, const std::set<int>& done) {
     const WString tmp = entry.TmpPath();
     if (m_fs.Exists(tmp)) {
         bool keep = false;
-        if (m_unchecked.count(&entry) != 0) {
-            // An older run could not tell whether every table of the old file reached the
-            // new one: a table the new file lacks keeps the old file.
-            CDBConnection old;
+        if (entry.state == DbState::kCleanUp) {
+            // The run that built the new file carried this old file's tables: into the new
+            // file itself, or into other databases, as their markers say. A table that is in
+            // neither (an older run's marker says nothing of other databases; another
+            // database has not taken its rows yet) keeps the old file.
+            keep = m_unreadableOld.count(&entry) != 0;
             CDBConnection now;
-            std::vector<WString> tables;
-            if (old.OpenExisting(tmp) == 0 || old.TablesWithRows(tables) == 0 ||
-                now.OpenExisting(entry.strFilePath) == 0) {
+            const bool bNow = now.OpenExisting(entry.strFilePath) == 1;
+            for (const WString& table : m_ledger.Uncarried(entry.strFilePath, done)) {
+                if (bNow && now.TableExists(table) == 1) continue;
+                Log(u"表" + table + u"的数据没有迁移到新数据库: " + tmp);
                 keep = true;
-            }
-            for (const WString& table : tables) {
-                if (now.TableExists(table) == 0) {
-                    Log(u"表" + table + u"的数据没有迁移到新数据库: " + tmp);
-                    keep = true;
-                }
             }
         }
         if (keep) {

@@ -32,14 +32,14 @@ bool WriteMarker(plat::FileSystem& fs, const WString& dbPath, const WString& tar
 }
 
 bool AppendMarkerBuilt(plat::FileSystem& fs, const WString& dbPath,
-                       const std::vector<std::pair<WString, WString>>& extraTables) {
+                       const std::vector<std::pair<WString, WString>>& carried) {
     const WString path = MarkerPath(dbPath);
     std::string text;
     // Appending to a marker that is gone would make a new one that holds only this line.
     if (!fs.ReadFile(path, text)) return false;
     text += "built\n";
-    for (const auto& [file, table] : extraTables)
-        text += "extra=" + ToUtf8(file) + "\t" + ToUtf8(table) + "\n";
+    for (const auto& [source, table] : carried)
+        text += "carried=" + ToUtf8(source) + "\t" + ToUtf8(table) + "\n";
     return ReplaceDurably(fs, path, text);
 }
 
@@ -73,11 +73,11 @@ bool ReadMarker(plat::FileSystem& fs, const WString& dbPath, MigrationMarker& ma
     for (size_t i = 4; i < lines.size(); ++i) {
         std::string kept;
         if (lines[i] == "built") marker.bBuilt = true;
-        std::string extra;
+        std::string carried;
         const size_t tab = lines[i].find('\t');
-        if (valueOf(lines[i], "extra=", extra) && tab != std::string::npos) {
-            marker.extraTables.emplace_back(FromUtf8(extra.substr(0, extra.find('\t'))),
-                                            FromUtf8(lines[i].substr(tab + 1)));
+        if (valueOf(lines[i], "carried=", carried) && tab != std::string::npos) {
+            marker.carried.emplace_back(FromUtf8(carried.substr(0, carried.find('\t'))),
+                                        FromUtf8(lines[i].substr(tab + 1)));
         }
         if (valueOf(lines[i], "kept=", kept)) marker.strKeptPath = FromUtf8(kept);
         if (lines[i] == "complete" || lines[i] == "complete unchecked") {

@@ -12,9 +12,10 @@
 //     built                (appended) "<path>.new" is complete, synced and versioned:
 //                          only moving it to the path is left (the old file going to
 //                          "<path>.tmp" first)
-//     extra=<file>\t<table>  (with built) the new file holds every row of that table of
-//                          the extra data file: a run that cleans up after a crash knows
-//                          what of the extra file was carried
+//     carried=<source>\t<table>  (with built) the new file holds every row of that table
+//                          of that source (a database's old rows, named by the database's
+//                          path; the extra data file): a run that cleans up after a crash
+//                          knows what of an old file was carried where
 //
 // Runs of an older design set the database aside before they built the new file at the
 // path; their markers begin "quorvel migration marker" alone, and may carry "complete" / "complete
@@ -40,8 +41,8 @@ struct MigrationMarker {
     WString strTargetVersion;
     bool bHadFile = false;  // source=file
     bool bBuilt = false;    // a built line follows the header
-    // The tables of extra data files the new file carries: (file, table).
-    std::vector<std::pair<WString, WString>> extraTables;
+    // The tables of other files the new file carries: (source, table).
+    std::vector<std::pair<WString, WString>> carried;
     // Older runs' lines.
     WString strKeptPath;      // kept=
     bool bComplete = false;   // complete
@@ -55,10 +56,10 @@ WString MarkerPath(const WString& dbPath);
 // folder synced). False when it could not be written whole.
 bool WriteMarker(plat::FileSystem& fs, const WString& dbPath, const WString& targetVersion,
                  bool hadFile);
-// Adds the line "built", and a line for each table of an extra data file the new file
-// carries, to the marker, replaced whole and made durable. False when there is no marker.
+// Adds the line "built", and a line for each table of a source the new file carries, to the
+// marker, replaced whole and made durable. False when there is no marker.
 bool AppendMarkerBuilt(plat::FileSystem& fs, const WString& dbPath,
-                       const std::vector<std::pair<WString, WString>>& extraTables = {});
+                       const std::vector<std::pair<WString, WString>>& carried = {});
 // False when there is no marker file. A marker that cannot be read whole comes back with
 // bValid false.
 bool ReadMarker(plat::FileSystem& fs, const WString& dbPath, MigrationMarker& marker);
