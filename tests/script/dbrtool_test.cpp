@@ -166,7 +166,9 @@ TEST_F(DbrToolTest, UsageAndHelp) {
     EXPECT_TRUE(ErrHas("Usage"));
     EXPECT_EQ(Run({u"--help"}), dbrtool::kExitOk);
     for (const char* part : {"dbrtool decode FILE.dbr", "dbrtool encode IN.txt OUT.dbr",
-                             "dbrtool check [--strict] FILE.dbr", "Example: dbrtool check"}) {
+                             "dbrtool check [--strict] FILE.dbr", "Example: dbrtool check",
+                             "dbrtool verify SCRIPT.dbr INSTALLATION...", "--expect FOLDER",
+                             "--client VERSION", "--json", "Example: dbrtool verify"}) {
         EXPECT_TRUE(OutHas(part)) << part;
     }
     EXPECT_EQ(Run({u"frobnicate"}), dbrtool::kExitUsage);
@@ -175,6 +177,14 @@ TEST_F(DbrToolTest, UsageAndHelp) {
     EXPECT_EQ(Run({u"encode", u"a.txt"}), dbrtool::kExitUsage);
     EXPECT_TRUE(ErrHas("wrong number of arguments"));
     EXPECT_EQ(Run({u"check", u"a", u"b"}), dbrtool::kExitUsage);
+    EXPECT_EQ(Run({u"verify", u"a.dbr"}), dbrtool::kExitUsage);
+    EXPECT_TRUE(ErrHas("at least one installation folder"));
+    EXPECT_EQ(Run({u"verify", u"a.dbr", u"x", u"--colour"}), dbrtool::kExitUsage);
+    EXPECT_TRUE(ErrHas("unknown option --colour"));
+    EXPECT_EQ(Run({u"verify", u"a.dbr", u"x", u"--client"}), dbrtool::kExitUsage);
+    EXPECT_EQ(Run({u"verify", u"a.dbr", u"x", u"--expect", m_dir.Sub(u"none")}),
+              dbrtool::kExitUsage);
+    EXPECT_TRUE(ErrHas("not a folder"));
 }
 
 TEST_F(DbrToolTest, CheckSummarisesAWellFormedScript) {

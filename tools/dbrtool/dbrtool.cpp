@@ -8,6 +8,7 @@
 #include <string>
 
 #include "dbrtool/lint.h"
+#include "dbrtool/verify.h"
 #include "engine/script_check.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -523,6 +524,32 @@ Usage:
       --strict fails on any warning too.
       Example: dbrtool check --strict upgrade.dbr
 
+  dbrtool verify SCRIPT.dbr INSTALLATION... [--expect FOLDER] [--client VERSION]
+                 [--json] [--keep]
+      Rehearses the migration on copies of real installation folders. For each folder,
+      the databases the script lists (with their journals), the extra data files and
+      vennic.exe are copied byte for byte into a scratch folder and the migration's own
+      code runs there, silently, as "quorvel /S" would; nothing in the installation
+      folder is written or opened by SQLite. Reports the verdict, the exit status
+      quorvel /S would give and the time the migration took; each database's version
+      before and after, or why it was left as it was; each table's rows before and
+      after, where they came from (its own old file, the user-data database, the extra
+      data file), the columns added and the indexes and triggers made; every failed
+      item with its line and SQLite's message, the items not due, and the tables no
+      TABLE item carried with their rows (their database is then left as it was).
+      --expect FOLDER  a folder holding the databases a fresh installation of the new
+                       client makes, at the paths the script gives them: each migrated
+                       database's schema is compared with the fresh one (tables; columns
+                       with type, NOT NULL, default, primary key and order; indexes;
+                       triggers and views), and any difference fails the verdict.
+      --client VERSION the client's FileVersion (8.2.0V2201, or the sub-version 2201)
+                       instead of the folder's vennic.exe.
+      --json           the report as JSON (fields in docs/writing-scripts.md).
+      --keep           leaves each scratch folder and names it in the report.
+      Several folders give a table at the end. Exit status 0 only when every
+      installation passes.
+      Example: dbrtool verify upgrade.dbr samples/*/ --expect fresh-8.2
+
   dbrtool --help
       Shows this text.
 
@@ -530,7 +557,7 @@ The ANSI code page is 936 (Simplified Chinese) unless the environment variable
 QUORVEL_CODEPAGE names another (on Windows: the system's).
 
 Exit codes: 0 success, 1 bad input, a refused line, a script the migration refuses
-(or, with --strict, one with warnings), 2 wrong usage.
+(or, with --strict, one with warnings) or a failed rehearsal, 2 wrong usage.
 )";
 }
 
@@ -549,6 +576,15 @@ int Run(const std::vector<WString>& args, std::ostream& out, std::ostream& err) 
     if (command == u"check" && args.size() == 2) return Check(args[1], false, out, err);
     if (command == u"check" && args.size() == 3 && args[1] == u"--strict") {
         return Check(args[2], true, out, err);
+    }
+    if (command == u"verify") {
+        VerifyOptions options;
+        const std::vector<WString> rest(args.begin() + 1, args.end());
+        if (!ParseVerifyArguments(rest, options, err)) {
+            err << "(dbrtool --help shows the usage)\n";
+            return kExitUsage;
+        }
+        return Verify(options, out, err);
     }
     if (command == u"decode" || command == u"encode" || command == u"check") {
         err << "dbrtool: wrong number of arguments for " << U8(command)
