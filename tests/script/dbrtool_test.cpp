@@ -1,7 +1,9 @@
 #include "dbrtool/dbrtool.h"
+#include "dbrtool/schema.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 
 #include "engine/db_process.h"
@@ -10,6 +12,7 @@
 #include "platform/files.h"
 #include "script/crypt_file.h"
 #include "script_helpers.h"
+#include "support/sqlite_probe.h"
 
 namespace {
 
@@ -394,6 +397,74 @@ TEST_F(DbrToolTest, CheckFailsAtAMalformedItemOrAMissingDatabaseFileLine) {
     EXPECT_EQ(Run({u"check", Script()}), dbrtool::kExitFailed);
     EXPECT_TRUE(OutHas("error: no DATABASEFILE line")) << m_out.str();
     EXPECT_TRUE(OutHas("no DBNCOUNT line"));
+}
+
+// One line per difference a fresh installation's schema can show, and none for the same
+// schema written otherwise.
+TEST_F(DbrToolTest, SchemasAreComparedPartByPart) {
+    const std::string base =
+        "CREATE TABLE T(a INTEGER PRIMARY KEY, b TEXT NOT NULL DEFAULT 'x  y', c REAL);"
+        "CREATE UNIQUE INDEX IT ON T(b) WHERE c > 0;"
+        "CREATE VIEW V AS SELECT a FROM T;"
+        "CREATE TRIGGER TR AFTER INSERT ON T BEGIN UPDATE T SET c = 1; END;";
+    const std::string respelled =
+        "CREATE TABLE t (A integer PRIMARY KEY,\n b text NOT NULL DEFAULT 'x  y', c REAL);\n"
+        "CREATE UNIQUE INDEX it ON t (B) WHERE c>0;\n"
+        "CREATE VIEW V AS\n  SELECT a\n  FROM T;\n"
+        "CREATE TRIGGER TR AFTER INSERT ON T\nBEGIN\n    UPDATE T SET c = 1;\nEND;";
+    auto schemaOf = [&](const std::string& sql) {
+        static int n = 0;
+        const WString path = m_dir.Sub(u"s" + wstr::FromInt(++n) + u".db");
+        std::string error;
+        EXPECT_TRUE(probe::Exec(path, sql, &error)) << error;
+        dbrtool::Schema schema;
+        EXPECT_TRUE(dbrtool::ReadSchema(path, true, schema, error)) << error;
+        return schema;
+    };
+    const dbrtool::Schema fresh = schemaOf(base);
+    EXPECT_EQ(dbrtool::CompareSchemas(schemaOf(respelled), fresh), std::vector<std::string>());
+    EXPECT_EQ(dbrtool::NormaliseSql("f( 'a  b' ,\"c  d\" ) ;\n"), "f('a  b',\"c  d\")");
+
+    struct Change {
+        const char* from;
+        const char* to;
+        const char* difference;  // the first line of the report
+        size_t lines;
+    };
+    const Change changes[] = {
+        {"b TEXT NOT NULL", "b VARCHAR NOT NULL",
+         "column b is declared VARCHAR, in the fresh database TEXT", 1},
+        {"b TEXT NOT NULL", "b TEXT", "column b is nullable, in the fresh database NOT NULL", 1},
+        {"DEFAULT 'x  y'", "DEFAULT 'x y'",
+         "column b has the default 'x y', in the fresh database the default 'x  y'", 1},
+        // A composite key: c joins it, and SQLite makes an index for it.
+        {"a INTEGER PRIMARY KEY, b TEXT NOT NULL DEFAULT 'x  y', c REAL",
+         "a INTEGER, b TEXT NOT NULL DEFAULT 'x  y', c REAL, PRIMARY KEY(a, c)",
+         "column c is part of the primary key, in the fresh database not part of it", 2},
+        {"c REAL);", "c REAL, d);", "column d is not in the fresh database", 1},
+        {"a INTEGER PRIMARY KEY, b TEXT NOT NULL DEFAULT 'x  y', c REAL",
+         "a INTEGER PRIMARY KEY, c REAL, b TEXT NOT NULL DEFAULT 'x  y'",
+         "columns in the order (a, c, b), in the fresh database (a, b, c)", 1},
+        {"UNIQUE INDEX IT", "INDEX IT", "index IT on T is not unique, in the fresh database UNIQUE",
+         1},
+        {"ON T(b) WHERE", "ON T(b, c) WHERE",
+         "index IT on T covers (b, c), in the fresh database (b)", 1},
+        {"WHERE c > 0", "WHERE c > 1",
+         "index IT on T is partial, WHERE c>1, in the fresh database WHERE c>0", 1},
+        {"SELECT a FROM", "SELECT a, b FROM",
+         "view V is defined as CREATE VIEW V AS SELECT a,b FROM T, in the fresh database", 1},
+        {"SET c = 1", "SET c = 2", "trigger TR is defined as", 1},
+        {"CREATE VIEW V", "CREATE VIEW W", "view V is missing", 2},
+    };
+    for (const Change& change : changes) {
+        std::string sql = base;
+        sql.replace(sql.find(change.from), std::strlen(change.from), change.to);
+        const std::vector<std::string> differences = dbrtool::CompareSchemas(schemaOf(sql), fresh);
+        ASSERT_EQ(differences.size(), change.lines) << change.difference;
+        EXPECT_NE(differences[0].find(change.difference), std::string::npos)
+            << differences[0] << "\n"
+            << change.difference;
+    }
 }
 
 }  // namespace

@@ -61,7 +61,6 @@ bool Query(sqlite3* db, const std::string& sql, std::string& error, RowFunction 
     return true;
 }
 
-bool IsTight(char c) { return c == '(' || c == ')' || c == ',' || c == ';'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 bool IsWordChar(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
@@ -243,7 +242,10 @@ void CompareIndexes(const Schema& migrated, const Schema& fresh,
                 ", in the fresh database " +
                 (index.where.empty() ? "not partial" : "WHERE " + index.where));
         }
-        if (a == b && mine->where == index.where &&
+        // Columns that are expressions are told apart by the statement alone.
+        const bool expressions = std::find(b.begin(), b.end(), "<EXPRESSION>") != b.end() ||
+                                 std::find(b.begin(), b.end(), "<EXPRESSION> DESC") != b.end();
+        if (expressions && a == b && mine->where == index.where &&
             NormaliseSql(mine->sql) != NormaliseSql(index.sql)) {
             differences.push_back(what + " is defined as " + NormaliseSql(mine->sql) +
                                   ", in the fresh database " + NormaliseSql(index.sql));
@@ -327,7 +329,9 @@ std::string NormaliseSql(std::string_view sql) {
             ++at;
             continue;
         }
-        if (blank && !out.empty() && !IsTight(out.back()) && !IsTight(c)) out.push_back(' ');
+        // A blank matters only between two words ("AS SELECT"), not beside an operator,
+        // a parenthesis or a quote ("c > 0" is "c>0").
+        if (blank && !out.empty() && IsWordChar(out.back()) && IsWordChar(c)) out.push_back(' ');
         blank = false;
         if (StartsQuote(c)) {
             const size_t end = SkipQuoted(sql, at);

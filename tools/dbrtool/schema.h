@@ -76,8 +76,8 @@ bool ReadSchema(const WString& path, bool bCountRows, Schema& schema, std::strin
 // and views (their SQL with whitespace normalised). Empty when they agree.
 std::vector<std::string> CompareSchemas(const Schema& migrated, const Schema& fresh);
 
-// SQL with its whitespace normalised: runs of blanks and line ends become one blank, none
-// stays beside a parenthesis, comma, semicolon or at either end, a final semicolon goes.
+// SQL with its whitespace normalised: a run of blanks and line ends between two words
+// becomes one blank, any other goes ("c >  0 ;" is "c>0"), and so does a final semicolon.
 // Quoted texts and names are left as they are.
 std::string NormaliseSql(std::string_view sql);
 
