@@ -132,7 +132,8 @@ class VerifyTest(unittest.TestCase):
         result = run("verify", script_path, *arguments, *(["--json"] if as_json else []))
         for folder, prints in zip(folders, before):
             self.assertEqual(fingerprint(folder), prints, f"{folder} changed")
-        output = result.stdout.decode("utf-8")
+        # The Windows program writes CR LF line ends.
+        output = result.stdout.decode("utf-8").replace("\r\n", "\n")
         if status is not None:
             self.assertEqual(result.returncode, status, output + result.stderr.decode())
         if not as_json:
