@@ -83,6 +83,8 @@ bool OpenLogFile(const WString& path) {
     return true;
 }
 
+void CloseLogFile() { g_hLogFile.Close(); }
+
 WString GetDailyLogPath() { return g_strLogPath; }
 
 void ResetLogForTesting() {

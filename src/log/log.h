@@ -24,6 +24,10 @@ void WriteLog(int nCategory, int nLevel, const char* text);
 // for reading). Returns false, with no current file, when it cannot be opened.
 bool OpenLogFile(const WString& path);
 
+// Closes the current log file: no file is current until the next OpenLogFile. For a
+// process that runs migrations in folders it removes afterwards.
+void CloseLogFile();
+
 // The current log file after the date check: switches to the daily file when the date has
 // changed. Null when no file is current.
 plat::File* GetLogFile();

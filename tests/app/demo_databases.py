@@ -21,10 +21,11 @@ def query(path, sql):
         return db.execute(sql).fetchall()
 
 
-def make_demo_databases(demo, folder):
+def make_demo_databases(demo, folder, part="databases"):
     """The databases of the demo installation `demo` (examples/demo), made fresh below
-    `folder` from their SQL texts: "databases/x.s3db.sql" makes "x.s3db"."""
-    databases = os.path.join(demo, "databases")
+    `folder` from their SQL texts: "databases/x.s3db.sql" makes "x.s3db". `part` names
+    another folder of SQL texts of the demo ("fresh": those of a fresh installation)."""
+    databases = os.path.join(demo, part)
     for root, _, files in os.walk(databases):
         for name in files:
             target = os.path.join(folder, os.path.relpath(os.path.join(root, name[:-4]),

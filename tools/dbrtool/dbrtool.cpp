@@ -7,6 +7,9 @@
 #include <set>
 #include <string>
 
+#include "dbrtool/lint.h"
+#include "dbrtool/verify.h"
+#include "engine/script_check.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "script/crypt_file.h"
@@ -185,7 +188,8 @@ const char* const kKindNames[] = {"?", "TABLE", "ALTER", "TRIGGER", "SQLONE", "S
 
 class Checker {
 public:
-    Checker(const WString& path, std::ostream& out) : m_path(path), m_out(out) {}
+    Checker(const WString& path, std::ostream& out, bool strict)
+        : m_path(path), m_out(out), m_bStrict(strict) {}
 
     // Checks the script whose bytes were read already (and `file`, opened on them).
     int Run(CCryptFile& file, std::string bytes);
@@ -194,6 +198,10 @@ private:
     void Warn(int line, const std::string& text) {
         m_warnings.push_back(line > 0 ? "warning: line " + std::to_string(line) + ": " + text
                                       : "warning: " + text);
+    }
+    void Error(int line, const std::string& text) {
+        m_errors.push_back(line > 0 ? "error: line " + std::to_string(line) + ": " + text
+                                    : "error: " + text);
     }
     // Line `number` as read at the start (empty if the file changed since and has no such
     // line any more).
@@ -205,14 +213,16 @@ private:
     void ScanLines();
     void CheckValue(const char* key, const WString& value);
     void ReadHeader();
-    void CheckPath(const std::string& key, const WString& value);
     void CheckItem(const ScriptItem& item, int itemLine, int endLine);
     void CheckBetweenItems(int from, int to);
     bool ReadItems();
     void PrintItems();
+    // The migration's own checks: the script is refused exactly when they refuse it.
+    bool CheckAsTheMigrationDoes();
 
     WString m_path;
     std::ostream& m_out;
+    bool m_bStrict = false;
     CScriptFile m_script;
     std::vector<WString> m_lines;
     int m_nHeadLine = 0;
@@ -220,7 +230,11 @@ private:
     std::map<int, std::array<int, 6>> m_counts;
     int m_nItems = 0;
     std::vector<std::string> m_warnings;
+    std::vector<std::string> m_errors;
     std::string m_error;
+    DatabaseHeader m_header;
+    bool m_bHasDataFiles = false;
+    WString m_dataFiles;
 };
 
 void Checker::ScanLines() {
@@ -261,14 +275,6 @@ void Checker::CheckValue(const char* key, const WString& value) {
     }
 }
 
-void Checker::CheckPath(const std::string& key, const WString& value) {
-    WString pieces = wstr::ReplaceAll(value, u"/", u"\\");
-    if (pieces == u".." || wstr::StartsWith(pieces, u"..\\") || wstr::Contains(pieces, u"\\..\\") ||
-        wstr::Contains(pieces + u"\\", u"\\..\\") || wstr::Contains(value, u":")) {
-        Warn(0, key + " " + Shown(value) + " leads outside the data folder");
-    }
-}
-
 void Checker::ReadHeader() {
     WString value;
     if (m_script.ReadMain(value)) {
@@ -290,16 +296,17 @@ void Checker::ReadHeader() {
     } else {
         m_out << "update time (UPDATETIME): (missing)\n";
     }
-    if (m_script.ReadDatabaseFile(value)) {
-        m_out << "data files (DATABASEFILE): " << Shown(value) << "\n";
-        CheckValue("DATABASEFILE", value);
+    m_bHasDataFiles = m_script.ReadDatabaseFile(m_dataFiles);
+    if (m_bHasDataFiles) {
+        m_out << "data files (DATABASEFILE): " << Shown(m_dataFiles) << "\n";
+        CheckValue("DATABASEFILE", m_dataFiles);
     } else {
         m_out << "data files (DATABASEFILE): (missing)\n";
         m_error = "error: no DATABASEFILE line: the migration refuses the script";
     }
 
-    DatabaseHeader header;
-    ReadDatabaseHeader(m_script, header);
+    ReadDatabaseHeader(m_script, m_header);
+    const DatabaseHeader& header = m_header;
     if (!header.bHasCount) {
         m_out << "databases (DBNCOUNT): (missing)\n";
         Warn(0, "no DBNCOUNT line: the script upgrades no database");
@@ -317,8 +324,6 @@ void Checker::ReadHeader() {
         CheckValue(("DBN" + n).c_str(), keys.strDbName);
         CheckValue(("MAINDBVER" + n).c_str(), keys.strTargetVersion);
         CheckValue(("DBNPATH" + n).c_str(), keys.strSubPath);
-        CheckPath("DBN" + n, keys.strDbName);
-        CheckPath("DBNPATH" + n, keys.strSubPath);
         if (!keys.bHasTargetVersion) Warn(0, "no MAINDBVER" + n + " line");
     }
     if (static_cast<int>(header.databases.size()) < header.nCount) {
@@ -353,9 +358,9 @@ void Checker::CheckItem(const ScriptItem& item, int itemLine, int endLine) {
         const WString& line = Line(number);
         if (CScriptFile::IsTagLine(line) &&
             wstr::StartsWith(CScriptFile::StripTag(line), u"DBNAME:")) {
-            Warn(number, where + "this DBNAME tag lies inside the item that begins at line " +
-                             std::to_string(itemLine) +
-                             " (a tag is missing there); the item it begins is lost");
+            Error(number, where + "this DBNAME tag lies inside the item that begins at line " +
+                              std::to_string(itemLine) +
+                              " (a tag is missing there); the item it begins would be lost");
         }
     }
 }
@@ -409,6 +414,19 @@ void Checker::PrintItems() {
     }
 }
 
+bool Checker::CheckAsTheMigrationDoes() {
+    std::vector<ScriptRefusal> refusals;
+    bool accepted = CheckScriptItems(m_script, refusals);
+    accepted = CheckScriptPaths(m_header, m_dataFiles, refusals) && accepted;
+    for (const ScriptRefusal& refusal : refusals) {
+        m_out << "refused: "
+              << (refusal.nLine > 0 ? "line " + std::to_string(refusal.nLine) + ": "
+                                    : std::string())
+              << U8(refusal.strText) << "\n";
+    }
+    return accepted;
+}
+
 int Checker::Run(CCryptFile& file, std::string bytes) {
     WString line;
     while (file.ReadString(line))
@@ -428,15 +446,30 @@ int Checker::Run(CCryptFile& file, std::string bytes) {
     m_error.clear();
     bool itemsOk = ReadItems();
     PrintItems();
+    std::vector<Finding> findings;
+    LintScript(m_script, m_lines, findings);
+    for (const Finding& finding : findings)
+        Warn(finding.nLine, finding.strText);
     for (const std::string& warning : m_warnings)
         m_out << warning << "\n";
+    for (const std::string& error : m_errors)
+        m_out << error << "\n";
     if (!itemsOk) m_out << m_error << "\n";
     if (!headerError.empty()) m_out << headerError << "\n";
-    if (itemsOk && headerError.empty()) {
-        m_out << "OK: " << m_nItems << " items, " << m_warnings.size() << " warnings\n";
-        return kExitOk;
+    // The verdict is the migration's, in its order: the DATABASEFILE line, then its checks.
+    const bool accepted = CheckAsTheMigrationDoes();
+    if (!m_bHasDataFiles || !accepted) {
+        m_out << "FAILED: the migration refuses this script ("
+              << (m_bHasDataFiles ? "升级脚本格式错误！" : "获取数据库名失败！") << ")\n";
+        return kExitFailed;
     }
-    return kExitFailed;
+    if (m_bStrict && !m_warnings.empty()) {
+        m_out << "FAILED (--strict): " << m_nItems << " items, " << m_warnings.size()
+              << " warnings\n";
+        return kExitFailed;
+    }
+    m_out << "OK: " << m_nItems << " items, " << m_warnings.size() << " warnings\n";
+    return kExitOk;
 }
 
 }  // namespace
@@ -493,11 +526,11 @@ int Encode(const WString& textPath, const WString& scriptPath, std::ostream& out
     return kExitOk;
 }
 
-int Check(const WString& scriptPath, std::ostream& out, std::ostream& err) {
+int Check(const WString& scriptPath, bool strict, std::ostream& out, std::ostream& err) {
     CCryptFile file;
     std::string bytes;
     if (!LoadScript(scriptPath, file, bytes, err)) return kExitFailed;
-    Checker checker(scriptPath, out);
+    Checker checker(scriptPath, out, strict);
     return checker.Run(file, std::move(bytes));
 }
 
@@ -519,15 +552,49 @@ Usage:
       or a pipe; a read-only file, a folder or a pipe nobody reads is refused.
       Example: dbrtool encode upgrade.txt upgrade.dbr
 
-  dbrtool check FILE.dbr
+  dbrtool check [--strict] FILE.dbr
       Reads the header and every item the way the migration does and prints a summary:
       the client version required, each database with its file, target version and
-      sub-folder, and the items per database and kind. Warns about header keys before
-      the HEAD line, a MAINDBVER line that the MAIN reader takes, values ending in a
-      carriage return, items for databases the header does not list, ALTER items
-      without a comma and items that swallow the next one. Fails, naming the item and
-      its line, when the migration would stop at a malformed item.
-      Example: dbrtool check upgrade.dbr
+      sub-folder, and the items per database and kind. Fails exactly when the migration
+      refuses the script ("升级脚本格式错误！" or "获取数据库名失败！"), with its reasons: a
+      malformed item, an item that swallows the next one, a DBN, DBNPATH or DATABASEFILE
+      value that leads outside the data folder, one file listed twice, no DATABASEFILE
+      line. Warns about header keys before the HEAD line, a MAINDBVER line that the MAIN
+      reader takes, values ending in a carriage return, items for databases the header
+      does not list, ALTER items without a comma, a listed database without items or
+      without a TVERSION table, version texts that are not plain numbers and dots (8.2.01)
+      or that cannot be compared with the database's version, a DBNCOUNT that does not
+      match the DBN lines, one file listed twice under another spelling, and items that
+      fail on every new file (each database's items are tried on an empty scratch file:
+      an ALTER or TRIGGER whose table no TABLE item makes, a statement with an error).
+      --strict fails on any warning too.
+      Example: dbrtool check --strict upgrade.dbr
+
+  dbrtool verify SCRIPT.dbr INSTALLATION... [--expect FOLDER] [--client VERSION]
+                 [--json] [--keep]
+      Rehearses the migration on copies of real installation folders. For each folder,
+      the databases the script lists (with their journals), the extra data files and
+      vennic.exe are copied byte for byte into a scratch folder and the migration's own
+      code runs there, silently, as "quorvel /S" would; nothing in the installation
+      folder is written or opened by SQLite. Reports the verdict, the exit status
+      quorvel /S would give and the time the migration took; each database's version
+      before and after, or why it was left as it was; each table's rows before and
+      after, where they came from (its own old file, the user-data database, the extra
+      data file), the columns added and the indexes and triggers made; every failed
+      item with its line and SQLite's message, the items not due, and the tables no
+      TABLE item carried with their rows (their database is then left as it was).
+      --expect FOLDER  a folder holding the databases a fresh installation of the new
+                       client makes, at the paths the script gives them: each migrated
+                       database's schema is compared with the fresh one (tables; columns
+                       with type, NOT NULL, default, primary key and order; indexes;
+                       triggers and views), and any difference fails the verdict.
+      --client VERSION the client's FileVersion (8.2.0V2201, or the sub-version 2201)
+                       instead of the folder's vennic.exe.
+      --json           the report as JSON (fields in docs/writing-scripts.md).
+      --keep           leaves each scratch folder and names it in the report.
+      Several folders give a table at the end. Exit status 0 only when every
+      installation passes.
+      Example: dbrtool verify upgrade.dbr samples/*/ --expect fresh-8.2
 
   dbrtool --help
       Shows this text.
@@ -541,8 +608,9 @@ QUORVEL_CODEPAGE names another (on Windows: the system's). A QUORVEL_CODEPAGE th
 not the number of a code page this system converts stops dbrtool before anything is
 read or written.
 
-Exit codes: 0 success, 1 bad input, a refused line or a malformed script, 2 wrong
-usage or an unusable QUORVEL_CODEPAGE.
+Exit codes: 0 success, 1 bad input, a refused line, a script the migration refuses
+(or, with --strict, one with warnings) or a failed rehearsal, 2 wrong usage or an
+unusable QUORVEL_CODEPAGE.
 )";
 }
 
@@ -556,7 +624,8 @@ int Run(const std::vector<WString>& args, std::ostream& out, std::ostream& err) 
         PrintHelp(out);
         return kExitOk;
     }
-    const bool known = command == u"decode" || command == u"encode" || command == u"check";
+    const bool known = command == u"decode" || command == u"encode" || command == u"check" ||
+                       command == u"verify";
     std::string codePage;
     if (known && !plat::AnsiCodePageSettingValid(codePage)) {
         err << "dbrtool: QUORVEL_CODEPAGE=" << Printable(FromUtf8(codePage))
@@ -566,7 +635,19 @@ int Run(const std::vector<WString>& args, std::ostream& out, std::ostream& err) 
     }
     if (command == u"decode" && args.size() == 2) return Decode(args[1], out, err);
     if (command == u"encode" && args.size() == 3) return Encode(args[1], args[2], out, err);
-    if (command == u"check" && args.size() == 2) return Check(args[1], out, err);
+    if (command == u"check" && args.size() == 2) return Check(args[1], false, out, err);
+    if (command == u"check" && args.size() == 3 && args[1] == u"--strict") {
+        return Check(args[2], true, out, err);
+    }
+    if (command == u"verify") {
+        VerifyOptions options;
+        const std::vector<WString> rest(args.begin() + 1, args.end());
+        if (!ParseVerifyArguments(rest, options, err)) {
+            err << "(dbrtool --help shows the usage)\n";
+            return kExitUsage;
+        }
+        return Verify(options, out, err);
+    }
     if (known) {
         err << "dbrtool: wrong number of arguments for " << Printable(command)
             << " (dbrtool --help shows the usage)\n";

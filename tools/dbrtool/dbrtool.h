@@ -11,7 +11,7 @@
 namespace dbrtool {
 
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;  // bad input, a refused line, or a malformed script
+constexpr int kExitFailed = 1;  // bad input, a refused line, a refused script, a failed rehearsal
 constexpr int kExitUsage = 2;   // unknown command or wrong arguments
 
 // Runs the command named by `args` (without the program name). Summaries and decoded
@@ -22,7 +22,8 @@ int Run(const std::vector<WString>& args, std::ostream& out, std::ostream& err);
 int Decode(const WString& scriptPath, std::ostream& out, std::ostream& err);
 int Encode(const WString& textPath, const WString& scriptPath, std::ostream& out,
            std::ostream& err);
-int Check(const WString& scriptPath, std::ostream& out, std::ostream& err);
+// With `strict`, any warning fails the check too.
+int Check(const WString& scriptPath, bool strict, std::ostream& out, std::ostream& err);
 
 void PrintHelp(std::ostream& out);
 

@@ -1,0 +1,6 @@
+-- Settings as a fresh installation of version 8.1.0.1 makes them.
+CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);
+INSERT INTO TVERSION VALUES ('TMAIN', '8.1.0.1');
+
+CREATE TABLE TSETTING(F_KEY TEXT PRIMARY KEY, F_VALUE TEXT);
+INSERT INTO TSETTING VALUES ('language', 'zh-CN'), ('theme', '浅色');
