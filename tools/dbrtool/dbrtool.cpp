@@ -422,7 +422,7 @@ bool Checker::CheckAsTheMigrationDoes() {
         m_out << "refused: "
               << (refusal.nLine > 0 ? "line " + std::to_string(refusal.nLine) + ": "
                                     : std::string())
-              << U8(refusal.strText) << "\n";
+              << EscapeControls(U8(refusal.strText)) << "\n";
     }
     return accepted;
 }
@@ -449,11 +449,11 @@ int Checker::Run(CCryptFile& file, std::string bytes) {
     std::vector<Finding> findings;
     LintScript(m_script, m_lines, findings);
     for (const Finding& finding : findings)
-        Warn(finding.nLine, finding.strText);
+        Warn(finding.nLine, EscapeControls(finding.strText));
     for (const std::string& warning : m_warnings)
         m_out << warning << "\n";
     for (const std::string& error : m_errors)
-        m_out << error << "\n";
+        m_out << EscapeControls(error) << "\n";
     if (!itemsOk) m_out << m_error << "\n";
     if (!headerError.empty()) m_out << headerError << "\n";
     // The verdict is the migration's, in its order: the DATABASEFILE line, then its checks.
@@ -532,6 +532,28 @@ int Check(const WString& scriptPath, bool strict, std::ostream& out, std::ostrea
     if (!LoadScript(scriptPath, file, bytes, err)) return kExitFailed;
     Checker checker(scriptPath, out, strict);
     return checker.Run(file, std::move(bytes));
+}
+
+std::string EscapeControls(std::string_view text) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string shown;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown.push_back(c);
+        } else if (c == '\n') {
+            shown += c;
+        } else if (c == '\t') {
+            shown += "\\t";
+        } else if (c == '\r') {
+            shown += "\\r";
+        } else {
+            shown += "\\x";
+            shown.push_back(kDigits[byte >> 4]);
+            shown.push_back(kDigits[byte & 0xF]);
+        }
+    }
+    return shown;
 }
 
 void PrintHelp(std::ostream& out) {

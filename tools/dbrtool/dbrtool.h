@@ -4,6 +4,8 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/wstr.h"
@@ -26,5 +28,9 @@ int Encode(const WString& textPath, const WString& scriptPath, std::ostream& out
 int Check(const WString& scriptPath, bool strict, std::ostream& out, std::ostream& err);
 
 void PrintHelp(std::ostream& out);
+
+// UTF-8 text with its control characters (but the line feed) shown, not sent: what a
+// script or a file name holds must not clear a terminal or retitle its window.
+std::string EscapeControls(std::string_view text);
 
 }  // namespace dbrtool

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "app/exec_image_version.h"
@@ -835,7 +836,7 @@ void Rehearsal::Decide() {
 }
 
 InstallationReport Rehearsal::Run() {
-    m_report.folder = U8(m_installation);
+    m_report.folder = U8(plat::DisplayPath(m_installation));
     if (!plat::IsDirectory(m_installation)) {
         m_report.problems.push_back("not a folder");
         return m_report;
@@ -1244,7 +1245,9 @@ int Verify(const VerifyOptions& options, std::ostream& out, std::ostream& err) {
         reports.push_back(rehearsal.Run());
         if (!options.bJson) {
             if (reports.size() > 1) out << "\n";
-            PrintText(reports.back(), out);
+            std::ostringstream text;
+            PrintText(reports.back(), text);
+            out << EscapeControls(text.str());
         }
     }
     bool passed = true;
@@ -1254,9 +1257,9 @@ int Verify(const VerifyOptions& options, std::ostream& out, std::ostream& err) {
         JsonWriter json(out);
         json.BeginObject();
         json.Key("script");
-        json.String(U8(options.strScript));
+        json.String(U8(plat::DisplayPath(options.strScript)));
         json.Key("expect");
-        json.String(U8(options.strExpect));
+        json.String(U8(plat::DisplayPath(options.strExpect)));
         json.Key("passed");
         json.Bool(passed);
         json.Key("installations");
@@ -1267,7 +1270,9 @@ int Verify(const VerifyOptions& options, std::ostream& out, std::ostream& err) {
         json.EndObject();
         json.Finish();
     } else if (reports.size() > 1) {
-        PrintSummary(reports, out);
+        std::ostringstream text;
+        PrintSummary(reports, text);
+        out << EscapeControls(text.str());
     }
     out.flush();
     return passed ? kExitOk : kExitFailed;
