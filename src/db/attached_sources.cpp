@@ -274,35 +274,68 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
                      FromUtf8(Listed(from.columns)) + u" -> " + FromUtf8(Listed(to.columns)));
     }
     // Rows keep their rowids where other rows may refer to them: a table without an
-    // INTEGER PRIMARY KEY would have them renumbered. The plain form lets SQLite copy
-    // raw records when the two tables agree.
+    // INTEGER PRIMARY KEY may have them renumbered by the plain form. The plain form is
+    // tried first all the same, because it lets SQLite copy raw records when the two
+    // tables agree (keeping the rowids when the new table has an index); whether it kept
+    // them shows in the largest rowid, and if it did not, it is undone and the rowids are
+    // given explicitly.
     const std::string source = alias + "." + QuoteName(name);
     const std::string target = "main." + QuoteName(name);
-    const bool bCarryRowid = from.bRowid && to.bRowid && !to.bAliased &&
+    const bool bKeepRowids = from.bRowid && to.bRowid && !to.bAliased &&
                              (!to.bVirtual || to.bFullText) && !RowidName(from).empty() &&
                              !RowidName(to).empty();
-    std::string insert;
-    if (!bCarryRowid && !from.bHidden && !to.bHidden) {
-        insert = "INSERT INTO " + target + " SELECT * FROM " + source + ";";
-    } else {
-        const std::string rowidTo = bCarryRowid ? RowidName(to) + ", " : std::string();
-        const std::string rowidFrom = bCarryRowid ? RowidName(from) + ", " : std::string();
-        insert = "INSERT INTO " + target + "(" + rowidTo + JoinNames(to.columns) + ") SELECT " +
-                 rowidFrom + JoinNames(from.columns) + " FROM " + source + ";";
-    }
+    const std::string plain = "INSERT INTO " + target + " SELECT * FROM " + source + ";";
+    const std::string rowidTo = bKeepRowids ? RowidName(to) + ", " : std::string();
+    const std::string rowidFrom = bKeepRowids ? RowidName(from) + ", " : std::string();
+    const std::string listed = "INSERT INTO " + target + "(" + rowidTo + JoinNames(to.columns) +
+                               ") SELECT " + rowidFrom + JoinNames(from.columns) + " FROM " +
+                               source + ";";
+    // Without a conflict clause that replaces or ignores, a trigger or a virtual table, a
+    // row read is a row inserted or the copy fails: the count of inserted rows is the count
+    // of rows read. Otherwise both tables are counted.
+    const bool bMayDrop = to.bVirtual || QueryHasRow(db,
+                                                     "SELECT 1 FROM main.sqlite_master WHERE "
+                                                     "tbl_name = ?1 COLLATE NOCASE AND "
+                                                     "(type = 'trigger' OR sql LIKE "
+                                                     "'%REPLACE%' OR sql LIKE '%IGNORE%');",
+                                                     table) == 1;
 
     db::Transaction transaction(*this);
     if (!transaction.Active()) return 0;
-    const int64_t before = CountRows(db, "SELECT count(*) FROM " + target + ";");
-    const int64_t held = CountRows(db, "SELECT count(*) FROM " + source + ";");
-    if (before < 0 || held < 0) {
-        m_strLastError = FromUtf8(sqlite3_errmsg(db));
-        WriteLog(kLogCategory, kLogLevel, m_strLastError);
-        return 0;
+    int64_t before = 0;
+    int64_t held = -1;
+    if (bMayDrop) {
+        before = CountRows(db, "SELECT count(*) FROM " + target + ";");
+        held = CountRows(db, "SELECT count(*) FROM " + source + ";");
+        if (before < 0 || held < 0) {
+            m_strLastError = FromUtf8(sqlite3_errmsg(db));
+            WriteLog(kLogCategory, kLogLevel, m_strLastError);
+            return 0;
+        }
     }
+    bool bPlain = !from.bHidden && !to.bHidden;
+    int64_t inserted = 0;
+    if (bPlain) {
+        db::Savepoint attempt(*this, "QV_COPY");
+        if (!attempt.Active() || Run(plain, db::Origin::kProgram) == 0) return 0;
+        inserted = sqlite3_changes64(db);
+        const std::string largest = "SELECT max(" + RowidName(to) + ") IS (SELECT max(" +
+                                    RowidName(from) + ") FROM " + source + ") FROM " + target + ";";
+        if (bKeepRowids && CountRows(db, largest) != 1) {
+            attempt.Rollback();
+            bPlain = false;
+        } else if (!attempt.Release()) {
+            return 0;
+        }
+    }
+    if (!bPlain) {
+        if (Run(listed, db::Origin::kProgram) == 0) return 0;
+        inserted = sqlite3_changes64(db);
+    }
+    if (!bMayDrop) held = inserted;
     m_nSourceRows = held;
-    if (Run(insert, db::Origin::kProgram) == 0) return 0;
-    const int64_t after = CountRows(db, "SELECT count(*) FROM " + target + ";");
+    const int64_t after =
+        bMayDrop ? CountRows(db, "SELECT count(*) FROM " + target + ";") : before + inserted;
     // A definition that replaces or ignores conflicting rows would make the copy succeed
     // with rows missing.
     if (after - before != held) {
