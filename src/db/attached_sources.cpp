@@ -313,7 +313,11 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
             return 0;
         }
     }
-    bool bPlain = !from.bHidden && !to.bHidden;
+    // Rows the TABLE item's own statements put there would make a renumbered copy look
+    // like one that kept its rowids.
+    bool bPlain =
+        !from.bHidden && !to.bHidden &&
+        !(bKeepRowids && CountRows(db, "SELECT EXISTS (SELECT 1 FROM " + target + ");") != 0);
     int64_t inserted = 0;
     if (bPlain) {
         db::Savepoint attempt(*this, "QV_COPY");
