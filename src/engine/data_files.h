@@ -7,9 +7,12 @@
 
 namespace engine {
 
-// Splits the comma-separated `list` (every comma separates, so empty names occur) and
-// keeps, in list order, the names for which folder + "\" + name is an existing file, not a
-// folder.
+// The names of the comma-separated `list`, in order; every comma separates, so empty names
+// occur.
+std::vector<WString> SplitDataFiles(const WString& list);
+
+// The names of `list` for which folder + "\" + name is an existing file, not a folder, in
+// list order.
 std::vector<WString> CollectDataFiles(const WString& list, const WString& folder);
 
 }  // namespace engine

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "engine/data_files.h"
 #include "engine/database_list.h"
 
 bool CheckScriptItems(CScriptFile& script, std::vector<ScriptRefusal>& refusals) {
@@ -81,18 +82,12 @@ bool CheckScriptPaths(const DatabaseHeader& header, const WString& dataFiles,
             ok = false;
         }
     }
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = dataFiles.find(u',', start);
-        const WString name =
-            dataFiles.substr(start, comma == WString::npos ? WString::npos : comma - start);
+    for (const WString& name : engine::SplitDataFiles(dataFiles)) {
         WString path;
         if (!name.empty() && !ConfinedPath(name, path)) {
             refusals.push_back({0, u"DATABASEFILE的文件不在数据文件夹内: " + name});
             ok = false;
         }
-        if (comma == WString::npos) break;
-        start = comma + 1;
     }
     return ok;
 }

@@ -125,6 +125,14 @@ std::string Digest(const WString& path, const std::string& from, const std::stri
     return buffer;
 }
 
+// The value of `key` in what MakeInstallation wrote down.
+std::string ExpectedValue(const std::string& expected, const std::string& key) {
+    size_t at = expected.find(key + "=");
+    if (at == std::string::npos) return std::string("<missing>");
+    at += key.size() + 1;
+    return expected.substr(at, expected.find('\n', at) - at);
+}
+
 std::string Key(const Carried& carried) {
     return std::string(carried.source) + "|" + carried.from + "|" + carried.target;
 }
@@ -296,15 +304,9 @@ int RunMigration(const WString& folder, plat::FileSystem* fs) {
 bool CheckInstallation(const WString& folder, const std::string& expected, Strictness strictness,
                        std::vector<std::string>& problems) {
     const size_t before = problems.size();
-    auto expectedValue = [&expected](const std::string& key) {
-        size_t at = expected.find(key + "=");
-        if (at == std::string::npos) return std::string("<missing>");
-        at += key.size() + 1;
-        return expected.substr(at, expected.find('\n', at) - at);
-    };
 
     for (const Carried& carried : kCarried) {
-        const std::string want = expectedValue(Key(carried));
+        const std::string want = ExpectedValue(expected, Key(carried));
         if (strictness == Strictness::kMigrated) {
             const std::string got =
                 Digest(Path(folder, carried.target), carried.from, carried.columns);
@@ -336,7 +338,7 @@ bool CheckInstallation(const WString& folder, const std::string& expected, Stric
         expect(db, "PRAGMA integrity_check", "ok");
     }
     expect("vuserdat", "SELECT seq FROM sqlite_sequence WHERE name='TCONTACT'",
-           expectedValue("sequence"));
+           ExpectedValue(expected, "sequence"));
     expect("vuserdat",
            "SELECT count(*) FROM sqlite_master WHERE name IN ('IX_CONTACT_NAME', 'TR_CONTACT_DEL')",
            "2");
@@ -364,12 +366,6 @@ bool CheckInstallation(const WString& folder, const std::string& expected, Stric
 bool CheckClientView(const WString& folder, const std::string& expected,
                      std::vector<std::string>& problems) {
     const size_t before = problems.size();
-    auto expectedValue = [&expected](const std::string& key) {
-        size_t at = expected.find(key + "=");
-        if (at == std::string::npos) return std::string("<missing>");
-        at += key.size() + 1;
-        return expected.substr(at, expected.find('\n', at) - at);
-    };
     for (const char* db : kDatabases) {
         const WString path = Path(folder, db);
         if (!plat::PathExists(path)) {
@@ -395,7 +391,7 @@ bool CheckClientView(const WString& folder, const std::string& expected,
             const bool mine = std::string(migrated ? carried.target : carried.source) == db;
             if (!mine || (!migrated && std::string(carried.target) != db)) continue;
             const std::string got = Digest(path, carried.from, carried.columns);
-            const std::string want = expectedValue(Key(carried));
+            const std::string want = ExpectedValue(expected, Key(carried));
             if (got != want) {
                 problems.push_back(std::string(db) + (migrated ? " (new)" : " (old)") + ": " +
                                    carried.from + " has " + (got.empty() ? "no rows" : got) +

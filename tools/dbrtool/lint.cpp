@@ -4,6 +4,7 @@
 #include <set>
 
 #include "dbrtool/dry_run.h"
+#include "engine/data_files.h"
 #include "engine/database_list.h"
 #include "engine/script_check.h"
 #include "engine/version_compare.h"
@@ -137,11 +138,7 @@ void Linter::CheckFilesListedTwice() {
         }
     }
     std::set<WString> names;
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = m_dataFiles.find(u',', start);
-        const WString name =
-            m_dataFiles.substr(start, comma == WString::npos ? WString::npos : comma - start);
+    for (const WString& name : engine::SplitDataFiles(m_dataFiles)) {
         WString path;
         if (!name.empty() && ConfinedPath(name, path)) {
             const WString upper = UpperAscii(path);
@@ -155,8 +152,6 @@ void Linter::CheckFilesListedTwice() {
                 Warn(0, "DATABASEFILE names " + Quote(name) + " twice");
             }
         }
-        if (comma == WString::npos) break;
-        start = comma + 1;
     }
 }
 

@@ -14,6 +14,7 @@
 #include "dbrtool/dbrtool.h"
 #include "dbrtool/dry_run.h"
 #include "dbrtool/schema.h"
+#include "engine/data_files.h"
 #include "engine/database_list.h"
 #include "engine/db_process.h"
 #include "engine/script_check.h"
@@ -494,11 +495,7 @@ bool Rehearsal::Copy() {
     }
     // Every extra data file the list names; the run reads the first that is there and is
     // not a database of the list.
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = m_dataFiles.find(u',', start);
-        const WString name =
-            m_dataFiles.substr(start, comma == WString::npos ? WString::npos : comma - start);
+    for (const WString& name : engine::SplitDataFiles(m_dataFiles)) {
         WString relative;
         if (!name.empty() && ConfinedPath(name, relative) &&
             IsFile(m_installation + u"\\" + relative) && !IsFile(m_copy + u"\\" + relative)) {
@@ -512,8 +509,6 @@ bool Rehearsal::Copy() {
                 m_extraName = name;
             }
         }
-        if (comma == WString::npos) break;
-        start = comma + 1;
     }
     return true;
 }
