@@ -230,21 +230,6 @@ bool CDBConnection::AttachSource(const WString& path, std::string& alias) {
     return true;
 }
 
-int CDBConnection::DetachSources() {
-    if (!m_pDB) {
-        m_sources.clear();
-        return 1;
-    }
-    std::vector<Source> left;
-    for (Source& source : m_sources) {
-        if (Run("DETACH " + source.alias + ";", db::Origin::kProgram) == 0) {
-            left.push_back(std::move(source));
-        }
-    }
-    m_sources.swap(left);
-    return m_sources.empty() ? 1 : 0;
-}
-
 int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table) {
     m_nCopiedRows = 0;
     m_nSourceRows = -1;

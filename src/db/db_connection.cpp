@@ -247,6 +247,23 @@ int CDBConnection::RunStatements(std::string_view sql, bool bLog, const std::str
     return 1;
 }
 
+// Part of keeping the sources out of the script's statements (Authorize, RunStatements),
+// and of letting go of them before their files are moved.
+int CDBConnection::DetachSources() {
+    if (!m_pDB) {
+        m_sources.clear();
+        return 1;
+    }
+    std::vector<Source> left;
+    for (Source& source : m_sources) {
+        if (Run("DETACH " + source.alias + ";", db::Origin::kProgram) == 0) {
+            left.push_back(std::move(source));
+        }
+    }
+    m_sources.swap(left);
+    return m_sources.empty() ? 1 : 0;
+}
+
 int CDBConnection::Run(std::string_view sql, db::Origin origin, bool bLog) {
     if (m_bOpen == 0 || !m_pDB) return 0;
     OriginScope scope(*this, origin);
