@@ -2,6 +2,7 @@
 
 #include "app/adjust_system_info.h"
 #include "app/command_line.h"
+#include "app/install_info.h"
 #include "app/main_dialog.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -43,8 +44,7 @@ int CQuorvelApp::InitInstance() {
                       u"程序没有运行!");
     }
 
-    m_dbProcess.m_strInstallDir = m_strInstallDir;
-    m_dbProcess.LoadInstallInfo(m_bInteractive);
+    install::HandToEngine(install::LoadInstallInfo(m_strInstallDir, m_bInteractive), m_dbProcess);
 
     std::unique_ptr<CAdjustSystemInfo> adjust = CreateAdjustment(m_strInstallDir);
     if (adjust->GetDataDir(m_strDataDir) == 0) m_strDataDir.clear();

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "app/app_fixture.h"
+#include "app/install_info.h"
 #include "engine/db_process.h"
 #include "platform/observe.h"
 
@@ -34,8 +35,7 @@ protected:
         InstallationTest::TearDown();
     }
     void Discover(int bInteractive) {
-        m_process.m_strInstallDir = m_dir.path();
-        m_process.LoadInstallInfo(bInteractive);
+        install::HandToEngine(install::LoadInstallInfo(m_dir.path(), bInteractive), m_process);
     }
     std::map<int, plat::WindowInfo> Controls(const CQuorvelDlg& dialog) {
         std::map<int, plat::WindowInfo> controls;
