@@ -1,6 +1,7 @@
 #include "app/adjust_system_info.h"
 
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 
 namespace {
@@ -25,10 +26,10 @@ CAdjustSystemInfo::CAdjustSystemInfo(WString strInstallDir, AdjustSystemCalls ca
 CAdjustSystemInfo::~CAdjustSystemInfo() = default;
 
 WString CAdjustSystemInfo::GetModuleDir() const {
-    WString path = m_calls.modulePath();
-    const size_t cut = path.rfind(u'\\');
-    if (cut != WString::npos && cut > 0) path.resize(cut);
-    return path;
+    const WString path = m_calls.modulePath();
+    const WString folder = plat::FolderOf(path);
+    // A path with nothing before its name (no folder, or the root's "\name") stays whole.
+    return folder.empty() ? path : folder;
 }
 
 int CAdjustSystemInfo::TestCreateFile(const WString& path) {

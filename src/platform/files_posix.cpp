@@ -13,6 +13,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace plat {
 namespace {
@@ -329,10 +330,10 @@ bool SyncDirectory(const WString& folder) {
 
 std::vector<FoundFile> FindFiles(const WString& pattern) {
     std::vector<FoundFile> found;
-    size_t cut = pattern.rfind(u'\\');
-    WString folder = cut == WString::npos ? WString(u".") : pattern.substr(0, cut);
+    // A bare pattern names entries of the working folder.
+    WString folder = pattern.find(u'\\') == WString::npos ? WString(u".") : FolderOf(pattern);
     if (folder.empty()) folder = u"\\";  // a pattern in the root folder
-    const WString wildcard = cut == WString::npos ? pattern : pattern.substr(cut + 1);
+    const WString wildcard = NameOf(pattern);
     std::string nativeFolder = Native(folder);
 
     DIR* dir = ::opendir(nativeFolder.c_str());

@@ -11,6 +11,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/util_win32.h"
 
 namespace plat {
@@ -28,7 +29,7 @@ struct FindCloseCloser {
 using FileHandle = win32::UniqueHandle<CloseHandleCloser>;
 using FindHandle = win32::UniqueHandle<FindCloseCloser>;
 
-WString NameOf(const WIN32_FIND_DATAW& data) {
+WString FoundName(const WIN32_FIND_DATAW& data) {
     return FromWide(data.cFileName, wcsnlen(data.cFileName, MAX_PATH));
 }
 
@@ -42,7 +43,7 @@ bool RemoveFolder(const WString& folder) {
     FindHandle find(FindFirstFileW(Wide(folder + u"\\*"), &data));
     if (find) {
         do {
-            WString name = NameOf(data);
+            WString name = FoundName(data);
             if (IsDots(name)) continue;
             WString path = folder + u"\\" + name;
             const DWORD attributes = data.dwFileAttributes;
@@ -226,15 +227,13 @@ bool SyncDirectory(const WString& folder) { return IsDirectory(folder); }
 
 std::vector<FoundFile> FindFiles(const WString& pattern) {
     std::vector<FoundFile> found;
-    const size_t cut = pattern.rfind(u'\\');
-    const WStringView wildcard =
-        cut == WString::npos ? WStringView(pattern) : WStringView(pattern).substr(cut + 1);
+    const WString wildcard = NameOf(pattern);
     WIN32_FIND_DATAW data;
     FindHandle find(FindFirstFileW(Wide(pattern), &data));
     if (!find) return found;
     do {
         FoundFile file;
-        file.name = NameOf(data);
+        file.name = FoundName(data);
         // The system matched the short name too: "x.dbr_bak" is found for "*.dbr".
         if (!wstr::MatchesWildcard(file.name, wildcard)) continue;
         file.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/codepage.h"
+#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -204,6 +205,18 @@ TEST(FilesTest, ProgramPathsUseBackslashes) {
     EXPECT_NE(exe.rfind(u'\\'), WString::npos);
     EXPECT_TRUE(plat::PathExists(exe));
     EXPECT_EQ(plat::FromNativePath(plat::ToNativePath(u"a\\b\\c")), u"a\\b\\c");
+    // Folder and name: split at the last "\", and nothing is lost; a bare name has no folder.
+    for (const WString path : {u"C:\\a\\b.db", u"\\b.db", u"b.db", u"a\\", u"", u"a\\\\b"}) {
+        const WString folder = plat::FolderOf(path);
+        const WString name = plat::NameOf(path);
+        EXPECT_EQ(name.find(u'\\'), WString::npos) << ToUtf8(path);
+        if (path.find(u'\\') == WString::npos) {
+            EXPECT_EQ(folder, u"");
+            EXPECT_EQ(name, path);
+        } else {
+            EXPECT_EQ(folder + u"\\" + name, path);
+        }
+    }
     WString appData;
     if (plat::LocalAppDataFolder(appData)) {
         EXPECT_FALSE(appData.empty());
