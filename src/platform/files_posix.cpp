@@ -178,11 +178,6 @@ bool MoveReplace(const WString& from, const WString& to) {
     return ::rename(Native(from).c_str(), Native(to).c_str()) == 0;
 }
 
-bool MoveNoReplace(const WString& from, const WString& to) {
-    if (FileFaultInjected(FileOperation::kMove, from)) return false;
-    return RenameNoReplace(Native(from), Native(to));
-}
-
 namespace {
 
 FileStamp StampFrom(const struct stat& st) {
@@ -450,14 +445,6 @@ bool ReadStandardInput(std::string& bytes) {
         if (n == 0) return true;
         bytes.append(buffer, static_cast<size_t>(n));
     }
-}
-
-bool SetHiddenSystemForTesting(const WString&, bool, bool) { return false; }
-
-bool MakePipeForTesting(const WString& path) { return ::mkfifo(Native(path).c_str(), 0666) == 0; }
-
-bool MakeLinkForTesting(const WString& target, const WString& path) {
-    return ::symlink(Native(target).c_str(), Native(path).c_str()) == 0;
 }
 
 WString ExecutablePath() {

@@ -98,11 +98,6 @@ bool MoveReplace(const WString& from, const WString& to) {
     return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
-bool MoveNoReplace(const WString& from, const WString& to) {
-    if (FileFaultInjected(FileOperation::kMove, from)) return false;
-    return MoveFileExW(Wide(from), Wide(to), MOVEFILE_WRITE_THROUGH);
-}
-
 namespace {
 
 FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -245,16 +240,6 @@ std::vector<FoundFile> FindFiles(const WString& pattern) {
     return found;
 }
 
-bool SetHiddenSystemForTesting(const WString& path, bool hidden, bool system) {
-    DWORD attributes = GetFileAttributesW(Wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    attributes &= ~(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NORMAL);
-    if (hidden) attributes |= FILE_ATTRIBUTE_HIDDEN;
-    if (system) attributes |= FILE_ATTRIBUTE_SYSTEM;
-    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-    return SetFileAttributesW(Wide(path), attributes);
-}
-
 namespace {
 
 // The file a path leads to through symbolic links: the final path of the file when it
@@ -333,10 +318,6 @@ bool ReadStandardInput(std::string& bytes) {
         bytes.append(buffer, read);
     }
 }
-
-bool MakePipeForTesting(const WString&) { return false; }
-
-bool MakeLinkForTesting(const WString&, const WString&) { return false; }
 
 WString ExecutablePath() {
     // The path may be longer than MAX_PATH; a full buffer means it was cut.

@@ -6,6 +6,7 @@
 #include "engine/db_process.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "support/file_conditions.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -106,7 +107,7 @@ TEST(InstallInfoTest, TheDemoInstallation) {
 WString SkippedFile(const ScopedTempDir& dir, const WString& name, bool system) {
 #ifdef _WIN32
     WriteFileBytes(dir.Sub(name), "x");
-    EXPECT_TRUE(plat::SetHiddenSystemForTesting(dir.Sub(name), !system, system));
+    EXPECT_TRUE(SetHiddenSystem(dir.Sub(name), !system, system));
     return name;
 #else
     (void)system;
@@ -182,12 +183,12 @@ TEST(InstallInfoTest, TheFirstScriptByNameOnEverySystem) {
 // passed over: a pipe and a link to a device would hang or fill a silent run.
 TEST(InstallInfoTest, OnlyARegularFileIsAScript) {
     ScopedTempDir dir;
-    ASSERT_TRUE(plat::MakePipeForTesting(dir.Sub(u"0pipe.dbr")));
-    ASSERT_TRUE(plat::MakeLinkForTesting(u"\\dev\\zero", dir.Sub(u"1zero.dbr")));
-    ASSERT_TRUE(plat::MakeLinkForTesting(dir.Sub(u"missing"), dir.Sub(u"2dangling.dbr")));
+    ASSERT_TRUE(MakePipe(dir.Sub(u"0pipe.dbr")));
+    ASSERT_TRUE(MakeLink(u"\\dev\\zero", dir.Sub(u"1zero.dbr")));
+    ASSERT_TRUE(MakeLink(dir.Sub(u"missing"), dir.Sub(u"2dangling.dbr")));
     ASSERT_TRUE(plat::MakeDirectory(dir.Sub(u"3folder.dbr")));
     WriteFileBytes(dir.Sub(u"script.txt"), "x");
-    ASSERT_TRUE(plat::MakeLinkForTesting(dir.Sub(u"script.txt"), dir.Sub(u"4link.dbr")));
+    ASSERT_TRUE(MakeLink(dir.Sub(u"script.txt"), dir.Sub(u"4link.dbr")));
     InstallInfo info;
     info.strInstallDir = dir.path();
     install::FindScriptFile(info);
