@@ -169,6 +169,13 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// Why the calling thread's last failed file or folder operation failed: the system call,
+// the path (both paths of a move) and the system's reason, as in
+// "unlink(/data/DB.s3db): Permission denied" or "DeleteFileW(C:\data\DB.s3db): 拒绝访问。".
+// Every operation of this header, and so of file_system.h, records it when the system
+// refuses it; a successful one leaves it alone. Empty before any failure.
+WString LastFailure();
+
 // Fault injection for tests: while a function is set, every operation that changes the file
 // system asks it first and fails, as the system call would, when it answers true.
 enum class FileOperation { kCreate, kWrite, kMove, kRemove, kMakeDirectory };

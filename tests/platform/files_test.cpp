@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -41,6 +42,47 @@ TEST(FilesTest, MoveReplacesAndRemoveDeletes) {
     EXPECT_TRUE(plat::RemoveFile(dir.Sub(u"数据.s3db.tmp")));
     EXPECT_FALSE(plat::RemoveFile(dir.Sub(u"数据.s3db.tmp")));
     EXPECT_EQ(plat::FileSize(dir.Sub(u"数据.s3db.tmp")), -1);
+}
+
+// A refused operation tells why, as the system said it: the call, the path (both paths of a
+// move) and the system's reason, which differs with the cause. Per thread.
+TEST(FilesTest, AFailureTellsTheCallThePathsAndTheReason) {
+    ScopedTempDir dir;
+    const WString missing = dir.Sub(u"缺少.s3db");
+    const WString folder = dir.Sub(u"目录");
+    ASSERT_TRUE(plat::MakeDirectory(folder));
+    // What follows "<call>(<paths>): ", which must be there.
+    auto reason = [](const char* call, const WString& paths) {
+        const WString why = plat::LastFailure();
+        const WString start = wstr::FromAscii(call) + u"(" + paths + u"): ";
+        EXPECT_EQ(why.substr(0, start.size()), start) << ToUtf8(why);
+        return why.size() > start.size() ? why.substr(start.size()) : WString();
+    };
+#ifdef _WIN32
+    const char* const kRemove = "DeleteFileW";
+    const char* const kMove = "MoveFileExW";
+#else
+    const char* const kRemove = "unlink";
+    const char* const kMove = "rename";
+#endif
+    EXPECT_FALSE(plat::RemoveFile(missing));
+    const WString notFound = reason(kRemove, plat::DisplayPath(missing));
+    EXPECT_FALSE(plat::RemoveFile(folder));
+    const WString isFolder = reason(kRemove, plat::DisplayPath(folder));
+    EXPECT_FALSE(notFound.empty());
+    EXPECT_FALSE(isFolder.empty());
+    EXPECT_NE(notFound, isFolder);
+#ifndef _WIN32
+    EXPECT_EQ(notFound, u"No such file or directory");
+#endif
+
+    EXPECT_FALSE(plat::MoveReplace(missing, dir.Sub(u"x")));
+    EXPECT_EQ(reason(kMove, plat::DisplayPath(missing) + u", " + plat::DisplayPath(dir.Sub(u"x"))),
+              notFound);
+    WriteFileBytes(dir.Sub(u"a"), "a");
+    EXPECT_TRUE(plat::RemoveFile(dir.Sub(u"a")));  // a success leaves it alone
+    EXPECT_EQ(plat::LastFailure().rfind(wstr::FromAscii(kMove), 0), 0u);
+    std::thread([] { EXPECT_EQ(plat::LastFailure(), u""); }).join();
 }
 
 TEST(FilesTest, FileModes) {
