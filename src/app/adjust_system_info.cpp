@@ -17,6 +17,7 @@ AdjustSystemCalls& AdjustSystemCalls::WithDefaults() {
     if (!systemVersion) systemVersion = plat::SystemVersion;
     if (!localAppDataFolder) localAppDataFolder = plat::LocalAppDataFolder;
     if (!modulePath) modulePath = plat::ExecutablePath;
+    if (fs == nullptr) fs = &plat::Disk();
     return *this;
 }
 
@@ -32,17 +33,15 @@ WString CAdjustSystemInfo::GetModuleDir() const {
     return folder.empty() ? path : folder;
 }
 
-int CAdjustSystemInfo::TestCreateFile(const WString& path) {
-    plat::File file;
-    if (!file.Open(path, plat::File::Mode::kCreateTruncate)) return 0;
-    file.Close();
-    plat::RemoveFile(path);
+int CAdjustSystemInfo::TestCreateFile(const WString& path) const {
+    if (!m_calls.fs->WriteDurably(path, std::string_view())) return 0;
+    m_calls.fs->Remove(path);
     return 1;
 }
 
 int CAdjustSystemInfo::GetDataDir(WString& strDir) {
     strDir = m_strInstallDir;
-    if (!plat::IsDirectory(strDir)) strDir = GetModuleDir();
+    if (!m_calls.fs->IsDirectory(strDir)) strDir = GetModuleDir();
     return TestCreateFile(strDir + kProbeFile);
 }
 
@@ -63,11 +62,12 @@ int CAdjustWin7Info::GetDataDir(WString& strDir) {
     // "Vennic" folder serves.
     strDir = strAppData + u"\\VirtualStore" +
              (m_strInstallDir.size() > 2 ? m_strInstallDir.substr(2) : WString());
-    if (!plat::IsDirectory(strDir)) MakeVirtualStoreDir();
-    if (plat::IsDirectory(strDir)) return 1;
+    plat::FileSystem& fs = *m_calls.fs;
+    if (!fs.IsDirectory(strDir)) MakeVirtualStoreDir();
+    if (fs.IsDirectory(strDir)) return 1;
 
     strDir = strAppData + u"\\Vennic";
-    if (!plat::IsDirectory(strDir) && !plat::MakeDirectory(strDir)) return 0;
+    if (!fs.IsDirectory(strDir) && !fs.MakeDirectory(strDir)) return 0;
     return 1;
 }
 

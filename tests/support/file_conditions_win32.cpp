@@ -18,3 +18,6 @@ bool SetHiddenSystem(const WString& path, bool hidden, bool system) {
 bool MakePipe(const WString&) { return false; }
 
 bool MakeLink(const WString&, const WString&) { return false; }
+
+FileSizeLimit::FileSizeLimit(uint64_t) {}
+FileSizeLimit::~FileSizeLimit() = default;
