@@ -1,6 +1,7 @@
 #include "app/adjust_system_info.h"
 
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 
 namespace {
@@ -16,6 +17,7 @@ AdjustSystemCalls& AdjustSystemCalls::WithDefaults() {
     if (!systemVersion) systemVersion = plat::SystemVersion;
     if (!localAppDataFolder) localAppDataFolder = plat::LocalAppDataFolder;
     if (!modulePath) modulePath = plat::ExecutablePath;
+    if (fs == nullptr) fs = &plat::Disk();
     return *this;
 }
 
@@ -25,23 +27,21 @@ CAdjustSystemInfo::CAdjustSystemInfo(WString strInstallDir, AdjustSystemCalls ca
 CAdjustSystemInfo::~CAdjustSystemInfo() = default;
 
 WString CAdjustSystemInfo::GetModuleDir() const {
-    WString path = m_calls.modulePath();
-    const size_t cut = path.rfind(u'\\');
-    if (cut != WString::npos && cut > 0) path.resize(cut);
-    return path;
+    const WString path = m_calls.modulePath();
+    const WString folder = plat::FolderOf(path);
+    // A path with nothing before its name (no folder, or the root's "\name") stays whole.
+    return folder.empty() ? path : folder;
 }
 
-int CAdjustSystemInfo::TestCreateFile(const WString& path) {
-    plat::File file;
-    if (!file.Open(path, plat::File::Mode::kCreateTruncate)) return 0;
-    file.Close();
-    plat::RemoveFile(path);
+int CAdjustSystemInfo::TestCreateFile(const WString& path) const {
+    if (!m_calls.fs->WriteDurably(path, std::string_view())) return 0;
+    m_calls.fs->Remove(path);
     return 1;
 }
 
 int CAdjustSystemInfo::GetDataDir(WString& strDir) {
     strDir = m_strInstallDir;
-    if (!plat::IsDirectory(strDir)) strDir = GetModuleDir();
+    if (!m_calls.fs->IsDirectory(strDir)) strDir = GetModuleDir();
     return TestCreateFile(strDir + kProbeFile);
 }
 
@@ -62,11 +62,12 @@ int CAdjustWin7Info::GetDataDir(WString& strDir) {
     // "Vennic" folder serves.
     strDir = strAppData + u"\\VirtualStore" +
              (m_strInstallDir.size() > 2 ? m_strInstallDir.substr(2) : WString());
-    if (!plat::IsDirectory(strDir)) MakeVirtualStoreDir();
-    if (plat::IsDirectory(strDir)) return 1;
+    plat::FileSystem& fs = *m_calls.fs;
+    if (!fs.IsDirectory(strDir)) MakeVirtualStoreDir();
+    if (fs.IsDirectory(strDir)) return 1;
 
     strDir = strAppData + u"\\Vennic";
-    if (!plat::IsDirectory(strDir) && !plat::MakeDirectory(strDir)) return 0;
+    if (!fs.IsDirectory(strDir) && !fs.MakeDirectory(strDir)) return 0;
     return 1;
 }
 

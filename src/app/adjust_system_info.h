@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/file_system.h"
 #include "platform/wstr.h"
 
 // What the choice asks of the system. Each defaults to the platform's own answer; tests
@@ -22,6 +23,8 @@ struct AdjustSystemCalls {
     std::function<bool(WString& folder)> localAppDataFolder;
     // GetModuleFileNameW: the running executable's full path.
     std::function<WString()> modulePath;
+    // The file system it probes and makes folders in (not owned): the disk unless set.
+    plat::FileSystem* fs = nullptr;
 
     // Fills every empty function with the platform's.
     AdjustSystemCalls& WithDefaults();
@@ -44,7 +47,7 @@ protected:
     // after its first character.
     WString GetModuleDir() const;
     // 1 when the file `path` can be created (it is then deleted again), 0 otherwise.
-    static int TestCreateFile(const WString& path);
+    int TestCreateFile(const WString& path) const;
 
     WString m_strInstallDir;
     AdjustSystemCalls m_calls;

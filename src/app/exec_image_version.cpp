@@ -7,7 +7,6 @@ CExecImageVersion::CExecImageVersion(const WString& strFilePath, const WString& 
     // The block stays with the object even when it could not be read; queries then see
     // the flag and answer with empty texts.
     if (!plat::ReadFileVersionBlock(m_strFilePath, m_block) || m_block.empty()) m_bValid = 0;
-    m_dwBlockSize = static_cast<uint32_t>(m_block.size());
 }
 
 CExecImageVersion::~CExecImageVersion() = default;

@@ -28,7 +28,6 @@ private:
     WString QueryString(WStringView name) const;
 
     WString m_strFilePath;
-    uint32_t m_dwBlockSize = 0;
     std::vector<uint8_t> m_block;
     WString m_strTranslation;
     int32_t m_bValid = 1;

@@ -1,5 +1,7 @@
 #include "app/install_info.h"
 
+#include <algorithm>
+
 #include "app/exec_image_version.h"
 #include "engine/db_process.h"
 #include "platform/files.h"
@@ -12,44 +14,59 @@ WString SubVersionFromFileVersion(WStringView fileVersion) {
     return v == WString::npos ? upper : upper.substr(v + 1);
 }
 
-}  // namespace install
-
-// Start-up puts the application's installation folder into m_strInstallDir before it
-// calls this; everything else discovery knows is derived from that folder.
-int CDBProcess::LoadInstallInfo(int bInteractive) {
-    m_bInteractive = bInteractive;
-    m_bScriptFound = 0;
-    m_strVersion = install::kUnknownVersion;
-    m_strVersion2 = install::kUnknownVersion;
-    m_strDbName = install::kDbName;
-
-    CExecImageVersion version(m_strInstallDir + install::kClientExe, install::kTranslation);
-    // A missing client, or one without a version block, gives empty texts: the dialog
-    // then shows nothing rather than "未知的版本", and the driver's version check passes.
-    m_strVersion = version.GetProductVersion();
-    m_strSubVersion = install::SubVersionFromFileVersion(version.GetFileVersion());
-
-    FindScriptFile();
-    return 0;
-}
-
-int CDBProcess::FindScriptFile() {
-    // The first by name as NTFS lists a folder, not as the disk happens to yield them:
-    // a.dbr and b.dbr give the same script on every system and every file system.
-    const plat::FoundFile* first = nullptr;
-    const std::vector<plat::FoundFile> files = plat::FindFiles(m_strInstallDir + u"\\*.dbr");
-    for (const plat::FoundFile& file : files) {
+std::vector<WString> VisibleScripts(const WString& folder) {
+    std::vector<WString> names;
+    for (const plat::FoundFile& file : plat::FindFiles(folder + u"\\*.dbr")) {
         // Only a regular file is a script: a pipe or a device would hang a silent run or
         // fill its memory, and a folder would hide a real script.
-        if (!file.regular || file.hidden || file.system) continue;
+        if (file.regular && !file.hidden && !file.system) names.push_back(file.name);
+    }
+    // By name as NTFS lists a folder, not as the disk happens to yield them: a.dbr and
+    // b.dbr come in one order on every system and every file system.
+    std::stable_sort(names.begin(), names.end(), [](const WString& a, const WString& b) {
+        return wstr::CompareFileNames(a, b) < 0;
+    });
+    return names;
+}
+
+InstallInfo LoadInstallInfo(const WString& installDir, int bInteractive) {
+    InstallInfo info;
+    info.bInteractive = bInteractive;
+    info.strVersion2 = kUnknownVersion;
+    info.strDbName = kDbName;
+    info.strInstallDir = installDir;
+
+    CExecImageVersion version(installDir + kClientExe, kTranslation);
+    // A missing client, or one without a version block, gives empty texts: the dialog
+    // then shows nothing rather than "未知的版本", and the driver's version check passes.
+    info.strVersion = version.GetProductVersion();
+    info.strSubVersion = SubVersionFromFileVersion(version.GetFileVersion());
+
+    FindScriptFile(info);
+    return info;
+}
+
+int FindScriptFile(InstallInfo& info) {
+    for (const WString& name : VisibleScripts(info.strInstallDir)) {
         // A name no Windows file system can hold (Linux: a backslash, bytes that are not
         // UTF-8) is no script for this program, on any system.
-        if (plat::HasForeignBytes(file.name)) continue;
-        if (first == nullptr || wstr::CompareFileNames(file.name, first->name) < 0) first = &file;
-    }
-    if (first != nullptr) {
-        m_strScriptName = first->name;
-        m_bScriptFound = 1;
+        if (plat::HasForeignBytes(name)) continue;
+        info.strScriptName = name;
+        info.bScriptFound = 1;
+        break;
     }
     return 1;
 }
+
+void HandToEngine(const InstallInfo& info, CDBProcess& process) {
+    process.m_bScriptFound = info.bScriptFound;
+    process.m_strVersion = info.strVersion;
+    process.m_strVersion2 = info.strVersion2;
+    process.m_strScriptName = info.strScriptName;
+    process.m_strDbName = info.strDbName;
+    process.m_strInstallDir = info.strInstallDir;
+    process.m_strSubVersion = info.strSubVersion;
+    process.m_bInteractive = info.bInteractive;
+}
+
+}  // namespace install

@@ -1,9 +1,24 @@
 // Discovery of what is installed beside the program: the client's version texts and the
-// upgrade script. The operations themselves are CDBProcess::LoadInstallInfo and
-// CDBProcess::FindScriptFile (engine/db_process.h), defined in install_info.cpp.
+// upgrade script. Start-up runs it once and hands what it learned to the engine.
 #pragma once
 
+#include <vector>
+
 #include "platform/wstr.h"
+
+class CDBProcess;
+
+// What start-up learned about the installation, as the engine takes it.
+struct InstallInfo {
+    int bScriptFound = 0;
+    WString strVersion;     // the client's ProductVersion
+    WString strVersion2;    // a second version text: "未知的版本", read by nobody
+    WString strScriptName;  // bare name of the script found
+    WString strDbName;
+    WString strInstallDir;  // no trailing backslash
+    WString strSubVersion;
+    int bInteractive = 1;
+};
 
 namespace install {
 
@@ -19,5 +34,22 @@ constexpr char16_t kDbName[] = u"DB.s3db";
 // follows its last "V" when it holds one ("8.0.0V1203" gives "1203", "8.0.0.0" stays
 // "8.0.0.0", "ver8.0.1" gives "ER8.0.1").
 WString SubVersionFromFileVersion(WStringView fileVersion);
+
+// The scripts a user may pick in `folder`: the names of its regular files matching "*.dbr"
+// that are neither hidden nor system files, in NTFS's name order (wstr::CompareFileNames;
+// names that order alike keep the order the system yields them in).
+std::vector<WString> VisibleScripts(const WString& folder);
+
+// Discovery, at start-up: the client's versions from `installDir` + "\vennic.exe" and the
+// script FindScriptFile takes. A missing client, or one without a version block, gives
+// empty version texts.
+InstallInfo LoadInstallInfo(const WString& installDir, int bInteractive);
+// Takes the script of `info.strInstallDir`: the first of VisibleScripts whose name a
+// Windows file system can hold. Sets `strScriptName` and `bScriptFound` when there is one,
+// leaves both alone otherwise. Always 1.
+int FindScriptFile(InstallInfo& info);
+
+// Gives the engine what discovery learned.
+void HandToEngine(const InstallInfo& info, CDBProcess& process);
 
 }  // namespace install

@@ -6,6 +6,7 @@
 #include "app/show_result.h"
 #include "engine/db_process.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/ui.h"
 
 CQuorvelDlgLogic::CQuorvelDlgLogic(CDBProcess& process, WString strInstallDir, int bInteractive,
@@ -58,11 +59,10 @@ WString CQuorvelDlgLogic::ChosenScriptName() const {
     // The edit is read even while it is disabled: unticking "重选" after typing keeps the
     // typed path. A path that does not exist leaves the earlier script name.
     const WString path = m_view.GetItemText(dlg::kIdScriptPath);
-    const size_t cut = path.rfind(u'\\');
-    if (plat::PathExists(path) && cut != WString::npos &&
-        !plat::HasForeignBytes(path.substr(cut + 1))) {
-        return path.substr(cut + 1);
-    }
+    const WString name = plat::NameOf(path);
+    // A bare name, without a folder part, is taken for no file.
+    const bool bHasFolder = path.find(u'\\') != WString::npos;
+    if (plat::PathExists(path) && bHasFolder && !plat::HasForeignBytes(name)) return name;
     return m_process.m_strScriptName;
 }
 

@@ -2,9 +2,11 @@
 
 #include "app/adjust_system_info.h"
 #include "app/command_line.h"
+#include "app/install_info.h"
 #include "app/main_dialog.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui.h"
 
@@ -32,9 +34,10 @@ int CQuorvelApp::InitInstance() {
                       u"”不是本系统能转换的代码页(例如 936), 程序没有运行!");
     }
 
-    m_strInstallDir = GetExecutablePath();
-    const size_t cut = m_strInstallDir.rfind(u'\\');
-    if (cut != WString::npos) m_strInstallDir.resize(cut);
+    // The executable's folder. A path without one (empty, when the system cannot tell) is
+    // kept as it is.
+    const WString exe = GetExecutablePath();
+    m_strInstallDir = exe.find(u'\\') == WString::npos ? exe : plat::FolderOf(exe);
     // A folder no Windows path can name (on Linux: a backslash, or bytes that are not
     // UTF-8, in its name) is refused rather than taken for another folder.
     if (plat::HasForeignBytes(m_strInstallDir)) {
@@ -43,8 +46,7 @@ int CQuorvelApp::InitInstance() {
                       u"程序没有运行!");
     }
 
-    m_dbProcess.m_strInstallDir = m_strInstallDir;
-    m_dbProcess.LoadInstallInfo(m_bInteractive);
+    install::HandToEngine(install::LoadInstallInfo(m_strInstallDir, m_bInteractive), m_dbProcess);
 
     std::unique_ptr<CAdjustSystemInfo> adjust = CreateAdjustment(m_strInstallDir);
     if (adjust->GetDataDir(m_strDataDir) == 0) m_strDataDir.clear();

@@ -1,9 +1,9 @@
 #include "app/terminal_dialog.h"
 
-#include <algorithm>
 #include <iostream>
 #include <vector>
 
+#include "app/install_info.h"
 #include "engine/db_process.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -179,18 +179,13 @@ bool CTerminalDialog::BrowseForScript(const WString& folder, WString& path) {
     while (chosen.size() > 1 && chosen.back() == u'\\')
         chosen.pop_back();
 
-    // What the file dialog's first filter shows: scripts, not folders, not hidden files.
-    std::vector<WString> names;
-    for (const plat::FoundFile& file : plat::FindFiles(chosen + u"\\*.dbr")) {
-        if (file.regular && !file.hidden && !file.system) names.push_back(file.name);
-    }
+    // What the file dialog's first filter shows, in the order discovery ranks them (which is
+    // Explorer's on NTFS): scripts, not folders, not hidden files.
+    const std::vector<WString> names = install::VisibleScripts(chosen);
     if (names.empty()) {
         Print(u"  (没有 *.dbr 文件)");
         return false;
     }
-    // In the order discovery ranks them, which is Explorer's on NTFS.
-    std::sort(names.begin(), names.end(),
-              [](const WString& a, const WString& b) { return wstr::CompareFileNames(a, b) < 0; });
     for (size_t i = 0; i < names.size(); ++i)
         Print(u"  " + wstr::FromInt(static_cast<long long>(i + 1)) + u"  " + names[i]);
     m_out << "  编号 [Enter: 取消]: " << std::flush;

@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -16,15 +17,10 @@ plat::LocalTime g_dtLogDate = plat::Now();  // the date each line's date is comp
 WString g_strLogFolder;                     // folder of the daily file; see FolderOfDailyFile
 WString g_strLogPath;                       // daily file last opened
 
-WString FolderOf(const WString& path) {
-    size_t cut = path.rfind(u'\\');
-    return cut == WString::npos ? WString() : path.substr(0, cut);
-}
-
 // The daily file must never land in the root of a drive: it goes beside the last log
 // that OpenLogFile opened, or, before any, beside the executable.
 const WString& FolderOfDailyFile() {
-    if (g_strLogFolder.empty()) g_strLogFolder = FolderOf(plat::ExecutablePath());
+    if (g_strLogFolder.empty()) g_strLogFolder = plat::FolderOf(plat::ExecutablePath());
     return g_strLogFolder;
 }
 
@@ -79,7 +75,7 @@ plat::File* GetLogFile() {
 
 bool OpenLogFile(const WString& path) {
     if (!OpenForAppending(path)) return false;
-    g_strLogFolder = FolderOf(path);
+    g_strLogFolder = plat::FolderOf(path);
     return true;
 }
 

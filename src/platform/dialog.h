@@ -194,8 +194,4 @@ bool ChooseFileToOpen(WindowHandle owner, const WString& filter, const WString& 
 // been handled, or when GetMessageW reports WM_QUIT or fails.
 void RunMessageLoop(WindowHandle dialog);
 
-// Messages to any window of the process.
-intptr_t SendToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam);
-bool PostToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam);
-
 }  // namespace plat

@@ -327,12 +327,4 @@ void RunMessageLoop(WindowHandle dialog) {
     }
 }
 
-intptr_t SendToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam) {
-    return SendMessageW(Hwnd(window), message, wParam, lParam);
-}
-
-bool PostToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam) {
-    return PostMessageW(Hwnd(window), message, wParam, lParam) != FALSE;
-}
-
 }  // namespace plat

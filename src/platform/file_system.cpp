@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include "platform/paths.h"
+
 namespace plat {
 
 bool RealFileSystem::Exists(const WString& path) { return PathExists(path); }
@@ -44,20 +46,21 @@ WString IdentityKey(FileSystem& fs, const WString& path) {
         return wstr::FromInt(static_cast<long long>(id.volume)) + u":" +
                wstr::FromInt(static_cast<long long>(id.index));
     }
-    const size_t cut = path.rfind(u'\\');
-    WString name = cut == WString::npos ? path : path.substr(cut + 1);
+    const WString given = NameOf(path);
+    WString name = given;
     if (NamesIgnoreCase()) {
         while (!name.empty() && (name.back() == u'.' || name.back() == u' '))
             name.pop_back();
         name = wstr::ToUpper(name);
     }
+    // A bare name is known by itself alone.
+    if (path.find(u'\\') == WString::npos) return u"?\\" + name;
     // "." and an empty piece name the folder itself, ".." the one above.
-    if (cut == WString::npos) return u"?\\" + name;
-    if (path.substr(cut + 1) == u"..") {
-        const size_t above = path.rfind(u'\\', cut - 1);
-        if (cut > 0 && above != WString::npos) return IdentityKey(fs, path.substr(0, above));
+    const WString parent = FolderOf(path);
+    if (given == u".." && parent.find(u'\\') != WString::npos) {
+        return IdentityKey(fs, FolderOf(parent));
     }
-    const WString folder = IdentityKey(fs, path.substr(0, cut));
+    const WString folder = IdentityKey(fs, parent);
     if (name.empty() || name == u".") return folder;
     return folder + u"\\" + name;
 }

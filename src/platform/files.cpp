@@ -3,17 +3,37 @@
 
 #include <atomic>
 
+#include "platform/files_backend.h"
+
 namespace plat {
 
 namespace {
 std::atomic<FileFaultFunction> g_fileFault{nullptr};
+// Each thread's own: a failure of the migration's worker is no failure of the dialog.
+thread_local WString t_lastFailure;
 }  // namespace
+
+void backend::RecordFailure(const char* call, std::initializer_list<WStringView> paths,
+                            WStringView reason) {
+    WString text = wstr::FromAscii(call) + u"(";
+    const char16_t* separator = u"";
+    for (const WStringView path : paths) {
+        text += separator + DisplayPath(path);
+        separator = u", ";
+    }
+    t_lastFailure = text + u"): " + WString(reason);
+}
+
+WString LastFailure() { return t_lastFailure; }
 
 void SetFileFaultForTesting(FileFaultFunction function) { g_fileFault = function; }
 
 bool FileFaultInjected(FileOperation operation, const WString& path) {
     FileFaultFunction fault = g_fileFault.load();
-    return fault != nullptr && fault(operation, path);
+    if (fault == nullptr || !fault(operation, path)) return false;
+    static const char* const kNames[] = {"create", "write", "move", "remove", "make directory"};
+    backend::RecordFailure(kNames[static_cast<int>(operation)], {path}, u"injected fault");
+    return true;
 }
 
 WString DisplayPath(WStringView path) {

@@ -40,9 +40,6 @@ bool IsDirectory(const WString& path);    // an existing folder (PathIsDirectory
 bool MakeDirectory(const WString& path);  // one level; fails when the parent is missing
 // Moves a file, replacing an existing target (MoveFileExW with MOVEFILE_REPLACE_EXISTING).
 bool MoveReplace(const WString& from, const WString& to);
-// Moves a file only when nothing exists at `to` (MoveFileExW without the replace flag):
-// for copies that must never overwrite another.
-bool MoveNoReplace(const WString& from, const WString& to);
 // What the file system knows a file by, whatever path names it: the device and inode on
 // POSIX systems, the volume serial number and file index on Windows. Two paths name one
 // file exactly when their identities are equal.
@@ -122,15 +119,6 @@ struct FoundFile {
 // included when they match, as FindFirstFileW yields them.
 std::vector<FoundFile> FindFiles(const WString& pattern);
 
-// Sets or clears a file's hidden and system attributes, so that tests can make the files
-// FindFiles must skip. Windows only: elsewhere hiding is a matter of the name, and this
-// returns false.
-bool SetHiddenSystemForTesting(const WString& path, bool hidden, bool system);
-// Makes `path` a named pipe, or a symbolic link to `target`, so that tests can make the
-// entries that readers must refuse. Where the system has neither (Windows): false.
-bool MakePipeForTesting(const WString& path);
-bool MakeLinkForTesting(const WString& target, const WString& path);
-
 // Full path of the running executable (GetModuleFileNameW).
 WString ExecutablePath();
 // The user's local application-data folder (CSIDL_LOCAL_APPDATA; elsewhere
@@ -180,6 +168,13 @@ private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
+
+// Why the calling thread's last failed file or folder operation failed: the system call,
+// the path (both paths of a move) and the system's reason, as in
+// "unlink(/data/DB.s3db): Permission denied" or "DeleteFileW(C:\data\DB.s3db): 拒绝访问。".
+// Every operation of this header, and so of file_system.h, records it when the system
+// refuses it; a successful one leaves it alone. Empty before any failure.
+WString LastFailure();
 
 // Fault injection for tests: while a function is set, every operation that changes the file
 // system asks it first and fails, as the system call would, when it answers true.

@@ -10,9 +10,12 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/files_backend.h"
+#include "platform/paths.h"
 
 namespace plat {
 namespace {
@@ -98,6 +101,14 @@ WString FromNativeBytes(std::string_view bytes) {
     return FromNativePath(DecodeKeepingBytes(bytes));
 }
 
+// Records that `call` failed on `paths` with the system's `error` (errno, read by the caller
+// before anything could change it). False, so that an operation can end with it.
+bool Fail(const char* call, std::initializer_list<WStringView> paths, int error) {
+    backend::RecordFailure(call, paths, backend::ErrorText(static_cast<unsigned long>(error)));
+    errno = error;  // callers may still look at it
+    return false;
+}
+
 int RetryOpen(const char* path, int flags, mode_t mode = 0666) {
     int fd;
     do {
@@ -106,14 +117,16 @@ int RetryOpen(const char* path, int flags, mode_t mode = 0666) {
     return fd;
 }
 
-// Renames only when nothing exists at `target`.
-bool RenameNoReplace(const std::string& source, const std::string& target) {
+// Renames only when nothing exists at `to`.
+bool RenameNoReplace(const WString& from, const WString& to) {
+    const std::string source = Native(from);
+    const std::string target = Native(to);
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
         return true;
     }
-    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (errno != EINVAL && errno != ENOSYS) return Fail("renameat2", {from, to}, errno);
     // A file system without RENAME_NOREPLACE: a hard link fails on an existing target too.
-    if (::link(source.c_str(), target.c_str()) != 0) return false;
+    if (::link(source.c_str(), target.c_str()) != 0) return Fail("link", {from, to}, errno);
     ::unlink(source.c_str());
     return true;
 }
@@ -169,17 +182,14 @@ bool IsDirectory(const WString& path) {
 
 bool MakeDirectory(const WString& path) {
     if (FileFaultInjected(FileOperation::kMakeDirectory, path)) return false;
-    return !path.empty() && ::mkdir(Native(path).c_str(), 0777) == 0;
+    if (path.empty()) return Fail("mkdir", {path}, ENOENT);
+    return ::mkdir(Native(path).c_str(), 0777) == 0 || Fail("mkdir", {path}, errno);
 }
 
 bool MoveReplace(const WString& from, const WString& to) {
     if (FileFaultInjected(FileOperation::kMove, from)) return false;
-    return ::rename(Native(from).c_str(), Native(to).c_str()) == 0;
-}
-
-bool MoveNoReplace(const WString& from, const WString& to) {
-    if (FileFaultInjected(FileOperation::kMove, from)) return false;
-    return RenameNoReplace(Native(from), Native(to));
+    return ::rename(Native(from).c_str(), Native(to).c_str()) == 0 ||
+           Fail("rename", {from, to}, errno);
 }
 
 namespace {
@@ -199,23 +209,25 @@ FileStamp StampFrom(const struct stat& st) {
 
 bool IdentityOf(const WString& path, FileId& id) {
     struct stat st;
-    if (path.empty() || ::stat(Native(path).c_str(), &st) != 0) return false;
+    if (::stat(Native(path).c_str(), &st) != 0) return Fail("stat", {path}, errno);
     id = StampFrom(st).id;
     return true;
 }
 
 bool StampOf(const WString& path, FileStamp& stamp) {
     struct stat st;
-    if (path.empty() || ::stat(Native(path).c_str(), &st) != 0) return false;
+    if (::stat(Native(path).c_str(), &st) != 0) return Fail("stat", {path}, errno);
     stamp = StampFrom(st);
     return true;
 }
 
 MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp* unchanged) {
     if (FileFaultInjected(FileOperation::kMove, from)) return MoveOutcome::kFailed;
-    const std::string source = Native(from);
-    int fd = RetryOpen(source.c_str(), O_RDONLY);
-    if (fd < 0) return MoveOutcome::kFailed;
+    int fd = RetryOpen(Native(from).c_str(), O_RDONLY);
+    if (fd < 0) {
+        Fail("open", {from}, errno);
+        return MoveOutcome::kFailed;
+    }
     // A process that opens the file while the lease is held makes the kernel signal us,
     // with SIGIO unless told otherwise, and SIGIO's default action ends the process.
     // SIGURG is ignored by default.
@@ -225,6 +237,7 @@ MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp
     // nobody can tell whether a client holds the file.
     if (::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
         const int error = errno;
+        Fail("fcntl(F_SETLEASE)", {from}, error);
         ::close(fd);
         return error == EAGAIN || error == EBUSY ? MoveOutcome::kInUse : MoveOutcome::kUnverified;
     }
@@ -232,7 +245,7 @@ MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp
     struct stat st;
     if (unchanged != nullptr && (::fstat(fd, &st) != 0 || StampFrom(st) != *unchanged)) {
         outcome = MoveOutcome::kChanged;
-    } else if (!RenameNoReplace(source, Native(to))) {
+    } else if (!RenameNoReplace(from, to)) {
         outcome = MoveOutcome::kFailed;
     }
     ::fcntl(fd, F_SETLEASE, F_UNLCK);
@@ -245,12 +258,12 @@ bool NamesIgnoreCase() { return false; }
 bool CopyOwnership(const WString& from, const WString& to) {
     struct stat st;
     const std::string target = Native(to);
-    if (::stat(Native(from).c_str(), &st) != 0 ||
-        ::chmod(target.c_str(), st.st_mode & 07777) != 0) {
-        return false;
-    }
+    if (::stat(Native(from).c_str(), &st) != 0) return Fail("stat", {from}, errno);
+    if (::chmod(target.c_str(), st.st_mode & 07777) != 0) return Fail("chmod", {to}, errno);
     // Only a privileged process may give a file away; anyone may keep it as theirs.
-    if (::chown(target.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return false;
+    if (::chown(target.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM) {
+        return Fail("chown", {to}, errno);
+    }
     return true;
 }
 
@@ -269,7 +282,10 @@ FileLock::Result FileLock::TryLock(const WString& path) {
     // longer at the path (or another one by now) locks nothing, and is taken again.
     for (int attempt = 0; attempt < 100; ++attempt) {
         const int fd = RetryOpen(native.c_str(), O_RDWR | O_CREAT);
-        if (fd < 0) return Result::kUnavailable;
+        if (fd < 0) {
+            Fail("open", {path}, errno);
+            return Result::kUnavailable;
+        }
         // flock belongs to the open file: a second open in this process is refused as
         // well, and the lock goes with the last descriptor when the process dies.
         int rc;
@@ -277,6 +293,7 @@ FileLock::Result FileLock::TryLock(const WString& path) {
             rc = ::flock(fd, LOCK_EX | LOCK_NB);
         } while (rc != 0 && errno == EINTR);
         if (rc != 0) {
+            Fail("flock", {path}, errno);
             ::close(fd);
             return Result::kHeld;
         }
@@ -305,38 +322,42 @@ void FileLock::Unlock() {
 bool FileLock::IsLocked() const { return m_impl != nullptr; }
 
 bool RemoveFile(const WString& path) {
-    struct stat st;
     if (FileFaultInjected(FileOperation::kRemove, path)) return false;
-    std::string native = Native(path);
-    // DeleteFileW refuses folders; so do we.
-    if (::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    return ::unlink(native.c_str()) == 0;
+    // Linux refuses to unlink a folder (EISDIR), as DeleteFileW does.
+    return ::unlink(Native(path).c_str()) == 0 || Fail("unlink", {path}, errno);
 }
 
 int64_t FileSize(const WString& path) {
     struct stat st;
-    if (::stat(Native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    if (::stat(Native(path).c_str(), &st) != 0) {
+        Fail("stat", {path}, errno);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) return -1;
     return static_cast<int64_t>(st.st_size);
 }
 
 bool SyncDirectory(const WString& folder) {
     int fd = RetryOpen(Native(folder).c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return false;
-    bool ok = ::fsync(fd) == 0;
+    if (fd < 0) return Fail("open", {folder}, errno);
+    const bool ok = ::fsync(fd) == 0 || Fail("fsync", {folder}, errno);
     ::close(fd);
     return ok;
 }
 
 std::vector<FoundFile> FindFiles(const WString& pattern) {
     std::vector<FoundFile> found;
-    size_t cut = pattern.rfind(u'\\');
-    WString folder = cut == WString::npos ? WString(u".") : pattern.substr(0, cut);
+    // A bare pattern names entries of the working folder.
+    WString folder = pattern.find(u'\\') == WString::npos ? WString(u".") : FolderOf(pattern);
     if (folder.empty()) folder = u"\\";  // a pattern in the root folder
-    const WString wildcard = cut == WString::npos ? pattern : pattern.substr(cut + 1);
+    const WString wildcard = NameOf(pattern);
     std::string nativeFolder = Native(folder);
 
     DIR* dir = ::opendir(nativeFolder.c_str());
-    if (dir == nullptr) return found;
+    if (dir == nullptr) {
+        Fail("opendir", {folder}, errno);
+        return found;
+    }
     while (struct dirent* entry = ::readdir(dir)) {
         FoundFile file;
         file.name = FromNativePath(DecodeKeepingBytes(entry->d_name));
@@ -379,6 +400,7 @@ bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;  // nothing written, and the system said nothing
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<size_t>(n));
     }
@@ -398,8 +420,14 @@ WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes) {
         // for one; without O_NONBLOCK it would wait for ever.
         if (FileFaultInjected(FileOperation::kWrite, programTarget)) return WriteOutcome::kFailed;
         const int fd = RetryOpen(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
-        if (fd < 0) return errno == ENXIO ? WriteOutcome::kNoReader : WriteOutcome::kFailed;
-        const bool written = ::fcntl(fd, F_SETFL, O_WRONLY) == 0 && WriteAll(fd, bytes);
+        if (fd < 0) {
+            const int error = errno;
+            Fail("open", {programTarget}, error);
+            return error == ENXIO ? WriteOutcome::kNoReader : WriteOutcome::kFailed;
+        }
+        const bool written =
+            (::fcntl(fd, F_SETFL, O_WRONLY) == 0 || Fail("fcntl", {programTarget}, errno)) &&
+            (WriteAll(fd, bytes) || Fail("write", {programTarget}, errno));
         ::close(fd);
         return written ? WriteOutcome::kWritten : WriteOutcome::kFailed;
     }
@@ -410,29 +438,40 @@ WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes) {
 
     // A name of our own beside the target, never one that exists already.
     std::string temporary;
+    WString programTemporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temporary = target + ".writing" + std::to_string(attempt);
-        if (FileFaultInjected(FileOperation::kCreate, FromNativeBytes(temporary))) {
+        programTemporary = FromNativeBytes(temporary);
+        if (FileFaultInjected(FileOperation::kCreate, programTemporary)) {
             return WriteOutcome::kFailed;
         }
         fd = RetryOpen(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (fd < 0 && errno != EEXIST) return WriteOutcome::kFailed;
+        if (fd < 0 && errno != EEXIST) {
+            Fail("open", {programTemporary}, errno);
+            return WriteOutcome::kFailed;
+        }
     }
-    if (fd < 0) return WriteOutcome::kFailed;
+    if (fd < 0) {
+        Fail("open", {programTemporary}, EEXIST);
+        return WriteOutcome::kFailed;
+    }
     bool ok = true;
     if (exists) {
         // The file keeps its permissions and, where we may, its owner.
-        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+        ok = ::fchmod(fd, st.st_mode & 07777) == 0 || Fail("fchmod", {programTemporary}, errno);
         if (ok && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
-            ok = ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) == 0 || errno == EPERM;
+            ok = ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) == 0 || errno == EPERM ||
+                 Fail("fchown", {programTemporary}, errno);
         }
     }
-    ok = ok && !FileFaultInjected(FileOperation::kWrite, programTarget) && WriteAll(fd, bytes) &&
-         ::fsync(fd) == 0;
+    ok = ok && !FileFaultInjected(FileOperation::kWrite, programTarget) &&
+         (WriteAll(fd, bytes) || Fail("write", {programTemporary}, errno)) &&
+         (::fsync(fd) == 0 || Fail("fsync", {programTemporary}, errno));
     ::close(fd);
     if (ok && !FileFaultInjected(FileOperation::kMove, programTarget) &&
-        ::rename(temporary.c_str(), target.c_str()) == 0) {
+        (::rename(temporary.c_str(), target.c_str()) == 0 ||
+         Fail("rename", {programTemporary, programTarget}, errno))) {
         return WriteOutcome::kWritten;
     }
     ::unlink(temporary.c_str());
@@ -445,18 +484,10 @@ bool ReadStandardInput(std::string& bytes) {
     for (;;) {
         const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
+        if (n < 0) return Fail("read", {u"standard input"}, errno);
         if (n == 0) return true;
         bytes.append(buffer, static_cast<size_t>(n));
     }
-}
-
-bool SetHiddenSystemForTesting(const WString&, bool, bool) { return false; }
-
-bool MakePipeForTesting(const WString& path) { return ::mkfifo(Native(path).c_str(), 0666) == 0; }
-
-bool MakeLinkForTesting(const WString& target, const WString& path) {
-    return ::symlink(Native(target).c_str(), Native(path).c_str()) == 0;
 }
 
 WString ExecutablePath() {
@@ -483,13 +514,20 @@ WString MakeTempFolder(const WString& prefix) {
     const char* tmp = ::getenv("TMPDIR");
     std::string base = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
     std::string templ = base + "/" + Native(prefix) + "-XXXXXX";
-    if (::mkdtemp(templ.data()) == nullptr) return WString();
+    if (::mkdtemp(templ.data()) == nullptr) {
+        Fail("mkdtemp", {FromNativeBytes(templ)}, errno);
+        return WString();
+    }
     return FromNativeBytes(templ);
 }
 
 bool RemoveTree(const WString& path) {
-    auto remove = [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); };
-    return ::nftw(Native(path).c_str(), remove, 16, FTW_DEPTH | FTW_PHYS) == 0;
+    // An entry that cannot be removed stops the walk with 1; nftw's own failure is -1.
+    auto remove = [](const char* p, const struct stat*, int, struct FTW*) {
+        return ::remove(p) == 0 || Fail("remove", {FromNativeBytes(p)}, errno) ? 0 : 1;
+    };
+    const int rc = ::nftw(Native(path).c_str(), remove, 16, FTW_DEPTH | FTW_PHYS);
+    return rc == 0 || (rc < 0 && Fail("nftw", {path}, errno));
 }
 
 struct File::Impl {
@@ -532,12 +570,20 @@ bool File::Open(const WString& path, Mode mode) {
     const bool reading = mode == Mode::kRead || mode == Mode::kReadRegular;
     if (!reading && FileFaultInjected(FileOperation::kCreate, path)) return false;
     int fd = RetryOpen(Native(path).c_str(), flags);
-    if (fd < 0) return false;
+    if (fd < 0) return Fail("open", {path}, errno);
     struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 || Fail("fstat", {path}, errno);
     // Windows cannot open a folder as a file.
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
-        (mode == Mode::kReadRegular &&
-         (!S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, O_RDONLY) != 0))) {
+    if (ok && S_ISDIR(st.st_mode)) ok = Fail("open", {path}, EISDIR);
+    if (ok && mode == Mode::kReadRegular) {
+        if (!S_ISREG(st.st_mode)) {
+            backend::RecordFailure("open", {path}, u"not a regular file");
+            ok = false;
+        } else if (::fcntl(fd, F_SETFL, O_RDONLY) != 0) {
+            ok = Fail("fcntl", {path}, errno);
+        }
+    }
+    if (!ok) {
         ::close(fd);
         return false;
     }
@@ -557,15 +603,8 @@ void File::Close() {
 bool File::Write(const void* data, size_t size) {
     if (!IsOpen()) return false;
     if (FileFaultInjected(FileOperation::kWrite, m_impl->path)) return false;
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(m_impl->fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return WriteAll(m_impl->fd, std::string_view(static_cast<const char*>(data), size)) ||
+           Fail("write", {m_impl->path}, errno);
 }
 
 long long File::Read(void* data, size_t size) {
@@ -574,19 +613,37 @@ long long File::Read(void* data, size_t size) {
     do {
         n = ::read(m_impl->fd, data, size);
     } while (n < 0 && errno == EINTR);
+    if (n < 0) Fail("read", {m_impl->path}, errno);
     return n;
 }
 
 bool File::Seek(int64_t offset) {
-    return IsOpen() && ::lseek(m_impl->fd, static_cast<off_t>(offset), SEEK_SET) == offset;
+    if (!IsOpen()) return false;
+    const off_t reached = ::lseek(m_impl->fd, static_cast<off_t>(offset), SEEK_SET);
+    return reached == offset || Fail("lseek", {m_impl->path}, reached < 0 ? errno : EINVAL);
 }
 
-bool File::SeekToEnd() { return IsOpen() && ::lseek(m_impl->fd, 0, SEEK_END) >= 0; }
+bool File::SeekToEnd() {
+    return IsOpen() &&
+           (::lseek(m_impl->fd, 0, SEEK_END) >= 0 || Fail("lseek", {m_impl->path}, errno));
+}
 
 int64_t File::Position() const {
     return IsOpen() ? static_cast<int64_t>(::lseek(m_impl->fd, 0, SEEK_CUR)) : -1;
 }
 
-bool File::Sync() { return IsOpen() && ::fsync(m_impl->fd) == 0; }
+bool File::Sync() {
+    return IsOpen() && (::fsync(m_impl->fd) == 0 || Fail("fsync", {m_impl->path}, errno));
+}
 
 }  // namespace plat
+
+namespace plat::backend {
+
+WString ErrorText(unsigned long error) {
+    char buffer[256];
+    // GNU's strerror_r: its text may be a constant of its own rather than the buffer.
+    return FromUtf8(::strerror_r(static_cast<int>(error), buffer, sizeof buffer));
+}
+
+}  // namespace plat::backend

@@ -11,6 +11,8 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/files_backend.h"
+#include "platform/paths.h"
 #include "platform/util_win32.h"
 
 namespace plat {
@@ -28,7 +30,15 @@ struct FindCloseCloser {
 using FileHandle = win32::UniqueHandle<CloseHandleCloser>;
 using FindHandle = win32::UniqueHandle<FindCloseCloser>;
 
-WString NameOf(const WIN32_FIND_DATAW& data) {
+// Records that `call` failed on `paths` with the system's `error` (GetLastError, read by the
+// caller before anything could change it). False, so that an operation can end with it.
+bool Fail(const char* call, std::initializer_list<WStringView> paths, DWORD error) {
+    backend::RecordFailure(call, paths, backend::ErrorText(error));
+    SetLastError(error);  // callers may still look at it
+    return false;
+}
+
+WString FoundName(const WIN32_FIND_DATAW& data) {
     return FromWide(data.cFileName, wcsnlen(data.cFileName, MAX_PATH));
 }
 
@@ -42,7 +52,7 @@ bool RemoveFolder(const WString& folder) {
     FindHandle find(FindFirstFileW(Wide(folder + u"\\*"), &data));
     if (find) {
         do {
-            WString name = NameOf(data);
+            WString name = FoundName(data);
             if (IsDots(name)) continue;
             WString path = folder + u"\\" + name;
             const DWORD attributes = data.dwFileAttributes;
@@ -55,14 +65,17 @@ bool RemoveFolder(const WString& folder) {
                 SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY);
             }
             if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ok = RemoveDirectoryW(Wide(path)) && ok;
+                ok = (RemoveDirectoryW(Wide(path)) ||
+                      Fail("RemoveDirectoryW", {path}, GetLastError())) &&
+                     ok;
             } else {
-                ok = DeleteFileW(Wide(path)) && ok;
+                ok = (DeleteFileW(Wide(path)) || Fail("DeleteFileW", {path}, GetLastError())) && ok;
             }
         } while (FindNextFileW(find.Get(), &data));
     }
     find.Reset();
-    return RemoveDirectoryW(Wide(folder)) && ok;
+    return (RemoveDirectoryW(Wide(folder)) || Fail("RemoveDirectoryW", {folder}, GetLastError())) &&
+           ok;
 }
 
 }  // namespace
@@ -87,19 +100,17 @@ bool IsDirectory(const WString& path) {
 
 bool MakeDirectory(const WString& path) {
     if (FileFaultInjected(FileOperation::kMakeDirectory, path)) return false;
-    return !path.empty() && CreateDirectoryW(Wide(path), nullptr);
+    if (path.empty()) return Fail("CreateDirectoryW", {path}, ERROR_PATH_NOT_FOUND);
+    return CreateDirectoryW(Wide(path), nullptr) ||
+           Fail("CreateDirectoryW", {path}, GetLastError());
 }
 
 // Write-through: the move is on the disk when the call returns, as SyncDirectory makes it
 // elsewhere.
 bool MoveReplace(const WString& from, const WString& to) {
     if (FileFaultInjected(FileOperation::kMove, from)) return false;
-    return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-}
-
-bool MoveNoReplace(const WString& from, const WString& to) {
-    if (FileFaultInjected(FileOperation::kMove, from)) return false;
-    return MoveFileExW(Wide(from), Wide(to), MOVEFILE_WRITE_THROUGH);
+    return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+           Fail("MoveFileExW", {from, to}, GetLastError());
 }
 
 namespace {
@@ -117,11 +128,13 @@ FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info) {
 // Asks the file system about the file or folder itself through a handle that needs no
 // access, so that nobody's sharing stands in the way.
 bool InformationOf(const WString& path, BY_HANDLE_FILE_INFORMATION& info) {
-    if (path.empty()) return false;
+    if (path.empty()) return Fail("CreateFileW", {path}, ERROR_PATH_NOT_FOUND);
     FileHandle file(CreateFileW(Wide(path), 0,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return file && GetFileInformationByHandle(file.Get(), &info);
+    if (!file) return Fail("CreateFileW", {path}, GetLastError());
+    return GetFileInformationByHandle(file.Get(), &info) ||
+           Fail("GetFileInformationByHandle", {path}, GetLastError());
 }
 
 }  // namespace
@@ -148,6 +161,7 @@ MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD error = GetLastError();
+        Fail("CreateFileW", {from}, error);
         return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
                    ? MoveOutcome::kInUse
                    : MoveOutcome::kFailed;
@@ -166,6 +180,7 @@ MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp
     std::copy(target.begin(), target.end(), rename->FileName);
     if (!SetFileInformationByHandle(file.Get(), FileRenameInfo, rename,
                                     static_cast<DWORD>(buffer.size()))) {
+        Fail("SetFileInformationByHandle", {from, to}, GetLastError());
         return MoveOutcome::kFailed;
     }
     FlushFileBuffers(file.Get());
@@ -191,14 +206,17 @@ FileLock::Result FileLock::TryLock(const WString& path) {
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
                                 nullptr));
     if (!file) {
+        const DWORD error = GetLastError();
+        Fail("CreateFileW", {path}, error);
         // A file about to go with its holder's last handle cannot be opened meanwhile.
-        return GetLastError() == ERROR_ACCESS_DENIED && PathExists(path) ? Result::kHeld
-                                                                         : Result::kUnavailable;
+        return error == ERROR_ACCESS_DENIED && PathExists(path) ? Result::kHeld
+                                                                : Result::kUnavailable;
     }
     // The system drops the lock with the handle, when the process ends at the latest.
     OVERLAPPED at = {};
     if (!LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                     &at)) {
+        Fail("LockFileEx", {path}, GetLastError());
         return Result::kHeld;
     }
     m_impl = std::make_unique<Impl>();
@@ -212,15 +230,16 @@ bool FileLock::IsLocked() const { return m_impl != nullptr; }
 
 bool RemoveFile(const WString& path) {
     if (FileFaultInjected(FileOperation::kRemove, path)) return false;
-    return DeleteFileW(Wide(path));
+    return DeleteFileW(Wide(path)) || Fail("DeleteFileW", {path}, GetLastError());
 }
 
 int64_t FileSize(const WString& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) {
+        Fail("GetFileAttributesExW", {path}, GetLastError());
         return -1;
     }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
@@ -230,15 +249,18 @@ bool SyncDirectory(const WString& folder) { return IsDirectory(folder); }
 
 std::vector<FoundFile> FindFiles(const WString& pattern) {
     std::vector<FoundFile> found;
-    const size_t cut = pattern.rfind(u'\\');
-    const WStringView wildcard =
-        cut == WString::npos ? WStringView(pattern) : WStringView(pattern).substr(cut + 1);
+    const WString wildcard = NameOf(pattern);
     WIN32_FIND_DATAW data;
     FindHandle find(FindFirstFileW(Wide(pattern), &data));
-    if (!find) return found;
+    if (!find) {
+        // No entry matching is no failure.
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) Fail("FindFirstFileW", {pattern}, error);
+        return found;
+    }
     do {
         FoundFile file;
-        file.name = NameOf(data);
+        file.name = FoundName(data);
         // The system matched the short name too: "x.dbr_bak" is found for "*.dbr".
         if (!wstr::MatchesWildcard(file.name, wildcard)) continue;
         file.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -248,16 +270,6 @@ std::vector<FoundFile> FindFiles(const WString& pattern) {
         found.push_back(std::move(file));
     } while (FindNextFileW(find.Get(), &data));
     return found;
-}
-
-bool SetHiddenSystemForTesting(const WString& path, bool hidden, bool system) {
-    DWORD attributes = GetFileAttributesW(Wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    attributes &= ~(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NORMAL);
-    if (hidden) attributes |= FILE_ATTRIBUTE_HIDDEN;
-    if (system) attributes |= FILE_ATTRIBUTE_SYSTEM;
-    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-    return SetFileAttributesW(Wide(path), attributes);
 }
 
 namespace {
@@ -283,7 +295,9 @@ bool WriteAll(void* handle, std::string_view bytes) {
         const DWORD chunk =
             bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
         DWORD written = 0;
-        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) {
+        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) return false;
+        if (written == 0) {
+            SetLastError(ERROR_WRITE_FAULT);  // nothing written, and the system said nothing
             return false;
         }
         bytes.remove_prefix(written);
@@ -305,7 +319,9 @@ WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes) {
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle && GetFileType(handle.Get()) != FILE_TYPE_DISK) {
             if (FileFaultInjected(FileOperation::kWrite, target)) return WriteOutcome::kFailed;
-            return WriteAll(handle.Get(), bytes) ? WriteOutcome::kWritten : WriteOutcome::kFailed;
+            if (WriteAll(handle.Get(), bytes)) return WriteOutcome::kWritten;
+            Fail("WriteFile", {target}, GetLastError());
+            return WriteOutcome::kFailed;
         }
     }
     File file;
@@ -332,16 +348,14 @@ bool ReadStandardInput(std::string& bytes) {
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(input, buffer, sizeof buffer, &read, nullptr)) {
-            return GetLastError() == ERROR_BROKEN_PIPE;  // the writer has finished
+            const DWORD error = GetLastError();
+            if (error == ERROR_BROKEN_PIPE) return true;  // the writer has finished
+            return Fail("ReadFile", {u"standard input"}, error);
         }
         if (read == 0) return true;
         bytes.append(buffer, read);
     }
 }
-
-bool MakePipeForTesting(const WString&) { return false; }
-
-bool MakeLinkForTesting(const WString&, const WString&) { return false; }
 
 WString ExecutablePath() {
     // The path may be longer than MAX_PATH; a full buffer means it was cut.
@@ -365,7 +379,10 @@ bool LocalAppDataFolder(WString& folder) {
 WString MakeTempFolder(const WString& prefix) {
     wchar_t buffer[MAX_PATH + 1] = {};
     DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
-    if (n == 0 || n > MAX_PATH) return WString();
+    if (n == 0 || n > MAX_PATH) {
+        Fail("GetTempPathW", {}, n == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW);
+        return WString();
+    }
     WString base = FromWide(buffer, n);
     while (!base.empty() && base.back() == u'\\')
         base.pop_back();
@@ -376,16 +393,26 @@ WString MakeTempFolder(const WString& prefix) {
         WString path = base + u"\\" + prefix + u"-" + wstr::FromInt(GetCurrentProcessId()) + u"-" +
                        wstr::FromInt(GetTickCount() % 100000) + u"-" + wstr::FromInt(counter++);
         if (CreateDirectoryW(Wide(path), nullptr)) return path;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return WString();
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS || attempt == 99) {
+            Fail("CreateDirectoryW", {path}, error);
+            return WString();
+        }
     }
     return WString();
 }
 
 bool RemoveTree(const WString& path) {
     DWORD attributes = GetFileAttributesW(Wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(Wide(path));
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveDirectoryW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return Fail("GetFileAttributesW", {path}, GetLastError());
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return DeleteFileW(Wide(path)) || Fail("DeleteFileW", {path}, GetLastError());
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return RemoveDirectoryW(Wide(path)) || Fail("RemoveDirectoryW", {path}, GetLastError());
+    }
     return RemoveFolder(path);
 }
 
@@ -434,9 +461,12 @@ bool File::Open(const WString& path, Mode mode) {
     if (!reading && FileFaultInjected(FileOperation::kCreate, path)) return false;
     FileHandle handle(CreateFileW(Wide(path), access, share, nullptr, disposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle) return false;
+    if (!handle) return Fail("CreateFileW", {path}, GetLastError());
     // A console, a pipe or a device opened by name is no file on a disk.
-    if (mode == Mode::kReadRegular && GetFileType(handle.Get()) != FILE_TYPE_DISK) return false;
+    if (mode == Mode::kReadRegular && GetFileType(handle.Get()) != FILE_TYPE_DISK) {
+        backend::RecordFailure("CreateFileW", {path}, u"not a regular file");
+        return false;
+    }
     m_impl = std::make_unique<Impl>();
     m_impl->handle = std::move(handle);
     m_impl->path = path;
@@ -451,24 +481,18 @@ void File::Close() { m_impl.reset(); }
 bool File::Write(const void* data, size_t size) {
     if (!IsOpen()) return false;
     if (FileFaultInjected(FileOperation::kWrite, m_impl->path)) return false;
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
-        DWORD written = 0;
-        if (!WriteFile(m_impl->handle.Get(), p, chunk, &written, nullptr) || written == 0) {
-            return false;
-        }
-        p += written;
-        size -= written;
-    }
-    return true;
+    return WriteAll(m_impl->handle.Get(), std::string_view(static_cast<const char*>(data), size)) ||
+           Fail("WriteFile", {m_impl->path}, GetLastError());
 }
 
 long long File::Read(void* data, size_t size) {
     if (!IsOpen()) return -1;
     DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
     DWORD read = 0;
-    if (!ReadFile(m_impl->handle.Get(), data, chunk, &read, nullptr)) return -1;
+    if (!ReadFile(m_impl->handle.Get(), data, chunk, &read, nullptr)) {
+        Fail("ReadFile", {m_impl->path}, GetLastError());
+        return -1;
+    }
     return read;
 }
 
@@ -484,16 +508,38 @@ int64_t MovePointer(void* handle, int64_t offset, DWORD method) {
 }  // namespace
 
 bool File::Seek(int64_t offset) {
-    return IsOpen() && offset >= 0 &&
-           MovePointer(m_impl->handle.Get(), offset, FILE_BEGIN) == offset;
+    if (!IsOpen() || offset < 0) return false;
+    return MovePointer(m_impl->handle.Get(), offset, FILE_BEGIN) == offset ||
+           Fail("SetFilePointer", {m_impl->path}, GetLastError());
 }
 
-bool File::SeekToEnd() { return IsOpen() && MovePointer(m_impl->handle.Get(), 0, FILE_END) >= 0; }
+bool File::SeekToEnd() {
+    return IsOpen() && (MovePointer(m_impl->handle.Get(), 0, FILE_END) >= 0 ||
+                        Fail("SetFilePointer", {m_impl->path}, GetLastError()));
+}
 
 int64_t File::Position() const {
     return IsOpen() ? MovePointer(m_impl->handle.Get(), 0, FILE_CURRENT) : -1;
 }
 
-bool File::Sync() { return IsOpen() && FlushFileBuffers(m_impl->handle.Get()); }
+bool File::Sync() {
+    return IsOpen() && (FlushFileBuffers(m_impl->handle.Get()) ||
+                        Fail("FlushFileBuffers", {m_impl->path}, GetLastError()));
+}
+
+WString backend::ErrorText(unsigned long error) {
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::unique_ptr<wchar_t, decltype(&LocalFree)> owned(text, &LocalFree);
+    if (n == 0) return u"error " + wstr::FromInt(static_cast<long long>(error));
+    WString reason = FromWide(text, n);
+    // The system ends its texts with a line break.
+    while (!reason.empty() &&
+           (reason.back() == u'\r' || reason.back() == u'\n' || reason.back() == u' '))
+        reason.pop_back();
+    return reason;
+}
 
 }  // namespace plat

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/ui.h"
 #include "platform/util_win32.h"
 
@@ -12,12 +13,8 @@ namespace {
 // The caption the dialog framework gives its message boxes when the program names no
 // title of its own: the executable's name without folder and extension.
 WString ProgramName() {
-    WString path = ExecutablePath();
-    size_t start = path.rfind(u'\\');
-    start = start == WString::npos ? 0 : start + 1;
-    size_t dot = path.rfind(u'.');
-    if (dot == WString::npos || dot < start) dot = path.size();
-    return path.substr(start, dot - start);
+    const WString name = NameOf(ExecutablePath());
+    return name.substr(0, name.rfind(u'.'));
 }
 
 }  // namespace

@@ -1,32 +1,42 @@
 // The data folder: the installation folder when writable, else on Windows 7 the
 // virtual-store mirror, else "Vennic" in the local application-data folder. The system's
-// version and folders are put in; a folder is made "not writable" through the file fault
-// hook (tests may run as root, whom permission bits do not stop).
+// version and folders are put in; a folder is made "not writable", and the virtual store
+// played, by a file system standing in for the disk (tests may run as root, whom
+// permission bits do not stop).
 #include "app/adjust_system_info.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-class AdjustTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        s_notWritable.clear();
-        s_redirect.clear();
-        s_creates.clear();
-        s_noMakeDirectory = false;
-        plat::SetFileFaultForTesting(&Fault);
-        m_install = m_dir.Sub(u"Program Files\\Vennic");
-        m_appData = m_dir.Sub(u"AppData\\Local");
-        MakePath(m_install);
-        MakePath(m_appData);
+// The disk, except that files cannot be created directly in the folders `notWritable`
+// names, that a file created in a folder `redirect` names makes the system create its
+// mirror on the way (as the virtual store does; like it, not for executables), and that
+// with `noMakeDirectory` no folder can be made.
+class ProbedDisk : public plat::RealFileSystem {
+public:
+    bool WriteDurably(const WString& path, std::string_view bytes) override {
+        creates.push_back(path);
+        const WString folder = plat::FolderOf(path);
+        const bool executable = path.size() > 4 && path.substr(path.size() - 4) == u".exe";
+        for (const auto& [from, mirror] : redirect) {
+            if (from == folder && !executable) MakePath(mirror);
+        }
+        for (const WString& f : notWritable) {
+            if (f == folder) return false;
+        }
+        return RealFileSystem::WriteDurably(path, bytes);
     }
-    void TearDown() override { plat::SetFileFaultForTesting(nullptr); }
+    bool MakeDirectory(const WString& path) override {
+        return !noMakeDirectory && RealFileSystem::MakeDirectory(path);
+    }
 
     static void MakePath(const WString& path) {
         for (size_t cut = 1; cut <= path.size(); ++cut) {
@@ -39,32 +49,31 @@ protected:
         }
     }
 
+    std::vector<WString> notWritable;
+    std::vector<std::pair<WString, WString>> redirect;
+    std::vector<WString> creates;
+    bool noMakeDirectory = false;
+};
+
+class AdjustTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_install = m_dir.Sub(u"Program Files\\Vennic");
+        m_appData = m_dir.Sub(u"AppData\\Local");
+        MakePath(m_install);
+        MakePath(m_appData);
+    }
+
+    static void MakePath(const WString& path) { ProbedDisk::MakePath(path); }
+
     // No file can be created directly in `folder` from now on.
-    void NotWritable(const WString& folder) { s_notWritable.push_back(folder); }
-    // A file created in `folder` makes the system create `mirror` on the way, as the
-    // virtual store does; like it, executables are not redirected.
+    void NotWritable(const WString& folder) { m_disk.notWritable.push_back(folder); }
+    // A file created in `folder` makes the system create `mirror` on the way.
     void RedirectTo(const WString& folder, const WString& mirror) {
-        s_redirect.push_back({folder, mirror});
+        m_disk.redirect.push_back({folder, mirror});
     }
 
-    static bool Fault(plat::FileOperation operation, const WString& path) {
-        if (operation == plat::FileOperation::kMakeDirectory) return s_noMakeDirectory;
-        if (operation != plat::FileOperation::kCreate) return false;
-        s_creates.push_back(path);
-        const WString folder = path.substr(0, path.rfind(u'\\'));
-        const bool executable = path.size() > 4 && path.substr(path.size() - 4) == u".exe";
-        for (const auto& [from, mirror] : s_redirect) {
-            if (from == folder && !executable) {
-                MakePath(mirror);
-            }
-        }
-        for (const WString& f : s_notWritable) {
-            if (f == folder) return true;
-        }
-        return false;
-    }
-
-    AdjustSystemCalls Calls(unsigned major, unsigned minor, bool bAppData = true) const {
+    AdjustSystemCalls Calls(unsigned major, unsigned minor, bool bAppData = true) {
         AdjustSystemCalls calls;
         calls.systemVersion = [major, minor](unsigned& ma, unsigned& mi) {
             ma = major;
@@ -78,17 +87,14 @@ protected:
         };
         const WString exe = m_dir.Sub(u"bin\\quorvel.exe");
         calls.modulePath = [exe] { return exe; };
+        calls.fs = &m_disk;
         return calls;
     }
 
     WString Mirror() const { return m_appData + u"\\VirtualStore" + m_install.substr(2); }
 
-    static inline std::vector<WString> s_notWritable;
-    static inline std::vector<std::pair<WString, WString>> s_redirect;
-    static inline std::vector<WString> s_creates;
-    static inline bool s_noMakeDirectory = false;
-
     ScopedTempDir m_dir;
+    ProbedDisk m_disk;
     WString m_install;
     WString m_appData;
 };
@@ -121,7 +127,7 @@ TEST_F(AdjustTest, AnySystemTakesTheInstallationFolderWhenWritable) {
         EXPECT_EQ(adjust.GetDataDir(dir), 1);
         EXPECT_EQ(dir, m_install);
         EXPECT_FALSE(plat::PathExists(m_install + u"\\update_tmp_.exe"));  // the probe is gone
-        EXPECT_EQ(s_creates, std::vector<WString>{m_install + u"\\update_tmp_.exe"});
+        EXPECT_EQ(m_disk.creates, std::vector<WString>{m_install + u"\\update_tmp_.exe"});
     }
     {  // a missing installation folder: the executable's own folder is tested and returned
         MakePath(m_dir.Sub(u"bin"));
@@ -157,7 +163,7 @@ TEST_F(AdjustTest, Windows7TakesAnExistingMirrorWithoutProbing) {
     EXPECT_EQ(adjust->GetDataDir(dir), 1);
     EXPECT_EQ(dir, Mirror());
     // Only the writability probe; no file written to make the mirror.
-    EXPECT_EQ(s_creates, std::vector<WString>{m_install + u"\\update_tmp_.exe"});
+    EXPECT_EQ(m_disk.creates, std::vector<WString>{m_install + u"\\update_tmp_.exe"});
 }
 
 TEST_F(AdjustTest, Windows7MakesTheSystemCreateTheMirror) {
@@ -167,7 +173,7 @@ TEST_F(AdjustTest, Windows7MakesTheSystemCreateTheMirror) {
     WString dir;
     EXPECT_EQ(adjust->GetDataDir(dir), 1);
     EXPECT_EQ(dir, Mirror());
-    EXPECT_EQ(s_creates.back(), m_install + u"\\Update_Tmp_Tmp_.txt");
+    EXPECT_EQ(m_disk.creates.back(), m_install + u"\\Update_Tmp_Tmp_.txt");
     EXPECT_FALSE(plat::PathExists(m_appData + u"\\Vennic"));
 }
 
@@ -188,11 +194,11 @@ TEST_F(AdjustTest, Windows7FallsBackToTheVennicFolder) {
     }
     {  // a "Vennic" folder that cannot be made: 0, with its path delivered
         plat::RemoveTree(m_appData + u"\\Vennic");
-        s_noMakeDirectory = true;
+        m_disk.noMakeDirectory = true;
         auto adjust = CreateAdjustSystemInfo(m_install, Calls(6, 1));
         EXPECT_EQ(adjust->GetDataDir(dir), 0);
         EXPECT_EQ(dir, m_appData + u"\\Vennic");
-        s_noMakeDirectory = false;
+        m_disk.noMakeDirectory = false;
     }
     {  // no local application-data folder: 0, the out-parameter untouched
         auto adjust = CreateAdjustSystemInfo(m_install, Calls(6, 1, false));

@@ -6,6 +6,7 @@
 #include "engine/db_process.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "support/file_conditions.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -36,11 +37,11 @@ TEST(InstallInfoTest, ReadsTheClientAndFindsTheScript) {
     ScopedTempDir dir;
     CopyClient("vennic-8.0.0V1203.exe", dir.path());
     WriteFileBytes(dir.Sub(u"升级.dbr"), "x");
-    CDBProcess process;
-    process.m_strInstallDir = dir.path();
-    process.m_strSubVersion = u"old";
 
-    EXPECT_EQ(process.LoadInstallInfo(0), 0);
+    // What discovery learned, as the engine gets it: every field.
+    CDBProcess process;
+    process.m_strSubVersion = u"old";
+    install::HandToEngine(install::LoadInstallInfo(dir.path(), 0), process);
     EXPECT_EQ(process.m_bInteractive, 0);
     EXPECT_EQ(process.m_strVersion, u"8.0.0");
     EXPECT_EQ(process.m_strSubVersion, u"1203");
@@ -49,49 +50,45 @@ TEST(InstallInfoTest, ReadsTheClientAndFindsTheScript) {
     EXPECT_EQ(process.m_strInstallDir, dir.path());
     EXPECT_EQ(process.m_bScriptFound, 1);
     EXPECT_EQ(process.m_strScriptName, u"升级.dbr");
-
-    process.LoadInstallInfo(1);
-    EXPECT_EQ(process.m_bInteractive, 1);
+    EXPECT_EQ(install::LoadInstallInfo(dir.path(), 1).bInteractive, 1);
 }
 
 TEST(InstallInfoTest, NoClientGivesEmptyVersions) {
     ScopedTempDir dir;
-    CDBProcess process;
-    process.m_strInstallDir = dir.path();
-    process.LoadInstallInfo(1);
+    InstallInfo info = install::LoadInstallInfo(dir.path(), 1);
     // Empty, not "未知的版本": the reader answers with empty texts.
-    EXPECT_EQ(process.m_strVersion, u"");
-    EXPECT_EQ(process.m_strSubVersion, u"");
-    EXPECT_EQ(process.m_bScriptFound, 0);
+    EXPECT_EQ(info.strVersion, u"");
+    EXPECT_EQ(info.strSubVersion, u"");
+    EXPECT_EQ(info.bScriptFound, 0);
+    EXPECT_EQ(info.strScriptName, u"");
 
     // A client without a version block, or without the Chinese string table, the same.
     for (const char* name : {"vennic-no-version.exe", "vennic-040904B0.exe"}) {
         CopyClient(name, dir.path());
-        process.LoadInstallInfo(1);
-        EXPECT_EQ(process.m_strVersion, u"") << name;
-        EXPECT_EQ(process.m_strSubVersion, u"") << name;
+        info = install::LoadInstallInfo(dir.path(), 1);
+        EXPECT_EQ(info.strVersion, u"") << name;
+        EXPECT_EQ(info.strSubVersion, u"") << name;
     }
     CopyClient("vennic-chinese.exe", dir.path());
-    process.LoadInstallInfo(1);
-    EXPECT_EQ(process.m_strVersion, u"8.1.0 正式版");
-    EXPECT_EQ(process.m_strSubVersion, u"2001");
+    info = install::LoadInstallInfo(dir.path(), 1);
+    EXPECT_EQ(info.strVersion, u"8.1.0 正式版");
+    EXPECT_EQ(info.strSubVersion, u"2001");
     // Version resources in two languages, English first: the Chinese one is the client's,
     // as Windows reads it, so a script needing 2200 is refused for this 2105.
     CopyClient("vennic-two-languages.exe", dir.path());
-    process.LoadInstallInfo(1);
-    EXPECT_EQ(process.m_strVersion, u"8.1.0");
-    EXPECT_EQ(process.m_strSubVersion, u"2105");
+    info = install::LoadInstallInfo(dir.path(), 1);
+    EXPECT_EQ(info.strVersion, u"8.1.0");
+    EXPECT_EQ(info.strSubVersion, u"2105");
 }
 
 // The demo installation shipped with the program: its client and its script.
 TEST(InstallInfoTest, TheDemoInstallation) {
-    CDBProcess process;
-    process.m_strInstallDir = plat::FromNativePath(FromUtf8(QUORVEL_DEMO_DIR));
-    process.LoadInstallInfo(0);
-    EXPECT_EQ(process.m_strVersion, u"8.1.0");
-    EXPECT_EQ(process.m_strSubVersion, u"2105");
-    EXPECT_EQ(process.m_bScriptFound, 1);
-    EXPECT_EQ(process.m_strScriptName, u"upgrade.dbr");
+    const InstallInfo info =
+        install::LoadInstallInfo(plat::FromNativePath(FromUtf8(QUORVEL_DEMO_DIR)), 0);
+    EXPECT_EQ(info.strVersion, u"8.1.0");
+    EXPECT_EQ(info.strSubVersion, u"2105");
+    EXPECT_EQ(info.bScriptFound, 1);
+    EXPECT_EQ(info.strScriptName, u"upgrade.dbr");
 }
 
 // Makes `name` a file the search must skip: hidden (and a system file with `system`).
@@ -100,7 +97,7 @@ TEST(InstallInfoTest, TheDemoInstallation) {
 WString SkippedFile(const ScopedTempDir& dir, const WString& name, bool system) {
 #ifdef _WIN32
     WriteFileBytes(dir.Sub(name), "x");
-    EXPECT_TRUE(plat::SetHiddenSystemForTesting(dir.Sub(name), !system, system));
+    EXPECT_TRUE(SetHiddenSystem(dir.Sub(name), !system, system));
     return name;
 #else
     (void)system;
@@ -111,30 +108,30 @@ WString SkippedFile(const ScopedTempDir& dir, const WString& name, bool system) 
 
 TEST(InstallInfoTest, ScriptSearchSkipsHiddenSystemAndFolders) {
     ScopedTempDir dir;
-    CDBProcess process;
-    process.m_strInstallDir = dir.path();
-    process.m_strScriptName = u"earlier.dbr";
+    InstallInfo info;
+    info.strInstallDir = dir.path();
+    info.strScriptName = u"earlier.dbr";
 
     {  // a folder holding only "." and "..": nothing found, the name kept
-        EXPECT_EQ(process.FindScriptFile(), 1);
-        EXPECT_EQ(process.m_bScriptFound, 0);
-        EXPECT_EQ(process.m_strScriptName, u"earlier.dbr");
+        EXPECT_EQ(install::FindScriptFile(info), 1);
+        EXPECT_EQ(info.bScriptFound, 0);
+        EXPECT_EQ(info.strScriptName, u"earlier.dbr");
     }
     {  // only files the search must skip, and a folder that matches the pattern
         SkippedFile(dir, u"hidden.dbr", false);
         SkippedFile(dir, u"system.dbr", true);
         ASSERT_TRUE(plat::MakeDirectory(dir.Sub(u"folder.dbr")));
         WriteFileBytes(dir.Sub(u"notes.dbr.txt"), "x");
-        EXPECT_EQ(process.FindScriptFile(), 1);
-        EXPECT_EQ(process.m_bScriptFound, 0);
-        EXPECT_EQ(process.m_strScriptName, u"earlier.dbr");
+        EXPECT_EQ(install::FindScriptFile(info), 1);
+        EXPECT_EQ(info.bScriptFound, 0);
+        EXPECT_EQ(info.strScriptName, u"earlier.dbr");
     }
     {  // a visible script among them is taken, whatever order the system yields them in;
        // the name as the system spells it, with its extension
         WriteFileBytes(dir.Sub(u"Upgrade.DBR"), "x");
-        EXPECT_EQ(process.FindScriptFile(), 1);
-        EXPECT_EQ(process.m_bScriptFound, 1);
-        EXPECT_EQ(process.m_strScriptName, u"Upgrade.DBR");
+        EXPECT_EQ(install::FindScriptFile(info), 1);
+        EXPECT_EQ(info.bScriptFound, 1);
+        EXPECT_EQ(info.strScriptName, u"Upgrade.DBR");
     }
 }
 
@@ -143,16 +140,16 @@ TEST(InstallInfoTest, ScriptSearchSkipsHiddenSystemAndFolders) {
 // through a short name are none.
 TEST(InstallInfoTest, TheFirstScriptByNameOnEverySystem) {
     ScopedTempDir dir;
-    CDBProcess process;
-    process.m_strInstallDir = dir.path();
+    InstallInfo info;
+    info.strInstallDir = dir.path();
     {  // leftovers whose 8.3 names are "*.DBR" on Windows
         WriteFileBytes(dir.Sub(u"old.dbr_bak"), "x");
         WriteFileBytes(dir.Sub(u"upgrade.dbrold"), "x");
-        process.FindScriptFile();
-        EXPECT_EQ(process.m_bScriptFound, 0);
+        install::FindScriptFile(info);
+        EXPECT_EQ(info.bScriptFound, 0);
         WriteFileBytes(dir.Sub(u"upgrade.dbr"), "x");
-        process.FindScriptFile();
-        EXPECT_EQ(process.m_strScriptName, u"upgrade.dbr");
+        install::FindScriptFile(info);
+        EXPECT_EQ(info.strScriptName, u"upgrade.dbr");
         ASSERT_TRUE(plat::RemoveFile(dir.Sub(u"upgrade.dbr")));
     }
     // NTFS's order: units upper-cased, compared by value ("_" after the capitals, "µ" has
@@ -163,10 +160,10 @@ TEST(InstallInfoTest, TheFirstScriptByNameOnEverySystem) {
     for (size_t i : {5, 9, 0, 7, 2, 10, 4, 1, 8, 3, 6})
         WriteFileBytes(dir.Sub(order[i]), "x");
     for (const WString& expected : order) {
-        process.m_bScriptFound = 0;
-        process.FindScriptFile();
-        EXPECT_EQ(process.m_bScriptFound, 1);
-        EXPECT_EQ(process.m_strScriptName, expected);
+        info.bScriptFound = 0;
+        install::FindScriptFile(info);
+        EXPECT_EQ(info.bScriptFound, 1);
+        EXPECT_EQ(info.strScriptName, expected);
         ASSERT_TRUE(plat::RemoveFile(dir.Sub(expected)));
     }
 }
@@ -176,16 +173,16 @@ TEST(InstallInfoTest, TheFirstScriptByNameOnEverySystem) {
 // passed over: a pipe and a link to a device would hang or fill a silent run.
 TEST(InstallInfoTest, OnlyARegularFileIsAScript) {
     ScopedTempDir dir;
-    ASSERT_TRUE(plat::MakePipeForTesting(dir.Sub(u"0pipe.dbr")));
-    ASSERT_TRUE(plat::MakeLinkForTesting(u"\\dev\\zero", dir.Sub(u"1zero.dbr")));
-    ASSERT_TRUE(plat::MakeLinkForTesting(dir.Sub(u"missing"), dir.Sub(u"2dangling.dbr")));
+    ASSERT_TRUE(MakePipe(dir.Sub(u"0pipe.dbr")));
+    ASSERT_TRUE(MakeLink(u"\\dev\\zero", dir.Sub(u"1zero.dbr")));
+    ASSERT_TRUE(MakeLink(dir.Sub(u"missing"), dir.Sub(u"2dangling.dbr")));
     ASSERT_TRUE(plat::MakeDirectory(dir.Sub(u"3folder.dbr")));
     WriteFileBytes(dir.Sub(u"script.txt"), "x");
-    ASSERT_TRUE(plat::MakeLinkForTesting(dir.Sub(u"script.txt"), dir.Sub(u"4link.dbr")));
-    CDBProcess process;
-    process.m_strInstallDir = dir.path();
-    process.FindScriptFile();
-    EXPECT_EQ(process.m_strScriptName, u"4link.dbr");  // a link to a regular file is one
+    ASSERT_TRUE(MakeLink(dir.Sub(u"script.txt"), dir.Sub(u"4link.dbr")));
+    InstallInfo info;
+    info.strInstallDir = dir.path();
+    install::FindScriptFile(info);
+    EXPECT_EQ(info.strScriptName, u"4link.dbr");  // a link to a regular file is one
 }
 #endif
 

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "app/app_fixture.h"
+#include "app/install_info.h"
 #include "engine/db_process.h"
 
 namespace {
@@ -100,8 +101,7 @@ public:
 class MainDialogTest : public InstallationTest {
 protected:
     void Discover(int bInteractive) {
-        m_process.m_strInstallDir = m_dir.path();
-        m_process.LoadInstallInfo(bInteractive);
+        install::HandToEngine(install::LoadInstallInfo(m_dir.path(), bInteractive), m_process);
     }
     CDBProcess m_process;
     FakeView m_view;

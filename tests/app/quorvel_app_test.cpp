@@ -52,10 +52,6 @@ private:
 
 class QuorvelAppTest : public InstallationTest {
 protected:
-    void TearDown() override {
-        plat::SetFileFaultForTesting(nullptr);
-        InstallationTest::TearDown();
-    }
     // Runs start-up as the program does; returns the exit status.
     int Start(TestApp& app) {
         app.exePath = At(u"quorvel");
@@ -146,15 +142,11 @@ TEST_F(QuorvelAppTest, SilentRunExitsWithTheMigrationsResult) {
     }
 }
 
-// The installation folder cannot be written to: start-up keeps no data folder, and the
-// engine works in the installation folder.
+// The installation folder cannot be written to (a folder stands where its probe file
+// would go): start-up keeps no data folder, and the engine works in the installation folder.
 TEST_F(QuorvelAppTest, NoUsableDataFolderLeavesItEmpty) {
     MakeInstallation();
-    static WString s_probe;
-    s_probe = At(u"update_tmp_.exe");
-    plat::SetFileFaultForTesting([](plat::FileOperation operation, const WString& path) {
-        return operation == plat::FileOperation::kCreate && path == s_probe;
-    });
+    ASSERT_TRUE(plat::MakeDirectory(At(u"update_tmp_.exe")));
     TestApp app;
     app.arguments = {u"/S"};
     app.useBaseAdjustment = true;

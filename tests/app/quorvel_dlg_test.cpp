@@ -6,8 +6,9 @@
 #include <map>
 
 #include "app/app_fixture.h"
+#include "app/install_info.h"
 #include "engine/db_process.h"
-#include "platform/observe.h"
+#include "support/observe.h"
 
 namespace {
 
@@ -30,26 +31,25 @@ class QuorvelDlgTest : public InstallationTest {
 protected:
     void TearDown() override {
         // Messages left for windows of this test must not reach the next one's loop.
-        plat::DiscardPostedMessages();
+        observe::DiscardPostedMessages();
         InstallationTest::TearDown();
     }
     void Discover(int bInteractive) {
-        m_process.m_strInstallDir = m_dir.path();
-        m_process.LoadInstallInfo(bInteractive);
+        install::HandToEngine(install::LoadInstallInfo(m_dir.path(), bInteractive), m_process);
     }
-    std::map<int, plat::WindowInfo> Controls(const CQuorvelDlg& dialog) {
-        std::map<int, plat::WindowInfo> controls;
-        for (const plat::WindowInfo& child : plat::ChildWindows(dialog.Handle()))
+    std::map<int, observe::WindowInfo> Controls(const CQuorvelDlg& dialog) {
+        std::map<int, observe::WindowInfo> controls;
+        for (const observe::WindowInfo& child : observe::ChildWindows(dialog.Handle()))
             controls[child.nId] = child;
         return controls;
     }
     void Click(const CQuorvelDlg& dialog, int nId) {
-        plat::SendToWindow(Controls(dialog)[nId].handle, kBmClick, 0, 0);
+        observe::SendToWindow(Controls(dialog)[nId].handle, kBmClick, 0, 0);
     }
     // Handles the dialog's messages until its migration on the worker has been reported.
     void WaitForMigration(CQuorvelDlg& dialog) {
         ASSERT_TRUE(
-            plat::DispatchMessagesUntil([&] { return !dialog.Logic().IsMigrating(); }, 60000));
+            observe::DispatchMessagesUntil([&] { return !dialog.Logic().IsMigrating(); }, 60000));
     }
     CDBProcess m_process;
 };
@@ -60,7 +60,7 @@ TEST_F(QuorvelDlgTest, TemplateAndInitialisation) {
     CQuorvelDlg dialog(m_process, m_dir.path(), 1);
     ASSERT_TRUE(dialog.Create());
 
-    const plat::WindowInfo window = plat::DescribeWindow(dialog.Handle());
+    const observe::WindowInfo window = observe::DescribeWindow(dialog.Handle());
     EXPECT_EQ(window.text, dlg::kTitle);
     EXPECT_FALSE(window.bVisible);  // start-up decides whether it is shown
 
@@ -86,12 +86,12 @@ TEST_F(QuorvelDlgTest, TemplateAndInitialisation) {
         {1, u"Button", dlg::kMigrate, true},
         {2, u"Button", dlg::kQuit, true},
     };
-    std::map<int, plat::WindowInfo> controls = Controls(dialog);
+    std::map<int, observe::WindowInfo> controls = Controls(dialog);
     EXPECT_EQ(controls.size(), std::size(expected));
     for (const Expected& e : expected) {
         SCOPED_TRACE(e.nId);
         ASSERT_EQ(controls.count(e.nId), 1u);
-        const plat::WindowInfo& control = controls[e.nId];
+        const observe::WindowInfo& control = controls[e.nId];
         EXPECT_TRUE(wstr::EqualsNoCase(control.className, e.className));
         EXPECT_EQ(control.text, e.text);
         EXPECT_EQ(control.bEnabled, e.bEnabled);
@@ -109,19 +109,21 @@ TEST_F(QuorvelDlgTest, TemplateAndInitialisation) {
     EXPECT_EQ(controls[1000].rect.left, controls[1004].rect.left);
     EXPECT_EQ(controls[1000].rect.Width(), controls[1004].rect.Width());
 
-    EXPECT_EQ(plat::SystemMenuEntryText(dialog.Handle(), dlg::kIdmAboutBox), dlg::kAboutMenuEntry);
+    EXPECT_EQ(observe::SystemMenuEntryText(dialog.Handle(), dlg::kIdmAboutBox),
+              dlg::kAboutMenuEntry);
 
     // One icon everywhere: the window's two and the one dragged when minimized.
     ASSERT_NE(dialog.Icon(), nullptr);
     const auto icon = reinterpret_cast<intptr_t>(dialog.Icon());
-    EXPECT_EQ(plat::SendToWindow(dialog.Handle(), plat::wm::kGetIcon, plat::wm::kIconBig, 0), icon);
-    EXPECT_EQ(plat::SendToWindow(dialog.Handle(), plat::wm::kGetIcon, plat::wm::kIconSmall, 0),
+    EXPECT_EQ(observe::SendToWindow(dialog.Handle(), plat::wm::kGetIcon, plat::wm::kIconBig, 0),
               icon);
-    EXPECT_EQ(plat::SendToWindow(dialog.Handle(), plat::wm::kQueryDragIcon, 0, 0), icon);
+    EXPECT_EQ(observe::SendToWindow(dialog.Handle(), plat::wm::kGetIcon, plat::wm::kIconSmall, 0),
+              icon);
+    EXPECT_EQ(observe::SendToWindow(dialog.Handle(), plat::wm::kQueryDragIcon, 0, 0), icon);
 
     // An interactive dialog waits for the user.
     EXPECT_EQ(dialog.Logic().LastResult(), -1);
-    EXPECT_FALSE(plat::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
+    EXPECT_FALSE(observe::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
     EXPECT_EQ(Version(), "8.0.0.1");
 }
 
@@ -149,13 +151,13 @@ TEST_F(QuorvelDlgTest, ButtonsDriveTheDialog) {
     EXPECT_EQ(s_messages, std::vector<WString>{dlg::kSucceeded});
     EXPECT_EQ(Columns(), "F_ID,F_NAME,F_OTHER");
     EXPECT_EQ(Controls(dialog)[dlg::kIdScriptVersion].text, u"1203");
-    EXPECT_FALSE(plat::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
+    EXPECT_FALSE(observe::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
 
     // "退出" asks the window to close, which ends the message loop.
     Click(dialog, dlg::kIdQuit);
-    EXPECT_TRUE(plat::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
+    EXPECT_TRUE(observe::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
     dialog.RunMessageLoop();
-    EXPECT_FALSE(plat::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
+    EXPECT_FALSE(observe::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
 }
 
 TEST_F(QuorvelDlgTest, CloseBoxGoesThroughQuit) {
@@ -168,8 +170,8 @@ TEST_F(QuorvelDlgTest, CloseBoxGoesThroughQuit) {
     // The close box's command: the dialog manager turns the close request into the
     // "退出" button's command, whose handler asks for the close that ends the loop.
     constexpr uintptr_t kScClose = 0xF060;
-    plat::SendToWindow(dialog.Handle(), plat::wm::kSysCommand, kScClose, 0);
-    EXPECT_TRUE(plat::HasPostedMessage(dialog.Handle(), kCommand));
+    observe::SendToWindow(dialog.Handle(), plat::wm::kSysCommand, kScClose, 0);
+    EXPECT_TRUE(observe::HasPostedMessage(dialog.Handle(), kCommand));
     dialog.RunMessageLoop();
     EXPECT_EQ(Version(), "8.0.0.1");  // quitting migrates nothing
     EXPECT_TRUE(s_messages.empty());
@@ -184,26 +186,26 @@ TEST_F(QuorvelDlgTest, AMigrationRunsBesideTheLoopAndHoldsEveryCloseRequest) {
 
     Click(dialog, dlg::kIdMigrate);
     ASSERT_TRUE(dialog.Logic().IsMigrating());
-    std::map<int, plat::WindowInfo> controls = Controls(dialog);
+    std::map<int, observe::WindowInfo> controls = Controls(dialog);
     for (int nId : {dlg::kIdMigrate, dlg::kIdReselect, dlg::kIdBrowse})
         EXPECT_FALSE(controls[nId].bEnabled) << nId;
     EXPECT_TRUE(controls[dlg::kIdQuit].bEnabled);
-    EXPECT_EQ(plat::DescribeWindow(dialog.Handle()).text, u"数据迁移... - Vennic数据迁移程序");
+    EXPECT_EQ(observe::DescribeWindow(dialog.Handle()).text, u"数据迁移... - Vennic数据迁移程序");
 
     // The close box (and Alt+F4: the same command), "退出" and Escape (the dialog manager
     // makes IDCANCEL of them), a WM_CLOSE and a WM_NULL from outside: the loop goes on
     // until the run has been reported, then closes.
     constexpr uintptr_t kScClose = 0xF060;
-    plat::SendToWindow(dialog.Handle(), plat::wm::kSysCommand, kScClose, 0);
+    observe::SendToWindow(dialog.Handle(), plat::wm::kSysCommand, kScClose, 0);
     Click(dialog, dlg::kIdQuit);
-    plat::PostToWindow(dialog.Handle(), plat::wm::kClose, 0, 0);
-    plat::PostToWindow(dialog.Handle(), plat::wm::kNull, 0, 0);
+    observe::PostToWindow(dialog.Handle(), plat::wm::kClose, 0, 0);
+    observe::PostToWindow(dialog.Handle(), plat::wm::kNull, 0, 0);
     dialog.RunMessageLoop();
 
     EXPECT_FALSE(dialog.Logic().IsMigrating());
     EXPECT_EQ(s_messages, std::vector<WString>{dlg::kSucceeded});
     EXPECT_EQ(Version(), "8.0.0.2");
-    EXPECT_EQ(plat::DescribeWindow(dialog.Handle()).text, dlg::kTitle);
+    EXPECT_EQ(observe::DescribeWindow(dialog.Handle()).text, dlg::kTitle);
     controls = Controls(dialog);
     EXPECT_TRUE(controls[dlg::kIdMigrate].bEnabled);
     EXPECT_TRUE(controls[dlg::kIdReselect].bEnabled);
@@ -223,18 +225,18 @@ TEST_F(QuorvelDlgTest, LoopEndsRightAfterTheFirstCloseNullOrQuit) {
 
         // Ticked and handled before the end; unticked and handled after it, which must
         // not happen.
-        plat::SendToWindow(box, kBmSetCheck, 1, 0);
-        plat::PostToWindow(dialog.Handle(), kCommand, reselected, 0);
-        plat::PostToWindow(dialog.Handle(), ender, 0, 0);
-        plat::PostToWindow(box, kBmSetCheck, 0, 0);
-        plat::PostToWindow(dialog.Handle(), kCommand, reselected, 0);
+        observe::SendToWindow(box, kBmSetCheck, 1, 0);
+        observe::PostToWindow(dialog.Handle(), kCommand, reselected, 0);
+        observe::PostToWindow(dialog.Handle(), ender, 0, 0);
+        observe::PostToWindow(box, kBmSetCheck, 0, 0);
+        observe::PostToWindow(dialog.Handle(), kCommand, reselected, 0);
         // A loop that missed the end stops here instead of waiting for ever.
-        plat::PostToWindow(dialog.Handle(), plat::wm::kClose, 0, 0);
+        observe::PostToWindow(dialog.Handle(), plat::wm::kClose, 0, 0);
         dialog.RunMessageLoop();
 
         EXPECT_TRUE(Controls(dialog)[dlg::kIdScriptPath].bEnabled);
-        EXPECT_TRUE(plat::HasPostedMessage(dialog.Handle(), kCommand));
-        plat::DiscardPostedMessages();
+        EXPECT_TRUE(observe::HasPostedMessage(dialog.Handle(), kCommand));
+        observe::DiscardPostedMessages();
     }
 }
 
@@ -248,12 +250,12 @@ TEST_F(QuorvelDlgTest, SilentRunMigratesWhileTheDialogIsMade) {
     EXPECT_EQ(Version(), "8.0.0.2");
     EXPECT_TRUE(s_messages.empty());
     EXPECT_EQ(Controls(dialog)[dlg::kIdScriptVersion].text, u"1203");
-    EXPECT_TRUE(plat::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
+    EXPECT_TRUE(observe::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
 
     dialog.ShowWindow(0);
-    EXPECT_FALSE(plat::DescribeWindow(dialog.Handle()).bVisible);
+    EXPECT_FALSE(observe::DescribeWindow(dialog.Handle()).bVisible);
     dialog.RunMessageLoop();
-    EXPECT_FALSE(plat::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
+    EXPECT_FALSE(observe::HasPostedMessage(dialog.Handle(), plat::wm::kClose));
 }
 
 }  // namespace

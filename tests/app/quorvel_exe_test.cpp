@@ -9,8 +9,8 @@
 #include "app/resource.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/observe.h"
 #include "platform/version.h"
+#include "support/observe.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -48,7 +48,7 @@ TEST(QuorvelExeTest, IsAGuiProgram) {
 
 TEST(QuorvelExeTest, ManifestOnlyAsksForCommonControls6) {
     std::vector<uint8_t> bytes;
-    ASSERT_TRUE(plat::ReadExecutableResource(ExePath(), kRtManifest, 1, bytes));
+    ASSERT_TRUE(observe::ReadExecutableResource(ExePath(), kRtManifest, 1, bytes));
     const std::string manifest = Lower(std::string(bytes.begin(), bytes.end()));
     EXPECT_NE(manifest.find("name=\"microsoft.windows.common-controls\""), std::string::npos);
     EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
@@ -91,11 +91,12 @@ TEST(QuorvelExeTest, VersionBlockCarriesTheProjectVersion) {
 
 TEST(QuorvelExeTest, DialogResourcesArePresent) {
     std::vector<uint8_t> bytes;
-    EXPECT_TRUE(plat::ReadExecutableResource(ExePath(), kRtDialog, IDD_QUORVEL_DIALOG, bytes));
-    EXPECT_TRUE(plat::ReadExecutableResource(ExePath(), kRtDialog, IDD_ABOUTBOX, bytes));
-    EXPECT_TRUE(plat::ReadExecutableResource(ExePath(), kRtGroupIcon, IDR_MAINFRAME, bytes));
+    EXPECT_TRUE(observe::ReadExecutableResource(ExePath(), kRtDialog, IDD_QUORVEL_DIALOG, bytes));
+    EXPECT_TRUE(observe::ReadExecutableResource(ExePath(), kRtDialog, IDD_ABOUTBOX, bytes));
+    EXPECT_TRUE(observe::ReadExecutableResource(ExePath(), kRtGroupIcon, IDR_MAINFRAME, bytes));
     // Strings are stored sixteen to a block, numbered from 1.
-    ASSERT_TRUE(plat::ReadExecutableResource(ExePath(), kRtString, IDS_ABOUTBOX / 16 + 1, bytes));
+    ASSERT_TRUE(
+        observe::ReadExecutableResource(ExePath(), kRtString, IDS_ABOUTBOX / 16 + 1, bytes));
     const WString about = dlg::kAboutMenuEntry;
     std::u16string block;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2)

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app/app_fixture.h"
+#include "app/install_info.h"
 #include "engine/db_process.h"
 
 namespace {
@@ -26,8 +27,7 @@ protected:
     }
     // Discovery, before the test adds the scripts it must not find.
     void Discover(int bInteractive) {
-        m_process.m_strInstallDir = m_dir.path();
-        m_process.LoadInstallInfo(bInteractive);
+        install::HandToEngine(install::LoadInstallInfo(m_dir.path(), bInteractive), m_process);
         m_bDiscovered = true;
     }
     static bool Has(const std::string& text, const std::string& part) {

@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/observe.h"
 #include "platform/process.h"
+#include "support/observe.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ std::string Json(const WString& text) {
     return out + "\"";
 }
 
-std::string Json(const plat::WindowInfo& window) {
+std::string Json(const observe::WindowInfo& window) {
     const plat::Rect& r = window.rect;
     // Handles as numbers, so that a window's owner can be compared with another window.
     const auto number = [](plat::WindowHandle h) {
@@ -74,11 +74,11 @@ std::string Json(const plat::WindowInfo& window) {
 
 // The first visible top-level window titled `title` (or with the handle "#NUMBER"), or
 // showing `text` in a control.
-bool Find(const WString& title, const WString& text, plat::WindowInfo& found) {
+bool Find(const WString& title, const WString& text, observe::WindowInfo& found) {
     if (title.size() > 1 && title[0] == u'#') {
         const auto handle = reinterpret_cast<plat::WindowHandle>(
             static_cast<uintptr_t>(wstr::ToInt(title.substr(1))));
-        for (const plat::WindowInfo& window : plat::TopLevelWindows(true)) {
+        for (const observe::WindowInfo& window : observe::TopLevelWindows(true)) {
             if (window.handle == handle) {
                 found = window;
                 return true;
@@ -86,13 +86,13 @@ bool Find(const WString& title, const WString& text, plat::WindowInfo& found) {
         }
         return false;
     }
-    for (const plat::WindowInfo& window : plat::TopLevelWindows(true)) {
+    for (const observe::WindowInfo& window : observe::TopLevelWindows(true)) {
         if (!title.empty() && window.text == title) {
             found = window;
             return true;
         }
         if (!text.empty()) {
-            for (const plat::WindowInfo& child : plat::ChildWindows(window.handle)) {
+            for (const observe::WindowInfo& child : observe::ChildWindows(window.handle)) {
                 if (child.bVisible && child.text == text) {
                     found = window;
                     return true;
@@ -105,7 +105,7 @@ bool Find(const WString& title, const WString& text, plat::WindowInfo& found) {
 
 int Wait(const WString& title, const WString& text, int seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    plat::WindowInfo window;
+    observe::WindowInfo window;
     while (!Find(title, text, window)) {
         if (std::chrono::steady_clock::now() > deadline) {
             std::fprintf(stderr, "win_probe: no window \"%s\" after %d s\n",
@@ -116,7 +116,7 @@ int Wait(const WString& title, const WString& text, int seconds) {
     }
     std::string line = "{\"window\": " + Json(window) + ", \"controls\": [";
     bool first = true;
-    for (const plat::WindowInfo& child : plat::ChildWindows(window.handle)) {
+    for (const observe::WindowInfo& child : observe::ChildWindows(window.handle)) {
         line += (first ? "" : ", ") + Json(child);
         first = false;
     }
@@ -127,7 +127,7 @@ int Wait(const WString& title, const WString& text, int seconds) {
 
 int WaitGone(const WString& title, int seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    plat::WindowInfo window;
+    observe::WindowInfo window;
     while (Find(title, WString(), window)) {
         if (std::chrono::steady_clock::now() > deadline) {
             std::fprintf(stderr, "win_probe: window \"%s\" still there after %d s\n",
@@ -140,16 +140,16 @@ int WaitGone(const WString& title, int seconds) {
 }
 
 int Post(const WString& title, unsigned message, uintptr_t wParam, intptr_t lParam) {
-    plat::WindowInfo window;
+    observe::WindowInfo window;
     if (!Find(title, WString(), window)) {
         std::fprintf(stderr, "win_probe: no window \"%s\"\n", ToUtf8(title).c_str());
         return 1;
     }
-    return plat::PostToWindow(window.handle, message, wParam, lParam) ? 0 : 1;
+    return observe::PostToWindow(window.handle, message, wParam, lParam) ? 0 : 1;
 }
 
 int Watch(const WString& title, const WString& text, int seconds) {
-    plat::WindowInfo window;
+    observe::WindowInfo window;
     if (!Find(title, WString(), window)) {
         std::fprintf(stderr, "win_probe: no window \"%s\"\n", ToUtf8(title).c_str());
         return 1;
@@ -161,24 +161,24 @@ int Watch(const WString& title, const WString& text, int seconds) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - start)
                             .count();
-        const bool bAnswered = plat::AnswersWithin(window.handle, 1000);
+        const bool bAnswered = observe::AnswersWithin(window.handle, 1000);
         std::string line = "{\"ms\": " + std::to_string(ms) +
                            ", \"answered\": " + (bAnswered ? "true" : "false") +
-                           ", \"hung\": " + (plat::IsHung(window.handle) ? "true" : "false");
+                           ", \"hung\": " + (observe::IsHung(window.handle) ? "true" : "false");
         // Reading the texts of a window that does not answer would wait for it.
         if (bAnswered) {
-            line += ", \"caption\": " + Json(plat::DescribeWindow(window.handle).text) +
+            line += ", \"caption\": " + Json(observe::DescribeWindow(window.handle).text) +
                     ", \"enabled\": {";
             bool first = true;
-            for (const plat::WindowInfo& child : plat::ChildWindows(window.handle)) {
+            for (const observe::WindowInfo& child : observe::ChildWindows(window.handle)) {
                 line += (first ? "\"" : ", \"") + std::to_string(child.nId) +
                         "\": " + (child.bEnabled ? "true" : "false");
                 first = false;
             }
             // The caption again: a look that saw the same caption before and after the
             // controls saw them as they were under that caption.
-            line += "}, \"caption_after\": " + Json(plat::DescribeWindow(window.handle).text);
-            plat::WindowInfo box;
+            line += "}, \"caption_after\": " + Json(observe::DescribeWindow(window.handle).text);
+            observe::WindowInfo box;
             bEnded = Find(WString(), text, box);
         }
         line += "}\n";
@@ -201,7 +201,7 @@ int RunHidden(const std::vector<WString>& command) {
     for (const WString& argument : command)
         line += (line.empty() ? u"" : u" ") + Quote(argument);
     unsigned long exitCode = 0;
-    if (!plat::RunProgram(line, plat::kSwHide, exitCode)) {
+    if (!observe::RunProgram(line, plat::kSwHide, exitCode)) {
         std::fprintf(stderr, "win_probe: cannot start %s\n", ToUtf8(line).c_str());
         return 127;
     }

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "platform/codepage.h"
+#include "platform/paths.h"
+#include "support/file_conditions.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -36,15 +39,50 @@ TEST(FilesTest, MoveReplacesAndRemoveDeletes) {
     EXPECT_EQ(ReadFileBytes(dir.Sub(u"数据.s3db.tmp")), "new");
     EXPECT_EQ(plat::FileSize(dir.Sub(u"数据.s3db.tmp")), 3);
     EXPECT_FALSE(plat::MoveReplace(dir.Sub(u"none"), dir.Sub(u"x")));
-    WriteFileBytes(dir.Sub(u"other"), "other");
-    EXPECT_FALSE(plat::MoveNoReplace(dir.Sub(u"other"), dir.Sub(u"数据.s3db.tmp")));
-    EXPECT_EQ(ReadFileBytes(dir.Sub(u"数据.s3db.tmp")), "new");
-    EXPECT_TRUE(plat::MoveNoReplace(dir.Sub(u"other"), dir.Sub(u"kept")));
-    EXPECT_FALSE(plat::PathExists(dir.Sub(u"other")));
-    EXPECT_EQ(ReadFileBytes(dir.Sub(u"kept")), "other");
     EXPECT_TRUE(plat::RemoveFile(dir.Sub(u"数据.s3db.tmp")));
     EXPECT_FALSE(plat::RemoveFile(dir.Sub(u"数据.s3db.tmp")));
     EXPECT_EQ(plat::FileSize(dir.Sub(u"数据.s3db.tmp")), -1);
+}
+
+// A refused operation tells why, as the system said it: the call, the path (both paths of a
+// move) and the system's reason, which differs with the cause. Per thread.
+TEST(FilesTest, AFailureTellsTheCallThePathsAndTheReason) {
+    ScopedTempDir dir;
+    const WString missing = dir.Sub(u"缺少.s3db");
+    const WString folder = dir.Sub(u"目录");
+    ASSERT_TRUE(plat::MakeDirectory(folder));
+    // What follows "<call>(<paths>): ", which must be there.
+    auto reason = [](const char* call, const WString& paths) {
+        const WString why = plat::LastFailure();
+        const WString start = wstr::FromAscii(call) + u"(" + paths + u"): ";
+        EXPECT_EQ(why.substr(0, start.size()), start) << ToUtf8(why);
+        return why.size() > start.size() ? why.substr(start.size()) : WString();
+    };
+#ifdef _WIN32
+    const char* const kRemove = "DeleteFileW";
+    const char* const kMove = "MoveFileExW";
+#else
+    const char* const kRemove = "unlink";
+    const char* const kMove = "rename";
+#endif
+    EXPECT_FALSE(plat::RemoveFile(missing));
+    const WString notFound = reason(kRemove, plat::DisplayPath(missing));
+    EXPECT_FALSE(plat::RemoveFile(folder));
+    const WString isFolder = reason(kRemove, plat::DisplayPath(folder));
+    EXPECT_FALSE(notFound.empty());
+    EXPECT_FALSE(isFolder.empty());
+    EXPECT_NE(notFound, isFolder);
+#ifndef _WIN32
+    EXPECT_EQ(notFound, u"No such file or directory");
+#endif
+
+    EXPECT_FALSE(plat::MoveReplace(missing, dir.Sub(u"x")));
+    EXPECT_EQ(reason(kMove, plat::DisplayPath(missing) + u", " + plat::DisplayPath(dir.Sub(u"x"))),
+              notFound);
+    WriteFileBytes(dir.Sub(u"a"), "a");
+    EXPECT_TRUE(plat::RemoveFile(dir.Sub(u"a")));  // a success leaves it alone
+    EXPECT_EQ(plat::LastFailure().rfind(wstr::FromAscii(kMove), 0), 0u);
+    std::thread([] { EXPECT_EQ(plat::LastFailure(), u""); }).join();
 }
 
 TEST(FilesTest, FileModes) {
@@ -120,8 +158,8 @@ TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
     // On Windows hidden and system are attributes, whatever the name.
     WriteFileBytes(dir.Sub(u"h.dbr"), "");
     WriteFileBytes(dir.Sub(u"s.dbr"), "");
-    ASSERT_TRUE(plat::SetHiddenSystemForTesting(dir.Sub(u"h.dbr"), true, false));
-    ASSERT_TRUE(plat::SetHiddenSystemForTesting(dir.Sub(u"s.dbr"), false, true));
+    ASSERT_TRUE(SetHiddenSystem(dir.Sub(u"h.dbr"), true, false));
+    ASSERT_TRUE(SetHiddenSystem(dir.Sub(u"s.dbr"), false, true));
     found = plat::FindFiles(dir.Sub(u"*.dbr"));
     ASSERT_TRUE(HasName(found, u"h.dbr"));
     ASSERT_TRUE(HasName(found, u"s.dbr"));
@@ -129,7 +167,7 @@ TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
         EXPECT_EQ(f.hidden, f.name == u"h.dbr") << f.name.size();
         EXPECT_EQ(f.system, f.name == u"s.dbr") << f.name.size();
     }
-    ASSERT_TRUE(plat::SetHiddenSystemForTesting(dir.Sub(u"h.dbr"), false, false));
+    ASSERT_TRUE(SetHiddenSystem(dir.Sub(u"h.dbr"), false, false));
     for (const auto& f : plat::FindFiles(dir.Sub(u"h.dbr")))
         EXPECT_FALSE(f.hidden);
 #else
@@ -139,7 +177,7 @@ TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
     ASSERT_TRUE(HasName(found, u".hidden.dbr"));
     for (const auto& f : found)
         EXPECT_EQ(f.hidden, f.name == u".hidden.dbr");
-    EXPECT_FALSE(plat::SetHiddenSystemForTesting(dir.Sub(u"b.dbr"), true, true));
+    EXPECT_FALSE(SetHiddenSystem(dir.Sub(u"b.dbr"), true, true));
 #endif
     EXPECT_TRUE(plat::FindFiles(dir.Sub(u"missing\\*.dbr")).empty());
     EXPECT_TRUE(HasName(plat::FindFiles(dir.Sub(u"*")), u"."));
@@ -173,7 +211,7 @@ TEST(FilesTest, RemoveTreeDeletesNestedFoldersAndEveryKindOfFile) {
     WriteFileBytes(root + u"\\a\\.dot", "x");
     WriteFileBytes(root + u"\\top.txt", "x");
     // Files the system hides or protects go too (an attribute on Windows only).
-    plat::SetHiddenSystemForTesting(root + u"\\a\\.dot", true, true);
+    SetHiddenSystem(root + u"\\a\\.dot", true, true);
     WriteFileBytes(dir.Sub(u"beside.txt"), "kept");
     EXPECT_TRUE(plat::RemoveTree(root));
     EXPECT_FALSE(plat::PathExists(root));
@@ -204,6 +242,18 @@ TEST(FilesTest, ProgramPathsUseBackslashes) {
     EXPECT_NE(exe.rfind(u'\\'), WString::npos);
     EXPECT_TRUE(plat::PathExists(exe));
     EXPECT_EQ(plat::FromNativePath(plat::ToNativePath(u"a\\b\\c")), u"a\\b\\c");
+    // Folder and name: split at the last "\", and nothing is lost; a bare name has no folder.
+    for (const WString path : {u"C:\\a\\b.db", u"\\b.db", u"b.db", u"a\\", u"", u"a\\\\b"}) {
+        const WString folder = plat::FolderOf(path);
+        const WString name = plat::NameOf(path);
+        EXPECT_EQ(name.find(u'\\'), WString::npos) << ToUtf8(path);
+        if (path.find(u'\\') == WString::npos) {
+            EXPECT_EQ(folder, u"");
+            EXPECT_EQ(name, path);
+        } else {
+            EXPECT_EQ(folder + u"\\" + name, path);
+        }
+    }
     WString appData;
     if (plat::LocalAppDataFolder(appData)) {
         EXPECT_FALSE(appData.empty());

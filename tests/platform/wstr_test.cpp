@@ -8,7 +8,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#include "platform/observe.h"
+#include "support/observe.h"
 #endif
 
 TEST(WStrTest, ToIntReadsLikeWtoi) {
@@ -91,10 +91,10 @@ TEST(WStrTest, FileNameOrderIsTheSystems) {
     auto sign = [](int n) { return (n > 0) - (n < 0); };
     for (size_t i = 0; i + 1 < units.size(); ++i) {
         const WString a(1, units[i]), b(1, units[i + 1]);
-        ASSERT_EQ(sign(plat::CompareNamesAsTheSystem(a, b)), sign(wstr::CompareFileNames(a, b)))
+        ASSERT_EQ(sign(observe::CompareNamesAsTheSystem(a, b)), sign(wstr::CompareFileNames(a, b)))
             << static_cast<unsigned>(units[i]) << " " << static_cast<unsigned>(units[i + 1]);
         const WString up(1, wstr::UpcaseUnit(units[i]));
-        ASSERT_EQ(plat::CompareNamesAsTheSystem(a, up), 0) << static_cast<unsigned>(units[i]);
+        ASSERT_EQ(observe::CompareNamesAsTheSystem(a, up), 0) << static_cast<unsigned>(units[i]);
     }
 }
 #endif

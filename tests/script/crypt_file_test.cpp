@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "script/script_codec.h"
 #include "script_helpers.h"
+#include "support/file_conditions.h"
 
 namespace {
 
@@ -197,9 +198,9 @@ TEST_F(CryptFileTest, OpenNeverCreatesAndCloseReportsWhetherItClosed) {
 // What is no regular file is never read as a script: a pipe without a writer would block
 // a silent run for ever, a link to /dev/zero would fill its memory.
 TEST_F(CryptFileTest, OpenRefusesWhatIsNoRegularFile) {
-    ASSERT_TRUE(plat::MakePipeForTesting(m_dir.Sub(u"pipe.dbr")));
-    ASSERT_TRUE(plat::MakeLinkForTesting(u"\\dev\\zero", m_dir.Sub(u"zero.dbr")));
-    ASSERT_TRUE(plat::MakeLinkForTesting(u"\\dev\\null", m_dir.Sub(u"null.dbr")));
+    ASSERT_TRUE(MakePipe(m_dir.Sub(u"pipe.dbr")));
+    ASSERT_TRUE(MakeLink(u"\\dev\\zero", m_dir.Sub(u"zero.dbr")));
+    ASSERT_TRUE(MakeLink(u"\\dev\\null", m_dir.Sub(u"null.dbr")));
     CCryptFile file;
     for (const char16_t* name : {u"pipe.dbr", u"zero.dbr", u"null.dbr"}) {
         EXPECT_FALSE(file.Open(m_dir.Sub(name))) << ToUtf8(name);
@@ -207,7 +208,7 @@ TEST_F(CryptFileTest, OpenRefusesWhatIsNoRegularFile) {
     }
     // A link to a script is the script.
     WriteFileBytes(m_dir.Sub(u"real.dbr"), Utf16Le(u"{\n"));
-    ASSERT_TRUE(plat::MakeLinkForTesting(m_dir.Sub(u"real.dbr"), m_dir.Sub(u"link.dbr")));
+    ASSERT_TRUE(MakeLink(m_dir.Sub(u"real.dbr"), m_dir.Sub(u"link.dbr")));
     ASSERT_TRUE(file.Open(m_dir.Sub(u"link.dbr")));
     WString line;
     EXPECT_TRUE(file.ReadString(line));

@@ -6,21 +6,14 @@
 #include "platform/files.h"
 #include "script/crypt_file.h"
 #include "script_helpers.h"
+#include "support/file_conditions.h"
 
 namespace {
-
-plat::FileOperation g_failingOperation;
-bool FailOneKind(plat::FileOperation operation, const WString&) {
-    return operation == g_failingOperation;
-}
 
 class ScriptCodecTest : public ::testing::Test {
 protected:
     void SetUp() override { plat::SetAnsiCodePageForTesting(936); }
-    void TearDown() override {
-        plat::SetFileFaultForTesting(nullptr);
-        plat::SetAnsiCodePageForTesting(0);
-    }
+    void TearDown() override { plat::SetAnsiCodePageForTesting(0); }
 
     ScopedTempDir m_dir;
 };
@@ -106,16 +99,22 @@ TEST_F(ScriptCodecTest, WriteScriptFileNeverLeavesAPartialFile) {
     EXPECT_FALSE(WriteScriptFile(m_dir.Sub(u"folder.dbr"), u"HEAD\n", badLine));
     EXPECT_EQ(badLine, 0);
 
-    // A failed create, write or move leaves the old script as it was.
-    for (auto operation :
-         {plat::FileOperation::kCreate, plat::FileOperation::kWrite, plat::FileOperation::kMove}) {
-        g_failingOperation = operation;
-        plat::SetFileFaultForTesting(FailOneKind);
-        EXPECT_FALSE(WriteScriptFile(path, u"HEAD\nnew\n", badLine));
-        plat::SetFileFaultForTesting(nullptr);
-        EXPECT_EQ(badLine, 0);
-        EXPECT_EQ(ReadFileBytes(path), before);
+    // A failed create or write leaves the old script as it was. A name that leaves no room
+    // for the temporary name beside it (names hold 255 units at most) fails the create; a
+    // file size limit fails the write, where the system has one.
+    const WString longName = WString(250, u'a') + u".dbr";
+    WriteFileBytes(m_dir.Sub(longName), before);
+    EXPECT_FALSE(WriteScriptFile(m_dir.Sub(longName), u"HEAD\nnew\n", badLine));
+    EXPECT_EQ(badLine, 0);
+    EXPECT_EQ(ReadFileBytes(m_dir.Sub(longName)), before);
+    {
+        FileSizeLimit limit(4);
+        if (limit.Active()) {
+            EXPECT_FALSE(WriteScriptFile(path, u"HEAD\nnew\n", badLine));
+            EXPECT_EQ(badLine, 0);
+        }
     }
+    EXPECT_EQ(ReadFileBytes(path), before);
 
     // Only the finished scripts remain: no temporary file is left behind.
     auto found = plat::FindFiles(m_dir.Sub(u"*"));
@@ -124,7 +123,7 @@ TEST_F(ScriptCodecTest, WriteScriptFileNeverLeavesAPartialFile) {
         if (f.name != u"." && f.name != u"..") names.push_back(f.name);
     }
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<WString>{u"folder.dbr", u"升级.dbr"}));
+    EXPECT_EQ(names, (std::vector<WString>{longName, u"folder.dbr", u"升级.dbr"}));
 }
 
 }  // namespace

@@ -71,13 +71,16 @@ std::string Name(const WString& path) {
     return path == u"-" ? std::string("standard input") : Printable(plat::ToNativePath(path));
 }
 
+// Why the system refused the last file operation, for the end of a message.
+std::string Why() { return " (" + Printable(plat::LastFailure()) + ")"; }
+
 // Reads an input whole, once (a pipe cannot be read twice), refusing what is no file or
 // holds nothing. "-" is standard input.
 bool ReadInput(const WString& path, std::string& bytes, std::ostream& err) {
     const std::string name = Name(path);
     if (path == u"-") {
         if (!plat::ReadStandardInput(bytes)) {
-            err << "dbrtool: " << name << ": cannot be read\n";
+            err << "dbrtool: " << name << ": cannot be read" << Why() << "\n";
             return false;
         }
     } else if (!plat::PathExists(path)) {
@@ -87,7 +90,7 @@ bool ReadInput(const WString& path, std::string& bytes, std::ostream& err) {
         err << "dbrtool: " << name << ": is a folder, not a file\n";
         return false;
     } else if (!plat::ReadWholeFile(path, bytes)) {
-        err << "dbrtool: " << name << ": cannot be read\n";
+        err << "dbrtool: " << name << ": cannot be read" << Why() << "\n";
         return false;
     }
     if (bytes.empty()) {
@@ -517,7 +520,7 @@ int Encode(const WString& textPath, const WString& scriptPath, std::ostream& out
         } else if (outcome == plat::WriteOutcome::kNoReader) {
             err << "dbrtool: " << name << ": is a pipe that nobody reads; nothing written\n";
         } else {
-            err << "dbrtool: " << name << ": cannot be written\n";
+            err << "dbrtool: " << name << ": cannot be written" << Why() << "\n";
         }
         return kExitFailed;
     }

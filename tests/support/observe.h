@@ -1,7 +1,7 @@
 // Looking at what the build made and at a running program from the outside: the
-// resources of an executable file, the windows on the desktop, a program started with a
-// given show command. The checks of the Windows build use these; the program does not.
-// Windows only.
+// resources of an executable file, the windows on the desktop, messages to them, a program
+// started with a given show command. The checks of the Windows build use these; the
+// program does not. Windows only.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,10 @@
 #include "platform/dialog.h"
 #include "platform/wstr.h"
 
-namespace plat {
+namespace observe {
+
+using plat::Rect;
+using plat::WindowHandle;
 
 // Copies the resource of type `nType` and name `nName` (both numbers; the first language
 // found) out of the executable file at `path`, without running it. False, with `bytes`
@@ -62,9 +65,13 @@ bool HasPostedMessage(WindowHandle window, unsigned message);
 // Empties the calling thread's queue of posted messages without handling them.
 void DiscardPostedMessages();
 
+// Messages to any window of the process.
+intptr_t SendToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam);
+bool PostToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam);
+
 // Starts `commandLine` (program first, quoted as the system splits it) with the show
 // command `nCmdShow` in its start-up information, waits for it to end and delivers its
 // exit code. False when it could not be started.
 bool RunProgram(const WString& commandLine, int nCmdShow, unsigned long& exitCode);
 
-}  // namespace plat
+}  // namespace observe

@@ -8,13 +8,13 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/observe.h"
 #include "platform/util_win32.h"
+#include "support/observe.h"
 
-namespace plat {
+namespace observe {
 
-using win32::FromWide;
-using win32::Wide;
+using plat::win32::FromWide;
+using plat::win32::Wide;
 
 namespace {
 
@@ -25,7 +25,7 @@ struct LibraryFreer {
 struct CloseHandleCloser {
     void operator()(void* handle) const { CloseHandle(handle); }
 };
-using Handle = win32::UniqueHandle<CloseHandleCloser>;
+using Handle = plat::win32::UniqueHandle<CloseHandleCloser>;
 
 // The window's text as the window itself gives it. GetWindowTextW would read only the
 // caption of another process's window, never what its edit control holds.
@@ -169,6 +169,14 @@ void DiscardPostedMessages() {
     }
 }
 
+intptr_t SendToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+    return SendMessageW(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+bool PostToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+    return PostMessageW(static_cast<HWND>(window), message, wParam, lParam) != FALSE;
+}
+
 bool RunProgram(const WString& commandLine, int nCmdShow, unsigned long& exitCode) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -190,4 +198,4 @@ bool RunProgram(const WString& commandLine, int nCmdShow, unsigned long& exitCod
     return true;
 }
 
-}  // namespace plat
+}  // namespace observe
