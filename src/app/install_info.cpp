@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "app/exec_image_version.h"
-#include "engine/db_process.h"
 #include "platform/files.h"
 
 namespace install {
@@ -56,17 +55,6 @@ int FindScriptFile(InstallInfo& info) {
         break;
     }
     return 1;
-}
-
-void HandToEngine(const InstallInfo& info, CDBProcess& process) {
-    process.m_bScriptFound = info.bScriptFound;
-    process.m_strVersion = info.strVersion;
-    process.m_strVersion2 = info.strVersion2;
-    process.m_strScriptName = info.strScriptName;
-    process.m_strDbName = info.strDbName;
-    process.m_strInstallDir = info.strInstallDir;
-    process.m_strSubVersion = info.strSubVersion;
-    process.m_bInteractive = info.bInteractive;
 }
 
 }  // namespace install

@@ -1,24 +1,12 @@
 // Discovery of what is installed beside the program: the client's version texts and the
-// upgrade script. Start-up runs it once and hands what it learned to the engine.
+// upgrade script. Start-up runs it once and hands what it learned to the engine
+// (CDBProcess::SetInstallInfo).
 #pragma once
 
 #include <vector>
 
+#include "engine/db_process.h"
 #include "platform/wstr.h"
-
-class CDBProcess;
-
-// What start-up learned about the installation, as the engine takes it.
-struct InstallInfo {
-    int bScriptFound = 0;
-    WString strVersion;     // the client's ProductVersion
-    WString strVersion2;    // a second version text: "未知的版本", read by nobody
-    WString strScriptName;  // bare name of the script found
-    WString strDbName;
-    WString strInstallDir;  // no trailing backslash
-    WString strSubVersion;
-    int bInteractive = 1;
-};
 
 namespace install {
 
@@ -48,8 +36,5 @@ InstallInfo LoadInstallInfo(const WString& installDir, int bInteractive);
 // Windows file system can hold. Sets `strScriptName` and `bScriptFound` when there is one,
 // leaves both alone otherwise. Always 1.
 int FindScriptFile(InstallInfo& info);
-
-// Gives the engine what discovery learned.
-void HandToEngine(const InstallInfo& info, CDBProcess& process);
 
 }  // namespace install

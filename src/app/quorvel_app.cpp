@@ -46,7 +46,7 @@ int CQuorvelApp::InitInstance() {
                       u"程序没有运行!");
     }
 
-    install::HandToEngine(install::LoadInstallInfo(m_strInstallDir, m_bInteractive), m_dbProcess);
+    m_dbProcess.SetInstallInfo(install::LoadInstallInfo(m_strInstallDir, m_bInteractive));
 
     std::unique_ptr<CAdjustSystemInfo> adjust = CreateAdjustment(m_strInstallDir);
     if (adjust->GetDataDir(m_strDataDir) == 0) m_strDataDir.clear();

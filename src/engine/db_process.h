@@ -53,6 +53,19 @@ public:
     virtual void OnDatabase(int /*nDb*/, const DbEntry& /*entry*/) {}
 };
 
+// What start-up learned about the installation; the application fills it (discovery) and
+// hands it over with SetInstallInfo.
+struct InstallInfo {
+    int bScriptFound = 0;
+    WString strVersion;     // the client's ProductVersion
+    WString strVersion2;    // a second version text: "未知的版本", read by nobody
+    WString strScriptName;  // bare name of the script found
+    WString strDbName;
+    WString strInstallDir;  // no trailing backslash
+    WString strSubVersion;
+    int bInteractive = 1;
+};
+
 class CDBProcess {
 public:
     CDBProcess() = default;
@@ -60,13 +73,17 @@ public:
     CDBProcess(const CDBProcess&) = delete;
     CDBProcess& operator=(const CDBProcess&) = delete;
 
-    // Discovery, at start-up: the client's versions from folder + "\vennic.exe" and the
-    // first visible "*.dbr" of the installation folder. Always 0; nobody reads it.
-    int LoadInstallInfo(int bInteractive);
-    // Takes the script of the installation folder: of its regular files whose names end
-    // in ".dbr" (neither hidden nor system files), the first in NTFS's name order
-    // (wstr::CompareFileNames). Always 1.
-    int FindScriptFile();
+    // Takes what start-up learned about the installation into the fields below.
+    void SetInstallInfo(const InstallInfo& info) {
+        m_bScriptFound = info.bScriptFound;
+        m_strVersion = info.strVersion;
+        m_strVersion2 = info.strVersion2;
+        m_strScriptName = info.strScriptName;
+        m_strDbName = info.strDbName;
+        m_strInstallDir = info.strInstallDir;
+        m_strSubVersion = info.strSubVersion;
+        m_bInteractive = info.bInteractive;
+    }
 
     // One whole migration run. Its result is 1 when every schema step succeeded and no
     // data was left behind, 0 otherwise; every step is logged, and a check that stops the
@@ -97,7 +114,7 @@ public:
     // How long a run waits for another run of the same data folder to end; 30 s unless set.
     void SetRunLockWait(int milliseconds) { m_nRunLockWaitMs = milliseconds; }
 
-    // Filled by discovery; the dialog may change m_strScriptName between runs.
+    // Filled by SetInstallInfo; the dialog may change m_strScriptName between runs.
     int m_bScriptFound = 0;
     WString m_strVersion;
     WString m_strVersion2;  // a second version text; set to "未知的版本" and read by nobody

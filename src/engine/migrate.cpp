@@ -35,6 +35,7 @@
 #include "engine/version_compare.h"
 #include "log/log.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "script/database_header.h"
 
@@ -45,6 +46,14 @@ constexpr char16_t kUserDataName[] = u"vuserdat";
 constexpr char16_t kRunLockName[] = u"\\quorvel.lock";
 
 void Log(const WString& text) { WriteLog(kLogCategory, kLogLevel, text); }
+
+// `text` followed by the system's reason for the file operation that failed last (the call,
+// the path, the error), when the system gave one.
+WString WithReason(const WString& text) {
+    const WString why = plat::LastFailure();
+    plat::ClearLastFailure();
+    return why.empty() ? text : text + u" (" + why + u")";
+}
 
 // `format` with its one "%s" replaced by `value`.
 WString Format(WStringView format, const WString& value) {
@@ -181,6 +190,7 @@ MigrationOutcome MigrationRun::Stop(WString message, bool bAlwaysShow) {
 MigrationOutcome MigrationRun::Run() {
     CDBProcess& p = m_process;
     m_strDataDir = p.m_strDataDir.empty() ? p.m_strInstallDir : p.m_strDataDir;
+    plat::ClearLastFailure();
 
     if (p.m_bScriptFound == 0 || p.m_strScriptName.empty()) return Stop(u"没有升级脚本");
     const WString strScriptPath = p.m_strInstallDir + u"\\" + p.m_strScriptName;
@@ -269,7 +279,7 @@ bool MigrationRun::TakeRunLock() {
         // A folder where not even the lock can be made: nothing here can be written, so
         // no other run can change anything either; the run finds out what it cannot do.
         if (result == plat::FileLock::Result::kUnavailable) {
-            Log(u"无法在数据文件夹建立锁文件: " + path);
+            Log(WithReason(u"无法在数据文件夹建立锁文件: " + path));
             return true;
         }
         if (waited >= wait) break;
@@ -342,7 +352,7 @@ void MigrationRun::Discard(DbEntry& entry, const WString& why) {
     m_nResult = 0;
     Log(why);
     if (m_fs.Exists(entry.NewPath()) && !m_fs.Remove(entry.NewPath())) {
-        Log(u"无法删除: " + entry.NewPath());
+        Log(WithReason(u"无法删除: " + entry.NewPath()));
         return;  // the marker stays, so that the next run removes it
     }
     RemoveMarker(m_fs, entry.strFilePath);
@@ -372,7 +382,7 @@ bool MigrationRun::KeepAside(const WString& from, const WString& dbPath, WString
 
 void MigrationRun::Prepare(int n, DbEntry& entry) {
     if (entry.bEnabled == 0) {
-        LeaveAlone(entry, u"数据库的文件夹无法创建, 不迁移: " + entry.strFilePath);
+        LeaveAlone(entry, WithReason(u"数据库的文件夹无法创建, 不迁移: " + entry.strFilePath));
         return;
     }
     const WString& path = entry.strFilePath;
@@ -428,7 +438,7 @@ void MigrationRun::Prepare(int n, DbEntry& entry) {
         if (!m_fs.Exists(stray) || m_fs.Exists(MarkerPath(path))) continue;
         WString kept;
         if (!KeepAside(stray, path, u".bak", kept)) {
-            LeaveAlone(entry, u"上次迁移留下的文件无法改名, 不迁移此数据库: " + stray);
+            LeaveAlone(entry, WithReason(u"上次迁移留下的文件无法改名, 不迁移此数据库: " + stray));
             return;
         }
         m_nResult = 0;
@@ -459,26 +469,30 @@ bool MigrationRun::Resume(int n, DbEntry& entry, const MigrationMarker& marker) 
     switch (DecideResume(marker, files)) {
         case ResumeAction::kStartOver:
             if (files.bNew && !m_fs.Remove(entry.NewPath())) {
-                LeaveAlone(entry, u"无法删除上次迁移未完成的文件, 不迁移: " + entry.NewPath());
+                LeaveAlone(entry,
+                           WithReason(u"无法删除上次迁移未完成的文件, 不迁移: " + entry.NewPath()));
                 return false;
             }
             return true;
         case ResumeAction::kPutAsideThenStartOver:
             if (files.bNew && !m_fs.Remove(entry.NewPath())) {
-                LeaveAlone(entry, u"无法删除上次迁移未完成的文件, 不迁移: " + entry.NewPath());
+                LeaveAlone(entry,
+                           WithReason(u"无法删除上次迁移未完成的文件, 不迁移: " + entry.NewPath()));
                 return false;
             }
             return keepStray();
         case ResumeAction::kRestoreThenStartOver: {
             if (files.bNew && !m_fs.Remove(entry.NewPath())) {
-                LeaveAlone(entry, u"无法删除上次迁移未完成的文件, 不迁移: " + entry.NewPath());
+                LeaveAlone(entry,
+                           WithReason(u"无法删除上次迁移未完成的文件, 不迁移: " + entry.NewPath()));
                 return false;
             }
             if (files.bFile && !keepStray()) return false;
             WString detail;
             if (db::SettleDatabaseFile(entry.TmpPath(), detail) != db::FileRest::kAtRest ||
                 m_fs.MoveIfUnused(entry.TmpPath(), path, nullptr) != plat::MoveOutcome::kMoved) {
-                LeaveAlone(entry, u"上次迁移留下的原数据库无法放回, 不迁移: " + entry.TmpPath());
+                LeaveAlone(entry, WithReason(u"上次迁移留下的原数据库无法放回, 不迁移: " +
+                                             entry.TmpPath()));
                 return false;
             }
             m_fs.SyncDirectory(plat::FolderOf(path));
@@ -488,7 +502,8 @@ bool MigrationRun::Resume(int n, DbEntry& entry, const MigrationMarker& marker) 
         case ResumeAction::kFinishSwap:
             if (files.bFile && !keepStray()) return false;
             if (m_fs.MoveIfUnused(entry.NewPath(), path, nullptr) != plat::MoveOutcome::kMoved) {
-                LeaveAlone(entry, u"上次迁移的新数据库无法改名, 不迁移: " + entry.NewPath());
+                LeaveAlone(entry,
+                           WithReason(u"上次迁移的新数据库无法改名, 不迁移: " + entry.NewPath()));
                 return false;
             }
             m_fs.SyncDirectory(plat::FolderOf(path));
@@ -553,7 +568,7 @@ void MigrationRun::StartBuild(int n, DbEntry& entry) {
         m_ledger.AddSource(entry.strFilePath, n, tables);
     }
     if (!WriteMarker(m_fs, path, entry.strTargetVersion, entry.bHadFile)) {
-        LeaveAlone(entry, u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path));
+        LeaveAlone(entry, WithReason(u"无法写入迁移标记, 不迁移此数据库: " + MarkerPath(path)));
         return;
     }
     // Made empty here, through the file system the run works with; SQLite opens it.
@@ -562,11 +577,11 @@ void MigrationRun::StartBuild(int n, DbEntry& entry) {
         // The database stays where and as it was.
         RemoveMarker(m_fs, path);
         m_fs.Remove(entry.NewPath());
-        LeaveAlone(entry, u"无法创建新数据库, 数据库保持原样: " + path);
+        LeaveAlone(entry, WithReason(u"无法创建新数据库, 数据库保持原样: " + path));
         return;
     }
     if (entry.bHadFile && !m_fs.CopyOwnership(path, entry.NewPath())) {
-        Log(u"新数据库无法取得原数据库的权限: " + entry.NewPath());
+        Log(WithReason(u"新数据库无法取得原数据库的权限: " + entry.NewPath()));
     }
     // Nothing in the new file is the only copy of anything until it has the path, and it
     // is synced before that (Finalize): until then a power cut costs only the build.
@@ -811,7 +826,7 @@ bool MigrationRun::Finalize(int n, DbEntry& entry) {
     // old file or the extra file may go.
     if (!ok || !m_fs.SyncDirectory(plat::FolderOf(entry.NewPath())) ||
         !AppendMarkerBuilt(m_fs, entry.strFilePath, m_ledger.CarriedInto(n))) {
-        Discard(entry, u"新数据库未能写入磁盘: " + entry.NewPath());
+        Discard(entry, WithReason(u"新数据库未能写入磁盘: " + entry.NewPath()));
         return false;
     }
     return true;
@@ -840,7 +855,7 @@ void MigrationRun::Swap(DbEntry& entry) {
                 Discard(entry, u"数据库在迁移过程中被其他程序修改, 不替换: " + path);
                 return;
             case plat::MoveOutcome::kFailed:
-                Discard(entry, u"数据库无法改名, 不替换: " + path);
+                Discard(entry, WithReason(u"数据库无法改名, 不替换: " + path));
                 return;
         }
     } else if (m_fs.Exists(path)) {
@@ -861,7 +876,7 @@ void MigrationRun::Swap(DbEntry& entry) {
         entry.state = DbState::kLeftAlone;
         m_bLeftBehind = true;
         m_nResult = 0;
-        Log(u"新数据库无法改名: " + entry.NewPath());
+        Log(WithReason(u"新数据库无法改名: " + entry.NewPath()));
         return;
     }
     m_fs.SyncDirectory(plat::FolderOf(path));
@@ -899,7 +914,7 @@ void MigrationRun::CleanUp() {
         m_extra.Close();
         const std::vector<WString> left = m_ledger.Uncarried(m_strExtraPath, done);
         if (left.empty()) {
-            if (!m_fs.Remove(m_strExtraPath)) Log(u"无法删除: " + m_strExtraPath);
+            if (!m_fs.Remove(m_strExtraPath)) Log(WithReason(u"无法删除: " + m_strExtraPath));
         } else {
             for (const WString& table : left)
                 Log(u"数据文件中表" + table + u"的数据没有迁移, 数据文件保留: " + m_strExtraPath);
@@ -938,12 +953,12 @@ void MigrationRun::RemoveOldFile(DbEntry& entry, const std::set<int>& done) {
             m_nResult = 0;
         } else if (!m_fs.Remove(tmp)) {
             // The marker stays, so that the next run removes it rather than keep it.
-            Log(u"无法删除: " + tmp);
+            Log(WithReason(u"无法删除: " + tmp));
             return;
         }
         m_fs.SyncDirectory(plat::FolderOf(tmp));
     }
     if (!RemoveMarker(m_fs, entry.strFilePath)) {
-        Log(u"无法删除: " + MarkerPath(entry.strFilePath));
+        Log(WithReason(u"无法删除: " + MarkerPath(entry.strFilePath)));
     }
 }

@@ -1,14 +1,11 @@
 // Operations on files that need nothing beyond the File class.
 #include "platform/files.h"
 
-#include <atomic>
-
 #include "platform/files_backend.h"
 
 namespace plat {
 
 namespace {
-std::atomic<FileFaultFunction> g_fileFault{nullptr};
 // Each thread's own: a failure of the migration's worker is no failure of the dialog.
 thread_local WString t_lastFailure;
 }  // namespace
@@ -26,15 +23,7 @@ void backend::RecordFailure(const char* call, std::initializer_list<WStringView>
 
 WString LastFailure() { return t_lastFailure; }
 
-void SetFileFaultForTesting(FileFaultFunction function) { g_fileFault = function; }
-
-bool FileFaultInjected(FileOperation operation, const WString& path) {
-    FileFaultFunction fault = g_fileFault.load();
-    if (fault == nullptr || !fault(operation, path)) return false;
-    static const char* const kNames[] = {"create", "write", "move", "remove", "make directory"};
-    backend::RecordFailure(kNames[static_cast<int>(operation)], {path}, u"injected fault");
-    return true;
-}
+void ClearLastFailure() { t_lastFailure.clear(); }
 
 WString DisplayPath(WStringView path) {
     static const char16_t kDigits[] = u"0123456789ABCDEF";

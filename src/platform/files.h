@@ -175,14 +175,8 @@ private:
 // Every operation of this header, and so of file_system.h, records it when the system
 // refuses it; a successful one leaves it alone. Empty before any failure.
 WString LastFailure();
-
-// Fault injection for tests: while a function is set, every operation that changes the file
-// system asks it first and fails, as the system call would, when it answers true.
-enum class FileOperation { kCreate, kWrite, kMove, kRemove, kMakeDirectory };
-using FileFaultFunction = bool (*)(FileOperation operation, const WString& path);
-void SetFileFaultForTesting(FileFaultFunction function);
-// The backends' question: should this operation fail now?
-bool FileFaultInjected(FileOperation operation, const WString& path);
+// Forgets the last failure, so that the next LastFailure() speaks of what fails after.
+void ClearLastFailure();
 
 // How WriteFileThrough ended.
 enum class WriteOutcome {

@@ -181,13 +181,11 @@ bool IsDirectory(const WString& path) {
 }
 
 bool MakeDirectory(const WString& path) {
-    if (FileFaultInjected(FileOperation::kMakeDirectory, path)) return false;
     if (path.empty()) return Fail("mkdir", {path}, ENOENT);
     return ::mkdir(Native(path).c_str(), 0777) == 0 || Fail("mkdir", {path}, errno);
 }
 
 bool MoveReplace(const WString& from, const WString& to) {
-    if (FileFaultInjected(FileOperation::kMove, from)) return false;
     return ::rename(Native(from).c_str(), Native(to).c_str()) == 0 ||
            Fail("rename", {from, to}, errno);
 }
@@ -222,7 +220,6 @@ bool StampOf(const WString& path, FileStamp& stamp) {
 }
 
 MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp* unchanged) {
-    if (FileFaultInjected(FileOperation::kMove, from)) return MoveOutcome::kFailed;
     int fd = RetryOpen(Native(from).c_str(), O_RDONLY);
     if (fd < 0) {
         Fail("open", {from}, errno);
@@ -322,7 +319,6 @@ void FileLock::Unlock() {
 bool FileLock::IsLocked() const { return m_impl != nullptr; }
 
 bool RemoveFile(const WString& path) {
-    if (FileFaultInjected(FileOperation::kRemove, path)) return false;
     // Linux refuses to unlink a folder (EISDIR), as DeleteFileW does.
     return ::unlink(Native(path).c_str()) == 0 || Fail("unlink", {path}, errno);
 }
@@ -418,7 +414,6 @@ WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes) {
     if (exists && !S_ISREG(st.st_mode)) {
         // A device or a pipe: written where it is. Opening a pipe without a reader waits
         // for one; without O_NONBLOCK it would wait for ever.
-        if (FileFaultInjected(FileOperation::kWrite, programTarget)) return WriteOutcome::kFailed;
         const int fd = RetryOpen(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
         if (fd < 0) {
             const int error = errno;
@@ -443,9 +438,6 @@ WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes) {
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temporary = target + ".writing" + std::to_string(attempt);
         programTemporary = FromNativeBytes(temporary);
-        if (FileFaultInjected(FileOperation::kCreate, programTemporary)) {
-            return WriteOutcome::kFailed;
-        }
         fd = RetryOpen(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
         if (fd < 0 && errno != EEXIST) {
             Fail("open", {programTemporary}, errno);
@@ -465,13 +457,11 @@ WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes) {
                  Fail("fchown", {programTemporary}, errno);
         }
     }
-    ok = ok && !FileFaultInjected(FileOperation::kWrite, programTarget) &&
-         (WriteAll(fd, bytes) || Fail("write", {programTemporary}, errno)) &&
+    ok = ok && (WriteAll(fd, bytes) || Fail("write", {programTemporary}, errno)) &&
          (::fsync(fd) == 0 || Fail("fsync", {programTemporary}, errno));
     ::close(fd);
-    if (ok && !FileFaultInjected(FileOperation::kMove, programTarget) &&
-        (::rename(temporary.c_str(), target.c_str()) == 0 ||
-         Fail("rename", {programTemporary, programTarget}, errno))) {
+    if (ok && (::rename(temporary.c_str(), target.c_str()) == 0 ||
+               Fail("rename", {programTemporary, programTarget}, errno))) {
         return WriteOutcome::kWritten;
     }
     ::unlink(temporary.c_str());
@@ -567,8 +557,6 @@ bool File::Open(const WString& path, Mode mode) {
             flags = O_WRONLY | O_CREAT | O_EXCL;
             break;
     }
-    const bool reading = mode == Mode::kRead || mode == Mode::kReadRegular;
-    if (!reading && FileFaultInjected(FileOperation::kCreate, path)) return false;
     int fd = RetryOpen(Native(path).c_str(), flags);
     if (fd < 0) return Fail("open", {path}, errno);
     struct stat st;
@@ -602,7 +590,6 @@ void File::Close() {
 
 bool File::Write(const void* data, size_t size) {
     if (!IsOpen()) return false;
-    if (FileFaultInjected(FileOperation::kWrite, m_impl->path)) return false;
     return WriteAll(m_impl->fd, std::string_view(static_cast<const char*>(data), size)) ||
            Fail("write", {m_impl->path}, errno);
 }

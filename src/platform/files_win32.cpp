@@ -99,7 +99,6 @@ bool IsDirectory(const WString& path) {
 }
 
 bool MakeDirectory(const WString& path) {
-    if (FileFaultInjected(FileOperation::kMakeDirectory, path)) return false;
     if (path.empty()) return Fail("CreateDirectoryW", {path}, ERROR_PATH_NOT_FOUND);
     return CreateDirectoryW(Wide(path), nullptr) ||
            Fail("CreateDirectoryW", {path}, GetLastError());
@@ -108,7 +107,6 @@ bool MakeDirectory(const WString& path) {
 // Write-through: the move is on the disk when the call returns, as SyncDirectory makes it
 // elsewhere.
 bool MoveReplace(const WString& from, const WString& to) {
-    if (FileFaultInjected(FileOperation::kMove, from)) return false;
     return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
            Fail("MoveFileExW", {from, to}, GetLastError());
 }
@@ -156,7 +154,6 @@ bool StampOf(const WString& path, FileStamp& stamp) {
 // Opened for deletion and shared with nobody, the file cannot be open anywhere else, and
 // nobody can open it until the handle is closed: the rename goes through that handle.
 MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp* unchanged) {
-    if (FileFaultInjected(FileOperation::kMove, from)) return MoveOutcome::kFailed;
     FileHandle file(CreateFileW(Wide(from), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -229,7 +226,6 @@ void FileLock::Unlock() { m_impl.reset(); }
 bool FileLock::IsLocked() const { return m_impl != nullptr; }
 
 bool RemoveFile(const WString& path) {
-    if (FileFaultInjected(FileOperation::kRemove, path)) return false;
     return DeleteFileW(Wide(path)) || Fail("DeleteFileW", {path}, GetLastError());
 }
 
@@ -318,7 +314,6 @@ WriteOutcome WriteFileThrough(const WString& path, std::string_view bytes) {
         FileHandle handle(CreateFileW(Wide(target), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle && GetFileType(handle.Get()) != FILE_TYPE_DISK) {
-            if (FileFaultInjected(FileOperation::kWrite, target)) return WriteOutcome::kFailed;
             if (WriteAll(handle.Get(), bytes)) return WriteOutcome::kWritten;
             Fail("WriteFile", {target}, GetLastError());
             return WriteOutcome::kFailed;
@@ -457,8 +452,6 @@ bool File::Open(const WString& path, Mode mode) {
             disposition = CREATE_NEW;
             break;
     }
-    const bool reading = mode == Mode::kRead || mode == Mode::kReadRegular;
-    if (!reading && FileFaultInjected(FileOperation::kCreate, path)) return false;
     FileHandle handle(CreateFileW(Wide(path), access, share, nullptr, disposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle) return Fail("CreateFileW", {path}, GetLastError());
@@ -480,7 +473,6 @@ void File::Close() { m_impl.reset(); }
 
 bool File::Write(const void* data, size_t size) {
     if (!IsOpen()) return false;
-    if (FileFaultInjected(FileOperation::kWrite, m_impl->path)) return false;
     return WriteAll(m_impl->handle.Get(), std::string_view(static_cast<const char*>(data), size)) ||
            Fail("WriteFile", {m_impl->path}, GetLastError());
 }

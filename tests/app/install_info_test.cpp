@@ -41,7 +41,7 @@ TEST(InstallInfoTest, ReadsTheClientAndFindsTheScript) {
     // What discovery learned, as the engine gets it: every field.
     CDBProcess process;
     process.m_strSubVersion = u"old";
-    install::HandToEngine(install::LoadInstallInfo(dir.path(), 0), process);
+    process.SetInstallInfo(install::LoadInstallInfo(dir.path(), 0));
     EXPECT_EQ(process.m_bInteractive, 0);
     EXPECT_EQ(process.m_strVersion, u"8.0.0");
     EXPECT_EQ(process.m_strSubVersion, u"1203");

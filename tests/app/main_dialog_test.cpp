@@ -101,7 +101,7 @@ public:
 class MainDialogTest : public InstallationTest {
 protected:
     void Discover(int bInteractive) {
-        install::HandToEngine(install::LoadInstallInfo(m_dir.path(), bInteractive), m_process);
+        m_process.SetInstallInfo(install::LoadInstallInfo(m_dir.path(), bInteractive));
     }
     CDBProcess m_process;
     FakeView m_view;

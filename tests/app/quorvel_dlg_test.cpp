@@ -35,7 +35,7 @@ protected:
         InstallationTest::TearDown();
     }
     void Discover(int bInteractive) {
-        install::HandToEngine(install::LoadInstallInfo(m_dir.path(), bInteractive), m_process);
+        m_process.SetInstallInfo(install::LoadInstallInfo(m_dir.path(), bInteractive));
     }
     std::map<int, observe::WindowInfo> Controls(const CQuorvelDlg& dialog) {
         std::map<int, observe::WindowInfo> controls;

@@ -27,7 +27,7 @@ protected:
     }
     // Discovery, before the test adds the scripts it must not find.
     void Discover(int bInteractive) {
-        install::HandToEngine(install::LoadInstallInfo(m_dir.path(), bInteractive), m_process);
+        m_process.SetInstallInfo(install::LoadInstallInfo(m_dir.path(), bInteractive));
         m_bDiscovered = true;
     }
     static bool Has(const std::string& text, const std::string& part) {

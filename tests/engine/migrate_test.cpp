@@ -398,6 +398,23 @@ TEST_F(MigrationTest, ARunWaitsForAnotherOfTheSameDataFolderThenGivesUp) {
     EXPECT_FALSE(Exists(u"quorvel.lock"));
 }
 
+TEST_F(MigrationTest, AFailedFileOperationIsLoggedWithTheSystemsReason) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    WriteUserTablesScript();
+    // A folder where the marker is written first: the write fails, as the system says.
+    ASSERT_TRUE(plat::MakeDirectory(At(u"DB.s3db.migrating.new")));
+
+    EXPECT_EQ(Migrate(), 0);
+
+    const WString line = u"无法写入迁移标记, 不迁移此数据库: " + At(u"DB.s3db.migrating") + u" (";
+    ASSERT_TRUE(LogHas(line)) << ToUtf8(Log());
+    const WString log = Log();
+    const WString reason = log.substr(log.find(line) + line.size());
+    EXPECT_TRUE(wstr::Contains(reason.substr(0, reason.find(u'\n')),
+                               plat::DisplayPath(At(u"DB.s3db.migrating.new"))))
+        << ToUtf8(reason);
+}
+
 TEST_F(MigrationTest, FailedSchemaStepsFailTheRunButTheRowsAreCarried) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
     ScriptText script;

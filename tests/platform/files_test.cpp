@@ -183,24 +183,6 @@ TEST(FilesTest, FindFilesMatchesWildcardsAndReportsHiddenFiles) {
     EXPECT_TRUE(HasName(plat::FindFiles(dir.Sub(u"*")), u"."));
 }
 
-bool FailTmpFiles(plat::FileOperation, const WString& path) {
-    return path.size() >= 4 && path.substr(path.size() - 4) == u".tmp";
-}
-
-TEST(FilesTest, InjectedFaultsFailOnlyTheChosenOperations) {
-    ScopedTempDir dir;
-    WriteFileBytes(dir.Sub(u"a"), "a");
-    plat::SetFileFaultForTesting(&FailTmpFiles);
-    plat::File file;
-    EXPECT_FALSE(file.Open(dir.Sub(u"x.tmp"), plat::File::Mode::kCreateTruncate));
-    EXPECT_FALSE(plat::MakeDirectory(dir.Sub(u"d.tmp")));
-    EXPECT_TRUE(plat::MoveReplace(dir.Sub(u"a"), dir.Sub(u"b")));
-    EXPECT_TRUE(file.Open(dir.Sub(u"y"), plat::File::Mode::kCreateTruncate));
-    plat::SetFileFaultForTesting(nullptr);
-    EXPECT_TRUE(file.Open(dir.Sub(u"x.tmp"), plat::File::Mode::kCreateTruncate));
-    EXPECT_TRUE(file.Write("ok"));
-}
-
 TEST(FilesTest, RemoveTreeDeletesNestedFoldersAndEveryKindOfFile) {
     ScopedTempDir dir;
     const WString root = dir.Sub(u"树");
