@@ -8,6 +8,7 @@
 #include "log/log.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 plat::CriticalSection g_csDBLock;
 
@@ -334,9 +335,9 @@ int CDBConnection::EnsureDatabaseFile(const WString& path) {
 }
 
 int CDBConnection::CreateDatabaseFile(const WString& path) {
-    size_t cut = path.rfind(u'\\');
-    if (cut == WString::npos || cut == 0) return 0;
-    WString folder = path.substr(0, cut);
+    // A path without a folder, or whose only "\\" is its first character, makes nothing.
+    const WString folder = plat::FolderOf(path);
+    if (folder.empty()) return 0;
     if (DirectoryExists(folder) == 0) MakeDirectory(folder);
     plat::File file;
     return file.Open(path, plat::File::Mode::kCreateTruncate) ? 1 : 0;
