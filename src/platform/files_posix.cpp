@@ -547,14 +547,17 @@ bool File::Open(const WString& path, Mode mode) {
             // Opening a pipe waits for a writer: not with O_NONBLOCK, cleared again below.
             flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
             break;
+        // What the program writes is a file of its own: never through a link someone put
+        // at its name (the program may run elevated), never a pipe that would keep it
+        // waiting (O_NONBLOCK, cleared again below).
         case Mode::kAppend:
-            flags = O_WRONLY | O_CREAT | O_APPEND;
+            flags = O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
             break;
         case Mode::kCreateTruncate:
-            flags = O_WRONLY | O_CREAT | O_TRUNC;
+            flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
             break;
         case Mode::kCreateNew:
-            flags = O_WRONLY | O_CREAT | O_EXCL;
+            flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
             break;
     }
     int fd = RetryOpen(Native(path).c_str(), flags);
@@ -563,11 +566,13 @@ bool File::Open(const WString& path, Mode mode) {
     bool ok = ::fstat(fd, &st) == 0 || Fail("fstat", {path}, errno);
     // Windows cannot open a folder as a file.
     if (ok && S_ISDIR(st.st_mode)) ok = Fail("open", {path}, EISDIR);
-    if (ok && mode == Mode::kReadRegular) {
+    if (ok && mode != Mode::kRead) {
         if (!S_ISREG(st.st_mode)) {
             backend::RecordFailure("open", {path}, u"not a regular file");
             ok = false;
-        } else if (::fcntl(fd, F_SETFL, O_RDONLY) != 0) {
+        } else if (::fcntl(fd, F_SETFL,
+                           flags & ~(O_NONBLOCK | O_CREAT | O_TRUNC | O_EXCL | O_NOFOLLOW |
+                                     O_NOCTTY)) != 0) {
             ok = Fail("fcntl", {path}, errno);
         }
     }

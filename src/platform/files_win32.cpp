@@ -452,11 +452,19 @@ bool File::Open(const WString& path, Mode mode) {
             disposition = CREATE_NEW;
             break;
     }
+    // What the program writes is a file of its own, never one a link someone put at its
+    // name leads to (the program may run elevated).
+    const DWORD attributes = GetFileAttributesW(Wide(path));
+    if (mode != Mode::kRead && mode != Mode::kReadRegular &&
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        backend::RecordFailure("CreateFileW", {path}, u"a link, not a file");
+        return false;
+    }
     FileHandle handle(CreateFileW(Wide(path), access, share, nullptr, disposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle) return Fail("CreateFileW", {path}, GetLastError());
     // A console, a pipe or a device opened by name is no file on a disk.
-    if (mode == Mode::kReadRegular && GetFileType(handle.Get()) != FILE_TYPE_DISK) {
+    if (mode != Mode::kRead && GetFileType(handle.Get()) != FILE_TYPE_DISK) {
         backend::RecordFailure("CreateFileW", {path}, u"not a regular file");
         return false;
     }

@@ -116,6 +116,23 @@ TEST(FilesTest, FileModes) {
     EXPECT_EQ(file.Read(buffer, 4), 0);
 }
 
+// The program may run elevated: what it writes under a name must be the file of that name,
+// never what a link planted there leads to, and never a pipe it would wait on forever.
+TEST(FilesTest, WritersOpenOnlyRegularFilesOfTheirOwnName) {
+    ScopedTempDir dir;
+    const WString target = dir.Sub(u"elsewhere.txt");
+    WriteFileBytes(target, "keep");
+    if (!MakeLink(target, dir.Sub(u"link.txt"))) GTEST_SKIP() << "no symbolic links here";
+    ASSERT_TRUE(MakePipe(dir.Sub(u"pipe.txt")));
+    plat::File file;
+    for (auto mode : {plat::File::Mode::kAppend, plat::File::Mode::kCreateTruncate,
+                      plat::File::Mode::kCreateNew}) {
+        EXPECT_FALSE(file.Open(dir.Sub(u"link.txt"), mode));
+        EXPECT_FALSE(file.Open(dir.Sub(u"pipe.txt"), mode));
+    }
+    EXPECT_EQ(ReadFileBytes(target), "keep");
+}
+
 TEST(FilesTest, AnOpenLogIsReadableButNotWritableByOthers) {
     ScopedTempDir dir;
     const WString path = dir.Sub(u"ReData.log");
