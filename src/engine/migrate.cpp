@@ -454,6 +454,10 @@ bool MigrationRun::Resume(int n, DbEntry& entry, const MigrationMarker& marker) 
     files.bFile = m_fs.Exists(path) && !m_fs.IsDirectory(path);
     files.bTmp = m_fs.Exists(entry.TmpPath()) && !m_fs.IsDirectory(entry.TmpPath());
     files.bNew = m_fs.Exists(entry.NewPath()) && !m_fs.IsDirectory(entry.NewPath());
+    plat::FileId atPath;
+    plat::FileId atTmp;
+    files.bFileIsTmp = files.bFile && files.bTmp && m_fs.Identity(path, atPath) &&
+                       m_fs.Identity(entry.TmpPath(), atTmp) && atPath == atTmp;
 
     auto keepStray = [&]() {
         WString detail;
@@ -467,6 +471,13 @@ bool MigrationRun::Resume(int n, DbEntry& entry, const MigrationMarker& marker) 
         return true;
     };
     switch (DecideResume(marker, files)) {
+        case ResumeAction::kDropSecondNameThenStartOver:
+            if (!m_fs.Remove(entry.TmpPath())) {
+                LeaveAlone(entry,
+                           WithReason(u"无法删除上次迁移未完成的文件, 不迁移: " + entry.TmpPath()));
+                return false;
+            }
+            [[fallthrough]];
         case ResumeAction::kStartOver:
             if (files.bNew && !m_fs.Remove(entry.NewPath())) {
                 LeaveAlone(entry,
@@ -834,6 +845,7 @@ bool MigrationRun::Finalize(int n, DbEntry& entry) {
 
 void MigrationRun::Swap(DbEntry& entry) {
     const WString& path = entry.strFilePath;
+    plat::MoveOutcome moved = plat::MoveOutcome::kFailed;
     if (entry.bHadFile) {
         WString detail;
         if (db::SettleDatabaseFile(path, detail) != db::FileRest::kAtRest) {
@@ -841,7 +853,8 @@ void MigrationRun::Swap(DbEntry& entry) {
             return;
         }
         Log(u"rename to tmp");
-        switch (m_fs.MoveIfUnused(path, entry.TmpPath(), &entry.oldStamp)) {
+        moved = m_fs.SwapIfUnused(path, entry.NewPath(), entry.TmpPath(), &entry.oldStamp);
+        switch (moved) {
             case plat::MoveOutcome::kMoved:
                 Log(u"原数据库移至: " + entry.TmpPath());
                 break;
@@ -854,15 +867,31 @@ void MigrationRun::Swap(DbEntry& entry) {
             case plat::MoveOutcome::kChanged:
                 Discard(entry, u"数据库在迁移过程中被其他程序修改, 不替换: " + path);
                 return;
-            case plat::MoveOutcome::kFailed:
-                Discard(entry, WithReason(u"数据库无法改名, 不替换: " + path));
-                return;
+            case plat::MoveOutcome::kFailed: {
+                const WString reason = WithReason(u"数据库无法改名, 不替换: " + path);
+                plat::FileId atPath;
+                plat::FileId atTmp;
+                const bool oldAtPath = m_fs.Identity(path, atPath) && atPath == entry.oldStamp.id;
+                const bool oldAtTmp =
+                    m_fs.Identity(entry.TmpPath(), atTmp) && atTmp == entry.oldStamp.id;
+                if (!oldAtTmp || oldAtPath) {
+                    // Nothing moved; a second name the swap gave the old file goes.
+                    if (oldAtTmp) m_fs.Remove(entry.TmpPath());
+                    Discard(entry, reason);
+                    return;
+                }
+                // Where the swap takes two moves, the old file left and the new one did
+                // not follow.
+                Log(u"原数据库移至: " + entry.TmpPath());
+                break;
+            }
         }
     } else if (m_fs.Exists(path)) {
         Discard(entry, u"迁移过程中出现了新的数据库文件, 不替换: " + path);
         return;
+    } else {
+        moved = m_fs.MoveIfUnused(entry.NewPath(), path, nullptr);
     }
-    plat::MoveOutcome moved = m_fs.MoveIfUnused(entry.NewPath(), path, nullptr);
     if (moved != plat::MoveOutcome::kMoved && m_fs.Exists(path)) {
         // A client made a file at the empty path in that instant.
         WString kept;

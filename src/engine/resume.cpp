@@ -1,6 +1,8 @@
 #include "engine/resume.h"
 
 ResumeAction DecideResume(const MigrationMarker& marker, const ResumeFiles& files) {
+    // Whatever the marker says: dropping a second name of the file at the path loses nothing.
+    if (files.bFileIsTmp) return ResumeAction::kDropSecondNameThenStartOver;
     if (marker.bValid && marker.bBuilt) {
         // The new file is moved to the path last, so while it exists the swap is unfinished.
         if (files.bNew) {

@@ -9,9 +9,15 @@ struct ResumeFiles {
     bool bFile = false;  // a file at the database's path
     bool bTmp = false;   // "<path>.tmp"
     bool bNew = false;   // "<path>.new"
+    // The path and ".tmp" are two names of one file: a swap was cut off between giving the
+    // old file its second name and giving the path to the new file.
+    bool bFileIsTmp = false;
 };
 
 enum class ResumeAction {
+    // The old file is still at the path (and may have been written since) and has a second
+    // name ".tmp": that name goes, then as kStartOver.
+    kDropSecondNameThenStartOver,
     // The database at the path (if any) is untouched: "<path>.new", if there, is a build
     // that never finished and goes. Then the database is migrated as usual.
     kStartOver,

@@ -19,6 +19,11 @@ MoveOutcome RealFileSystem::MoveIfUnused(const WString& from, const WString& to,
     return plat::MoveIfUnused(from, to, unchanged);
 }
 
+MoveOutcome RealFileSystem::SwapIfUnused(const WString& path, const WString& replacement,
+                                         const WString& keepAs, const FileStamp* unchanged) {
+    return plat::SwapIfUnused(path, replacement, keepAs, unchanged);
+}
+
 bool RealFileSystem::Remove(const WString& path) { return RemoveFile(path); }
 
 bool RealFileSystem::SyncDirectory(const WString& folder) { return plat::SyncDirectory(folder); }

@@ -22,6 +22,8 @@ public:
     virtual bool MoveReplace(const WString& from, const WString& to) = 0;
     virtual MoveOutcome MoveIfUnused(const WString& from, const WString& to,
                                      const FileStamp* unchanged) = 0;
+    virtual MoveOutcome SwapIfUnused(const WString& path, const WString& replacement,
+                                     const WString& keepAs, const FileStamp* unchanged) = 0;
     virtual bool Remove(const WString& path) = 0;
     virtual bool SyncDirectory(const WString& folder) = 0;
     virtual bool ReadFile(const WString& path, std::string& bytes) = 0;
@@ -40,6 +42,8 @@ public:
     bool MakeDirectory(const WString& path) override;
     bool MoveReplace(const WString& from, const WString& to) override;
     MoveOutcome MoveIfUnused(const WString& from, const WString& to,
+                             const FileStamp* unchanged) override;
+    MoveOutcome SwapIfUnused(const WString& path, const WString& replacement, const WString& keepAs,
                              const FileStamp* unchanged) override;
     bool Remove(const WString& path) override;
     bool SyncDirectory(const WString& folder) override;

@@ -87,6 +87,15 @@ enum class MoveOutcome {
 };
 MoveOutcome MoveIfUnused(const WString& from, const WString& to,
                          const FileStamp* unchanged = nullptr);
+// Gives `path` to `replacement` in one step, under the same conditions on the file that is
+// at `path` now; that file stays as `keepAs` (which must not exist). There is no instant
+// in which the path names no file: a client that opens it meanwhile finds the old file or
+// the new one, never an empty place where it would make a fresh database. Built from a
+// hard link and a replacing rename; where the file system has no hard links, or on Windows
+// will not replace a file held open, it is two moves and that instant exists. kFailed
+// with a file at `keepAs` means the old file has left and `replacement` did not follow.
+MoveOutcome SwapIfUnused(const WString& path, const WString& replacement, const WString& keepAs,
+                         const FileStamp* unchanged = nullptr);
 // True where the file system compares names without regard to case and ignores trailing
 // dots and blanks (Windows).
 bool NamesIgnoreCase();

@@ -219,35 +219,106 @@ bool StampOf(const WString& path, FileStamp& stamp) {
     return true;
 }
 
+namespace {
+
+// Holds a write lease on a file for as long as it lives: proof that no other descriptor of
+// the file is open anywhere, and that none is opened meanwhile (an opener waits until the
+// lease is given back, at the latest after /proc/sys/fs/lease-break-time seconds).
+class Lease {
+public:
+    explicit Lease(const WString& path) : m_path(path) {
+        m_fd = RetryOpen(Native(path).c_str(), O_RDONLY);
+        if (m_fd < 0) {
+            Fail("open", {path}, errno);
+            m_outcome = MoveOutcome::kFailed;
+            return;
+        }
+        // A process that opens the file while the lease is held makes the kernel signal
+        // us, with SIGIO unless told otherwise, and SIGIO's default action ends the
+        // process. SIGURG is ignored by default.
+        ::fcntl(m_fd, F_SETSIG, SIGURG);
+        // Granted only when no other descriptor of the file is open, and only to the
+        // file's owner (or a process allowed to lease any file): without it nobody can
+        // tell whether a client holds the file.
+        if (::fcntl(m_fd, F_SETLEASE, F_WRLCK) != 0) {
+            const int error = errno;
+            Fail("fcntl(F_SETLEASE)", {path}, error);
+            m_outcome =
+                error == EAGAIN || error == EBUSY ? MoveOutcome::kInUse : MoveOutcome::kUnverified;
+        }
+    }
+    ~Lease() {
+        if (m_fd < 0) return;
+        if (m_outcome == MoveOutcome::kMoved) ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+        ::close(m_fd);
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+
+    // kMoved while held and the file is the one `unchanged` describes.
+    MoveOutcome Check(const FileStamp* unchanged) const {
+        struct stat st;
+        if (m_outcome != MoveOutcome::kMoved) return m_outcome;
+        if (unchanged != nullptr && (::fstat(m_fd, &st) != 0 || StampFrom(st) != *unchanged)) {
+            return MoveOutcome::kChanged;
+        }
+        return MoveOutcome::kMoved;
+    }
+    // True when `path` leads to the leased file.
+    bool Names(const std::string& path) const {
+        struct stat held;
+        struct stat named;
+        return ::fstat(m_fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+               held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    }
+
+private:
+    WString m_path;
+    int m_fd = -1;
+    MoveOutcome m_outcome = MoveOutcome::kMoved;
+};
+
+bool NoHardLinksHere(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV ||
+           error == EMLINK;
+}
+
+}  // namespace
+
 MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp* unchanged) {
-    int fd = RetryOpen(Native(from).c_str(), O_RDONLY);
-    if (fd < 0) {
-        Fail("open", {from}, errno);
+    const Lease lease(from);
+    const MoveOutcome outcome = lease.Check(unchanged);
+    if (outcome != MoveOutcome::kMoved) return outcome;
+    return RenameNoReplace(from, to) ? MoveOutcome::kMoved : MoveOutcome::kFailed;
+}
+
+MoveOutcome SwapIfUnused(const WString& path, const WString& replacement, const WString& keepAs,
+                         const FileStamp* unchanged) {
+    const Lease lease(path);
+    const MoveOutcome outcome = lease.Check(unchanged);
+    if (outcome != MoveOutcome::kMoved) return outcome;
+    const std::string native = Native(path);
+    const std::string kept = Native(keepAs);
+    if (::link(native.c_str(), kept.c_str()) != 0) {
+        const int error = errno;
+        Fail("link", {path, keepAs}, error);
+        if (!NoHardLinksHere(error)) return MoveOutcome::kFailed;
+        // A file system without hard links: the old file leaves first, and for that
+        // moment the path names no file.
+        if (!RenameNoReplace(path, keepAs)) return MoveOutcome::kFailed;
+        return RenameNoReplace(replacement, path) ? MoveOutcome::kMoved : MoveOutcome::kFailed;
+    }
+    // Someone may have put another file at the path since the lease was taken.
+    if (!lease.Names(kept)) {
+        ::unlink(kept.c_str());
+        return MoveOutcome::kChanged;
+    }
+    if (::rename(Native(replacement).c_str(), native.c_str()) != 0) {
+        Fail("rename", {replacement, path}, errno);
+        ::unlink(kept.c_str());
         return MoveOutcome::kFailed;
     }
-    // A process that opens the file while the lease is held makes the kernel signal us,
-    // with SIGIO unless told otherwise, and SIGIO's default action ends the process.
-    // SIGURG is ignored by default.
-    ::fcntl(fd, F_SETSIG, SIGURG);
-    // A write lease is granted only when no other descriptor of the file is open anywhere,
-    // and only to the file's owner (or a process allowed to lease any file): without it
-    // nobody can tell whether a client holds the file.
-    if (::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
-        const int error = errno;
-        Fail("fcntl(F_SETLEASE)", {from}, error);
-        ::close(fd);
-        return error == EAGAIN || error == EBUSY ? MoveOutcome::kInUse : MoveOutcome::kUnverified;
-    }
-    MoveOutcome outcome = MoveOutcome::kMoved;
-    struct stat st;
-    if (unchanged != nullptr && (::fstat(fd, &st) != 0 || StampFrom(st) != *unchanged)) {
-        outcome = MoveOutcome::kChanged;
-    } else if (!RenameNoReplace(from, to)) {
-        outcome = MoveOutcome::kFailed;
-    }
-    ::fcntl(fd, F_SETLEASE, F_UNLCK);
-    ::close(fd);
-    return outcome;
+    return MoveOutcome::kMoved;
 }
 
 bool NamesIgnoreCase() { return false; }

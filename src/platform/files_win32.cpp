@@ -153,21 +153,26 @@ bool StampOf(const WString& path, FileStamp& stamp) {
 
 // Opened for deletion and shared with nobody, the file cannot be open anywhere else, and
 // nobody can open it until the handle is closed: the rename goes through that handle.
-MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp* unchanged) {
-    FileHandle file(CreateFileW(Wide(from), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD error = GetLastError();
-        Fail("CreateFileW", {from}, error);
-        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
-                   ? MoveOutcome::kInUse
-                   : MoveOutcome::kFailed;
-    }
+namespace {
+
+MoveOutcome OpenFailure(const WString& path) {
+    const DWORD error = GetLastError();
+    Fail("CreateFileW", {path}, error);
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? MoveOutcome::kInUse
+                                                                             : MoveOutcome::kFailed;
+}
+
+MoveOutcome CheckStamp(HANDLE file, const FileStamp* unchanged) {
     BY_HANDLE_FILE_INFORMATION info;
     if (unchanged != nullptr &&
-        (!GetFileInformationByHandle(file.Get(), &info) || StampFrom(info) != *unchanged)) {
+        (!GetFileInformationByHandle(file, &info) || StampFrom(info) != *unchanged)) {
         return MoveOutcome::kChanged;
     }
+    return MoveOutcome::kMoved;
+}
+
+// Renames the open file, never over another one.
+bool RenameOpenFile(HANDLE file, const WString& from, const WString& to) {
     const std::wstring target(Wide(to));
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -175,12 +180,70 @@ MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::copy(target.begin(), target.end(), rename->FileName);
-    if (!SetFileInformationByHandle(file.Get(), FileRenameInfo, rename,
+    if (!SetFileInformationByHandle(file, FileRenameInfo, rename,
                                     static_cast<DWORD>(buffer.size()))) {
-        Fail("SetFileInformationByHandle", {from, to}, GetLastError());
+        return Fail("SetFileInformationByHandle", {from, to}, GetLastError());
+    }
+    FlushFileBuffers(file);
+    return true;
+}
+
+bool SameFile(HANDLE file, const WString& path) {
+    BY_HANDLE_FILE_INFORMATION held;
+    BY_HANDLE_FILE_INFORMATION named;
+    FileHandle other(CreateFileW(Wide(path), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return other && GetFileInformationByHandle(file, &held) &&
+           GetFileInformationByHandle(other.Get(), &named) &&
+           held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+           held.nFileIndexHigh == named.nFileIndexHigh && held.nFileIndexLow == named.nFileIndexLow;
+}
+
+}  // namespace
+
+MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp* unchanged) {
+    FileHandle file(CreateFileW(Wide(from), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return OpenFailure(from);
+    const MoveOutcome outcome = CheckStamp(file.Get(), unchanged);
+    if (outcome != MoveOutcome::kMoved) return outcome;
+    return RenameOpenFile(file.Get(), from, to) ? MoveOutcome::kMoved : MoveOutcome::kFailed;
+}
+
+MoveOutcome SwapIfUnused(const WString& path, const WString& replacement, const WString& keepAs,
+                         const FileStamp* unchanged) {
+    // Shared for deleting only: nobody can read or write the file while it is held, and
+    // the path may still be given to another file.
+    FileHandle file(CreateFileW(Wide(path), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return OpenFailure(path);
+    const MoveOutcome outcome = CheckStamp(file.Get(), unchanged);
+    if (outcome != MoveOutcome::kMoved) return outcome;
+    if (CreateHardLinkW(Wide(keepAs), Wide(path), nullptr)) {
+        if (!SameFile(file.Get(), keepAs)) {
+            DeleteFileW(Wide(keepAs));
+            return MoveOutcome::kChanged;
+        }
+        if (MoveFileExW(Wide(replacement), Wide(path),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return MoveOutcome::kMoved;
+        }
+        // Some file systems refuse to replace a file that is held open.
+        Fail("MoveFileExW", {replacement, path}, GetLastError());
+        if (!DeleteFileW(Wide(keepAs))) {
+            Fail("DeleteFileW", {keepAs}, GetLastError());
+            return MoveOutcome::kFailed;
+        }
+    } else {
+        Fail("CreateHardLinkW", {keepAs, path}, GetLastError());
+    }
+    // The old file leaves first, and for that moment the path names no file.
+    if (!RenameOpenFile(file.Get(), path, keepAs)) return MoveOutcome::kFailed;
+    if (!MoveFileExW(Wide(replacement), Wide(path), MOVEFILE_WRITE_THROUGH)) {
+        Fail("MoveFileExW", {replacement, path}, GetLastError());
         return MoveOutcome::kFailed;
     }
-    FlushFileBuffers(file.Get());
     return MoveOutcome::kMoved;
 }
 

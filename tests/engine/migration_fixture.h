@@ -87,6 +87,13 @@ public:
         if (Hit(Op::kMove, from)) return plat::MoveOutcome::kFailed;
         return RealFileSystem::MoveIfUnused(from, to, unchanged);
     }
+    // Acts on the file at `path` first: a rule on `path` fails the swap before anything moved.
+    plat::MoveOutcome SwapIfUnused(const WString& path, const WString& replacement,
+                                   const WString& keepAs,
+                                   const plat::FileStamp* unchanged) override {
+        if (Hit(Op::kMove, path)) return plat::MoveOutcome::kFailed;
+        return RealFileSystem::SwapIfUnused(path, replacement, keepAs, unchanged);
+    }
     bool Remove(const WString& path) override {
         return !Hit(Op::kRemove, path) && RealFileSystem::Remove(path);
     }

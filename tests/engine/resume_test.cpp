@@ -55,6 +55,17 @@ TEST(ResumeDecisionTest, EveryStateACutOffRunLeaves) {
         EXPECT_EQ(DecideResume(marker, ResumeFiles{row.file, row.tmp, row.fresh}), row.action)
             << row.state;
     }
+    // Cut off after the old file got its second name, before the new one took the path:
+    // the file at the path is the database, whatever else is there.
+    for (const Row& row : kRows) {
+        MigrationMarker marker;
+        marker.bValid = true;
+        marker.bBeside = row.beside;
+        marker.bBuilt = row.built;
+        EXPECT_EQ(DecideResume(marker, ResumeFiles{true, true, row.fresh, true}),
+                  A::kDropSecondNameThenStartOver)
+            << row.state;
+    }
     // A marker that could not be read whole says nothing but that a run was here.
     EXPECT_EQ(DecideResume(MigrationMarker(), ResumeFiles{true, false, true}), A::kStartOver);
     EXPECT_EQ(DecideResume(MigrationMarker(), ResumeFiles{true, true, false}),

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <string>
 #include <thread>
 
 #include "platform/codepage.h"
@@ -42,6 +44,55 @@ TEST(FilesTest, MoveReplacesAndRemoveDeletes) {
     EXPECT_TRUE(plat::RemoveFile(dir.Sub(u"数据.s3db.tmp")));
     EXPECT_FALSE(plat::RemoveFile(dir.Sub(u"数据.s3db.tmp")));
     EXPECT_EQ(plat::FileSize(dir.Sub(u"数据.s3db.tmp")), -1);
+}
+
+// A client that opens the database while it is replaced must find a file there, old or
+// new: an empty path is where SQLite would make a fresh, empty database. The swap refuses a
+// file someone holds open or changed, and moves nothing then.
+TEST(FilesTest, ASwapNeverLeavesThePathEmpty) {
+    ScopedTempDir dir;
+    const WString path = dir.Sub(u"数据.s3db");
+    const WString fresh = path + u".new";
+    const WString kept = path + u".tmp";
+    WriteFileBytes(path, "old");
+    std::atomic<bool> done{false};
+    std::atomic<int> missing{0};
+    std::thread client([&] {
+        while (!done) {
+            if (!plat::PathExists(path)) ++missing;
+        }
+    });
+    int swapped = 0;
+    for (int round = 0; round < 2000; ++round) {
+        WriteFileBytes(fresh, "new" + std::to_string(round));
+        swapped += plat::SwapIfUnused(path, fresh, kept) == plat::MoveOutcome::kMoved;
+        plat::RemoveFile(kept);
+    }
+    done = true;
+    client.join();
+    EXPECT_EQ(swapped, 2000);
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(ReadFileBytes(path), "new1999");
+
+    WriteFileBytes(fresh, "newer");
+    plat::FileStamp stamp;
+    ASSERT_TRUE(plat::StampOf(path, stamp));
+    WriteFileBytes(kept, "someone's");  // the second name is taken
+    EXPECT_EQ(plat::SwapIfUnused(path, fresh, kept, &stamp), plat::MoveOutcome::kFailed);
+    plat::RemoveFile(kept);
+    WriteFileBytes(path, "written meanwhile!");
+    EXPECT_EQ(plat::SwapIfUnused(path, fresh, kept, &stamp), plat::MoveOutcome::kChanged);
+    {
+        plat::File open;
+        ASSERT_TRUE(open.Open(path, plat::File::Mode::kRead));
+        EXPECT_EQ(plat::SwapIfUnused(path, fresh, kept), plat::MoveOutcome::kInUse);
+    }
+    EXPECT_EQ(ReadFileBytes(path), "written meanwhile!");
+    EXPECT_EQ(ReadFileBytes(fresh), "newer");
+    EXPECT_FALSE(plat::PathExists(kept));
+    EXPECT_EQ(plat::SwapIfUnused(path, fresh, kept), plat::MoveOutcome::kMoved);
+    EXPECT_EQ(ReadFileBytes(kept), "written meanwhile!");
+    EXPECT_EQ(ReadFileBytes(path), "newer");
 }
 
 // A refused operation tells why, as the system said it: the call, the path (both paths of a

@@ -67,6 +67,10 @@ protected:
                                        const plat::FileStamp*) override {
             return plat::MoveOutcome::kFailed;
         }
+        plat::MoveOutcome SwapIfUnused(const WString&, const WString&, const WString&,
+                                       const plat::FileStamp*) override {
+            return plat::MoveOutcome::kFailed;
+        }
         bool Remove(const WString&) override { return false; }
         bool WriteDurably(const WString&, std::string_view) override { return false; }
     };
