@@ -91,8 +91,9 @@ MoveOutcome MoveIfUnused(const WString& from, const WString& to,
 // at `path` now; that file stays as `keepAs` (which must not exist). There is no instant
 // in which the path names no file: a client that opens it meanwhile finds the old file or
 // the new one, never an empty place where it would make a fresh database. Built from a
-// hard link and a replacing rename; where the file system has no hard links, or on Windows
-// will not replace a file held open, it is two moves and that instant exists. kFailed
+// hard link and a replacing rename; where the file system has no hard links it is two
+// moves and that instant exists. On Windows the file is released between the check and the
+// replace (Windows replaces no open file): one opened in between makes it kInUse. kFailed
 // with a file at `keepAs` means the old file has left and `replacement` did not follow.
 MoveOutcome SwapIfUnused(const WString& path, const WString& replacement, const WString& keepAs,
                          const FileStamp* unchanged = nullptr);

@@ -213,38 +213,47 @@ MoveOutcome MoveIfUnused(const WString& from, const WString& to, const FileStamp
 
 MoveOutcome SwapIfUnused(const WString& path, const WString& replacement, const WString& keepAs,
                          const FileStamp* unchanged) {
-    // Shared for deleting only: nobody can read or write the file while it is held, and
-    // the path may still be given to another file.
-    FileHandle file(CreateFileW(Wide(path), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return OpenFailure(path);
-    const MoveOutcome outcome = CheckStamp(file.Get(), unchanged);
-    if (outcome != MoveOutcome::kMoved) return outcome;
-    if (CreateHardLinkW(Wide(keepAs), Wide(path), nullptr)) {
+    {
+        // Held exclusively while it is checked and given its second name.
+        FileHandle file(CreateFileW(Wide(path), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return OpenFailure(path);
+        const MoveOutcome outcome = CheckStamp(file.Get(), unchanged);
+        if (outcome != MoveOutcome::kMoved) return outcome;
+        if (!CreateHardLinkW(Wide(keepAs), Wide(path), nullptr)) {
+            // No hard links here (FAT): the old file leaves first, and for that moment
+            // the path names no file.
+            Fail("CreateHardLinkW", {keepAs, path}, GetLastError());
+            if (!RenameOpenFile(file.Get(), path, keepAs)) return MoveOutcome::kFailed;
+            file.Reset();
+            if (!MoveFileExW(Wide(replacement), Wide(path), MOVEFILE_WRITE_THROUGH)) {
+                Fail("MoveFileExW", {replacement, path}, GetLastError());
+                return MoveOutcome::kFailed;
+            }
+            return MoveOutcome::kMoved;
+        }
         if (!SameFile(file.Get(), keepAs)) {
             DeleteFileW(Wide(keepAs));
             return MoveOutcome::kChanged;
         }
-        if (MoveFileExW(Wide(replacement), Wide(path),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return MoveOutcome::kMoved;
-        }
-        // Some file systems refuse to replace a file that is held open.
-        Fail("MoveFileExW", {replacement, path}, GetLastError());
-        if (!DeleteFileW(Wide(keepAs))) {
-            Fail("DeleteFileW", {keepAs}, GetLastError());
-            return MoveOutcome::kFailed;
-        }
-    } else {
-        Fail("CreateHardLinkW", {keepAs, path}, GetLastError());
     }
-    // The old file leaves first, and for that moment the path names no file.
-    if (!RenameOpenFile(file.Get(), path, keepAs)) return MoveOutcome::kFailed;
-    if (!MoveFileExW(Wide(replacement), Wide(path), MOVEFILE_WRITE_THROUGH)) {
-        Fail("MoveFileExW", {replacement, path}, GetLastError());
+    // Windows replaces no file that anyone holds open, ourselves included: the handle is
+    // gone, and a client that opened the file in between makes the replace fail, which
+    // then changes nothing.
+    if (MoveFileExW(Wide(replacement), Wide(path),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return MoveOutcome::kMoved;
+    }
+    const DWORD error = GetLastError();
+    Fail("MoveFileExW", {replacement, path}, error);
+    if (!DeleteFileW(Wide(keepAs))) {
+        Fail("DeleteFileW", {keepAs}, GetLastError());
         return MoveOutcome::kFailed;
     }
-    return MoveOutcome::kMoved;
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                   error == ERROR_LOCK_VIOLATION
+               ? MoveOutcome::kInUse
+               : MoveOutcome::kFailed;
 }
 
 bool NamesIgnoreCase() { return true; }
