@@ -262,8 +262,8 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
     // INTEGER PRIMARY KEY may have them renumbered by the plain form. The plain form is
     // tried first all the same, because it lets SQLite copy raw records when the two
     // tables agree (keeping the rowids when the new table has an index); whether it kept
-    // them shows in the largest rowid, and if it did not, it is undone and the rowids are
-    // given explicitly.
+    // them shows in the smallest and largest rowids, and if it did not, it is undone and the rowids
+    // are given explicitly.
     const std::string source = alias + "." + QuoteName(name);
     const std::string target = "main." + QuoteName(name);
     const bool bKeepRowids = from.bRowid && to.bRowid && !to.bAliased &&
@@ -308,9 +308,12 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
         db::Savepoint attempt(*this, "QV_COPY");
         if (!attempt.Active() || Run(plain, db::Origin::kProgram) == 0) return 0;
         inserted = sqlite3_changes64(db);
-        const std::string largest = "SELECT max(" + RowidName(to) + ") IS (SELECT max(" +
-                                    RowidName(from) + ") FROM " + source + ") FROM " + target + ";";
-        if (bKeepRowids && CountRows(db, largest) != 1) {
+        // Renumbered rows run from 1 to their count: agreeing on both ends, with as many
+        // rows, the rowids are the source's own (a zero or negative one shows at the low end).
+        const std::string ends = "SELECT (min(" + RowidName(to) + "), max(" + RowidName(to) +
+                                 ")) IS (SELECT min(" + RowidName(from) + "), max(" +
+                                 RowidName(from) + ") FROM " + source + ") FROM " + target + ";";
+        if (bKeepRowids && CountRows(db, ends) != 1) {
             attempt.Rollback();
             bPlain = false;
         } else if (!attempt.Release()) {

@@ -141,7 +141,10 @@ int CDBConnection::Authorize(void* self, int action, const char* arg1, const cha
         ((arg2 != nullptr && !PragmaMaySet(arg1)) || PragmaActsWhenRead(arg1))) {
         return refuse(std::string("PRAGMA ") + arg1 + (arg2 != nullptr ? "=" : ""));
     }
-    if (Is(database, "NEW_DB") && Writes(action)) return refuse("writing NEW_DB");
+    // A pragma given a value for NEW_DB (user_version, application_id) writes its header.
+    if (Is(database, "NEW_DB") && (Writes(action) || (action == SQLITE_PRAGMA && arg2))) {
+        return refuse("writing NEW_DB");
+    }
     if (!connection->m_sources.empty() &&
         (action == SQLITE_PRAGMA || IsSourceAlias(arg1) || IsSourceAlias(database))) {
         connection->m_bTouchedSource = true;

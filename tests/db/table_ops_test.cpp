@@ -508,6 +508,7 @@ TEST_F(TableOpsTest, AScriptsStatementReachesItsOwnDatabaseOnly) {
     }
     EXPECT_EQ(m_db.ExecuteWithAttached(other, u"INSERT INTO NEW_DB.O VALUES(8);"), 0);
     EXPECT_EQ(m_db.ExecuteWithAttached(other, u"DELETE FROM NEW_DB.O;"), 0);
+    EXPECT_EQ(m_db.ExecuteWithAttached(other, u"PRAGMA NEW_DB.user_version=7;"), 0);
     EXPECT_EQ(m_db.Execute(u"SELECT load_extension('x');"), 0);
     m_db.Close();
     EXPECT_EQ(ReadFileBytes(m_path), mine);

@@ -475,6 +475,8 @@ TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
                            "CREATE TABLE TLINK(F_A TEXT, F_B TEXT);"
                            "INSERT INTO TLINK VALUES('a','1'),('b','2'),('c','3'),('d','4');"
                            "DELETE FROM TLINK WHERE F_A IN ('a','c');"
+                           "CREATE TABLE TNEG(F_A TEXT);"
+                           "INSERT INTO TNEG(rowid, F_A) VALUES(-1,'n'),(2,'p');"
                            "CREATE TABLE TGEN(F_X INTEGER, F_Y INTEGER GENERATED ALWAYS AS "
                            "(F_X * 2) VIRTUAL, F_Z TEXT);"
                            "INSERT INTO TGEN(F_X, F_Z) VALUES(1,'one'),(2,'two');"
@@ -487,6 +489,7 @@ TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
     script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
     UserTables(script, 1);
     script.Item(1, u"TABLE", u"TLINK", u"CREATE TABLE TLINK(F_A TEXT NOT NULL, F_B TEXT);");
+    script.Item(1, u"TABLE", u"TNEG", u"CREATE TABLE TNEG(F_A TEXT NOT NULL);");
     script.Item(1, u"TABLE", u"TGEN",
                 u"CREATE TABLE TGEN(F_X INTEGER NOT NULL, F_Y INTEGER GENERATED ALWAYS AS "
                 u"(F_X * 3) STORED, F_Z TEXT);");
@@ -501,6 +504,8 @@ TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
 
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT rowid, * FROM TLINK ORDER BY rowid"),
               (Strings{"2|b|2", "4|d|4"}));
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT rowid, * FROM TNEG ORDER BY rowid"),
+              (Strings{"-1|n", "2|p"}));
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TGEN ORDER BY F_X"), (Strings{"1|3|one", "2|6|two"}));
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT F_SECOND, F_FIRST FROM TORDER"), Strings{"1st|2nd"});
     EXPECT_TRUE(
