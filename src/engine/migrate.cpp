@@ -44,6 +44,8 @@ namespace {
 constexpr char16_t kVersionTable[] = u"TMAIN";
 constexpr char16_t kUserDataName[] = u"vuserdat";
 constexpr char16_t kRunLockName[] = u"\\quorvel.lock";
+// The extra data file's name while it is deleted.
+constexpr char16_t kExtraLeaving[] = u".removing";
 
 void Log(const WString& text) { WriteLog(kLogCategory, kLogLevel, text); }
 
@@ -104,6 +106,8 @@ private:
     bool KeepAside(const WString& from, const WString& dbPath, WStringView suffix, WString& kept);
 
     void OpenExtraSource();
+    void RemoveExtraFile();
+    bool IsListedDatabase(const WString& path);
     void ApplyItems();
     void ApplyTable(int n, DbEntry& entry, const ScriptItem& item, int nLine);
     bool IsDue(const DbEntry& entry, const ScriptItem& item) const;
@@ -134,6 +138,9 @@ private:
     CDBConnection m_extra;
     bool m_bExtraOpen = false;
     WString m_strExtraPath;
+    // The extra data file as the run found it: one written meanwhile is not deleted.
+    plat::FileStamp m_extraStamp;
+    bool m_bExtraStamped = false;
     // The database named "vuserdat" whose old file serves every database as the shared
     // source of last resort; 0 when there is none.
     int m_nUserDat = 0;
@@ -318,15 +325,26 @@ bool MigrationRun::CheckScript(const DatabaseHeader& header, const WString& data
     return false;
 }
 
+bool MigrationRun::IsListedDatabase(const WString& path) {
+    const WString key = plat::IdentityKey(m_fs, path);
+    for (const auto& [n, pEntry] : m_databases) {
+        if (pEntry && plat::IdentityKey(m_fs, pEntry->strFilePath) == key) return true;
+    }
+    return false;
+}
+
 void MigrationRun::CollectSources(const WString& dataFiles) {
+    // Left by a run cut off while it deleted the extra file, whose rows it had all carried.
+    for (const WString& name : engine::SplitDataFiles(dataFiles)) {
+        const WString leaving = m_strDataDir + u"\\" + name + kExtraLeaving;
+        if (!name.empty() && m_fs.Exists(leaving) && !IsListedDatabase(leaving)) {
+            Log(u"删除上次迁移未删完的数据文件: " + leaving);
+            if (!m_fs.Remove(leaving)) Log(WithReason(u"无法删除: " + leaving));
+        }
+    }
     for (WString& name : engine::CollectDataFiles(dataFiles, m_strDataDir)) {
         // A database of the list is never an extra source: the run would delete it.
-        const WString key = plat::IdentityKey(m_fs, m_strDataDir + u"\\" + name);
-        bool isDatabase = false;
-        for (const auto& [n, pEntry] : m_databases) {
-            if (pEntry && plat::IdentityKey(m_fs, pEntry->strFilePath) == key) isDatabase = true;
-        }
-        if (isDatabase) {
+        if (IsListedDatabase(m_strDataDir + u"\\" + name)) {
             Log(u"DATABASEFILE " + name + u" is a database of the list; not used as a source");
             continue;
         }
@@ -607,6 +625,7 @@ void MigrationRun::StartBuild(int n, DbEntry& entry) {
 void MigrationRun::OpenExtraSource() {
     if (m_dataFiles.empty()) return;
     m_strExtraPath = m_strDataDir + u"\\" + m_dataFiles.front();
+    m_bExtraStamped = m_fs.Stamp(m_strExtraPath, m_extraStamp);
     m_bExtraOpen = m_extra.OpenExisting(m_strExtraPath) == 1;
     std::vector<WString> tables;
     // A file SQLite cannot read would give no rows and then be deleted: leave it be.
@@ -943,7 +962,7 @@ void MigrationRun::CleanUp() {
         m_extra.Close();
         const std::vector<WString> left = m_ledger.Uncarried(m_strExtraPath, done);
         if (left.empty()) {
-            if (!m_fs.Remove(m_strExtraPath)) Log(WithReason(u"无法删除: " + m_strExtraPath));
+            RemoveExtraFile();
         } else {
             for (const WString& table : left)
                 Log(u"数据文件中表" + table + u"的数据没有迁移, 数据文件保留: " + m_strExtraPath);
@@ -953,6 +972,22 @@ void MigrationRun::CleanUp() {
         if (pEntry && (pEntry->state == DbState::kReplaced || pEntry->state == DbState::kCleanUp)) {
             RemoveOldFile(*pEntry, done);
         }
+    }
+}
+
+// Only the file whose rows were read goes: one the client wrote or holds open since is kept.
+// It leaves its name first, so that nothing but that file can be deleted.
+void MigrationRun::RemoveExtraFile() {
+    const WString leaving = m_strExtraPath + kExtraLeaving;
+    const plat::MoveOutcome moved = m_bExtraStamped
+                                        ? m_fs.MoveIfUnused(m_strExtraPath, leaving, &m_extraStamp)
+                                        : plat::MoveOutcome::kChanged;
+    if (moved == plat::MoveOutcome::kMoved) {
+        if (!m_fs.Remove(leaving)) Log(WithReason(u"无法删除: " + leaving));
+    } else if (moved == plat::MoveOutcome::kFailed) {
+        Log(WithReason(u"无法删除: " + m_strExtraPath));
+    } else {
+        Log(u"数据文件在迁移期间被使用或修改, 保留: " + m_strExtraPath);
     }
 }
 

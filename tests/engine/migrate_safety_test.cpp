@@ -212,6 +212,32 @@ TEST_F(MigrationTest, TheExtraFileStaysWhileItHoldsRowsNoItemTook) {
     EXPECT_TRUE(LogHas(u"数据文件中表TLEFT的数据没有迁移, 数据文件保留: " + At(u"extra.s3db")));
 }
 
+// The client may write the extra file while the run reads it: those rows were never read.
+TEST_F(MigrationTest, AnExtraFileWrittenDuringTheRunIsKept) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    MakeDb(u"extra.s3db",
+           "CREATE TABLE TSETTING(F_KEY TEXT); INSERT INTO TSETTING VALUES('skin');");
+    ScriptText script;
+    script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
+    UserTables(script, 1);
+    script.Item(1, u"TABLE", u"TSETTING", u"CREATE TABLE TSETTING(F_KEY TEXT);");
+    WriteScript(script);
+    bool written = false;
+    // As the new database takes its path.
+    m_disk.Watch([&](FaultyDisk::Op op, const WString& path) {
+        if (op == FaultyDisk::Op::kMove && path == At(u"DB.s3db") && !written) {
+            written = true;
+            MakeDb(u"extra.s3db", "INSERT INTO TSETTING VALUES('meanwhile');");
+        }
+    });
+
+    EXPECT_EQ(Migrate(), 1) << ToUtf8(Log());
+
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TSETTING"), Strings{"skin"});
+    EXPECT_EQ(Rows(u"extra.s3db", "SELECT * FROM TSETTING"), (Strings{"skin", "meanwhile"}));
+    EXPECT_TRUE(LogHas(u"数据文件在迁移期间被使用或修改, 保留: " + At(u"extra.s3db")));
+}
+
 TEST_F(MigrationTest, ApostrophesInFoldersNamesAndVersions) {
     ASSERT_TRUE(plat::MakeDirectory(At(u"O'Brien")));
     m_process.m_strDataDir = At(u"O'Brien");
