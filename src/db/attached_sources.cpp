@@ -60,6 +60,7 @@ struct TableShape {
     bool bAliased = false;             // an INTEGER PRIMARY KEY names the rowid
     bool bHidden = false;              // it has generated or hidden columns
     std::vector<std::string> columns;  // the columns a row is written with, in order
+    std::vector<bool> notNull;         // of each of them, whether it is NOT NULL
 };
 
 TableShape ShapeOf(sqlite3* db, const std::string& schema, const std::string& table) {
@@ -88,6 +89,8 @@ TableShape ShapeOf(sqlite3* db, const std::string& schema, const std::string& ta
                 continue;
             }
             shape.columns.emplace_back(name != nullptr ? name : "");
+            shape.notNull.push_back(info.ColumnText(3) != nullptr &&
+                                    std::string(info.ColumnText(3)) != "0");
             if (pk > 0) {
                 ++nPrimary;
                 bIntegerPrimary = type != nullptr && sqlite3_stricmp(type, "INTEGER") == 0;
@@ -292,8 +295,25 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
     if (bMayDrop) {
         before = CountRows(db, "SELECT count(*) FROM " + target + ";");
         held = CountRows(db, "SELECT count(*) FROM " + source + ";");
-        if (before < 0 || held < 0) {
+        // NOT NULL ON CONFLICT REPLACE would put the default in place of a NULL: the row
+        // arrives, its value does not.
+        std::string nulls;
+        for (size_t i = 0; i < to.columns.size(); ++i) {
+            if (to.notNull[i])
+                nulls += (nulls.empty() ? "" : " OR ") + QuoteName(from.columns[i]) + " IS NULL";
+        }
+        const int64_t nNull =
+            nulls.empty()
+                ? 0
+                : CountRows(db, "SELECT count(*) FROM " + source + " WHERE " + nulls + ";");
+        if (before < 0 || held < 0 || nNull < 0) {
             m_strLastError = FromUtf8(sqlite3_errmsg(db));
+            WriteLog(kLogCategory, kLogLevel, m_strLastError);
+            return 0;
+        }
+        if (nNull > 0) {
+            m_strLastError = u"表" + table + u"的新定义不允许空值, 原表有 " + wstr::FromInt(nNull) +
+                             u" 行的值为空, 数据无法原样复制";
             WriteLog(kLogCategory, kLogLevel, m_strLastError);
             return 0;
         }

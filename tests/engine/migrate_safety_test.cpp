@@ -56,6 +56,14 @@ TEST_F(MigrationTest, ABuildThatWouldLoseRowsLeavesTheDatabaseAsItWas) {
                     u"CREATE TABLE TACC(F_ACCOUNT TEXT, UNIQUE(F_ACCOUNT) ON CONFLICT IGNORE);");
          },
          u"表TACC的数据复制不完整"},
+        {"a definition that replaces NULLs with its default",
+         "CREATE TABLE TACC(F_ACCOUNT TEXT); INSERT INTO TACC VALUES('a'),(NULL);",
+         [](ScriptText& s) {
+             UserTables(s, 1);
+             s.Item(1, u"TABLE", u"TACC",
+                    u"CREATE TABLE TACC(F_ACCOUNT TEXT NOT NULL ON CONFLICT REPLACE DEFAULT '');");
+         },
+         u"表TACC的新定义不允许空值, 原表有 1 行的值为空"},
         {"a version that cannot be recorded (no TVERSION table)", "DROP TABLE TVERSION;",
          [](ScriptText& s) {
              s.Item(1, u"TABLE", u"TUSER",
