@@ -301,24 +301,7 @@ bool MigrationRun::CheckScript(const DatabaseHeader& header, const WString& data
     std::vector<ScriptRefusal> refusals;
     CheckScriptItems(m_script, refusals);
     CheckScriptPaths(header, dataFiles, refusals);
-    // The same file under two names is one file to the system, whatever the texts say:
-    // its identity decides, or that of the folder it would be made in.
-    std::vector<std::pair<WString, int>> files;
-    for (const DatabaseKeys& keys : header.databases) {
-        const WString path = DatabasePath(m_strDataDir, keys.strSubPath, keys.strDbName);
-        const WString key = plat::IdentityKey(m_fs, path);
-        for (const auto& [other, n] : files) {
-            if (other == key) {
-                refusals.push_back({0, u"数据库" + wstr::FromInt(keys.nIndex) + u"与数据库" +
-                                           wstr::FromInt(n) + u"是同一个文件: " + path});
-            }
-        }
-        files.emplace_back(key, keys.nIndex);
-        // The names the run gives its own files beside a database must not be another's.
-        for (const char16_t* suffix : {u".tmp", u".new", u".migrating"}) {
-            files.emplace_back(plat::IdentityKey(m_fs, path + suffix), keys.nIndex);
-        }
-    }
+    CheckScriptFiles(m_fs, m_strDataDir, header, refusals);
     if (refusals.empty()) return true;
     for (const ScriptRefusal& refusal : refusals)
         Log(u"升级脚本格式错误: " + m_script.GetFilePath() + u" " + refusal.strText);

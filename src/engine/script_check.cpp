@@ -1,6 +1,7 @@
 #include "engine/script_check.h"
 
 #include <set>
+#include <utility>
 
 #include "engine/data_files.h"
 #include "engine/database_list.h"
@@ -87,6 +88,31 @@ bool CheckScriptPaths(const DatabaseHeader& header, const WString& dataFiles,
         if (!name.empty() && !ConfinedPath(name, path)) {
             refusals.push_back({0, u"DATABASEFILE的文件不在数据文件夹内: " + name});
             ok = false;
+        }
+    }
+    return ok;
+}
+
+bool CheckScriptFiles(plat::FileSystem& fs, const WString& dataDir, const DatabaseHeader& header,
+                      std::vector<ScriptRefusal>& refusals) {
+    bool ok = true;
+    // The same file under two names is one file to the system, whatever the texts say:
+    // its identity decides, or that of the folder it would be made in.
+    std::vector<std::pair<WString, int>> files;
+    for (const DatabaseKeys& keys : header.databases) {
+        const WString path = DatabasePath(dataDir, keys.strSubPath, keys.strDbName);
+        const WString key = plat::IdentityKey(fs, path);
+        for (const auto& [other, n] : files) {
+            if (other == key) {
+                refusals.push_back({0, u"数据库" + wstr::FromInt(keys.nIndex) + u"与数据库" +
+                                           wstr::FromInt(n) + u"是同一个文件: " + path});
+                ok = false;
+            }
+        }
+        files.emplace_back(key, keys.nIndex);
+        // The names the run gives its own files beside a database must not be another's.
+        for (const char16_t* suffix : {u".tmp", u".new", u".migrating"}) {
+            files.emplace_back(plat::IdentityKey(fs, path + suffix), keys.nIndex);
         }
     }
     return ok;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/wstr.h"
 #include "script/database_header.h"
 #include "script/script_file.h"
@@ -24,6 +25,14 @@ bool CheckScriptItems(CScriptFile& script, std::vector<ScriptRefusal>& refusals)
 // data folder (no "..", past it, no rooted path, drive, UNC path or stream name), and no
 // two databases name one path as written. False, with the reasons added, when one does not.
 bool CheckScriptPaths(const DatabaseHeader& header, const WString& dataFiles,
+                      std::vector<ScriptRefusal>& refusals);
+
+// No two databases of the header are one file to the system in the data folder `dataDir`
+// ("DB.s3db" and ".\DB.s3db", another letter case where the system ignores it, a link),
+// and none is a file the run makes beside another (its ".tmp", ".new", ".migrating").
+// Asks `fs` for identities only: nothing is written. False, with the reasons added, when
+// two are one.
+bool CheckScriptFiles(plat::FileSystem& fs, const WString& dataDir, const DatabaseHeader& header,
                       std::vector<ScriptRefusal>& refusals);
 
 // The path below the data folder that `relative` names ("a\.\b\..\c.db" -> "a\c.db"),

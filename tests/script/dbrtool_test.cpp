@@ -295,7 +295,7 @@ TEST_F(DbrToolTest, CheckWarnsAboutTrapsAndStrictFailsOnThem) {
     EXPECT_FALSE(OutHas("OK:"));
 
     // Items run on new files in the script's order: an ALTER before its table fails, and
-    // a version past the database's runs again next time.
+    // a version past the database's runs again next time. The reader drops double quotes.
     ASSERT_EQ(EncodeText("HEAD\nMAIN=8.0.0\nDATABASEFILE=x\nDBNCOUNT=1\nDBN1=a.db\n"
                          "MAINDBVER1=8.0.0.1\nDBNPATH1=\n"
                          "<DBNAME:DBN1>\n<NAME:ALTER>\nT,F_B\n<BEGIN>\nTEXT\n<END>\n"
@@ -304,7 +304,8 @@ TEST_F(DbrToolTest, CheckWarnsAboutTrapsAndStrictFailsOnThem) {
                          "<DBNAME:DBN1>\n<NAME:TABLE>\nT\n<BEGIN>\nCREATE TABLE T(a);\n<END>\n"
                          "<DBNAME:DBN1>\n<NAME:TRIGGER>\nTR\n<BEGIN>\n"
                          "CREATE TRIGGER TR AFTER INSERT ON T2 BEGIN SELECT 1; END;\n<END>\n"
-                         "<DBNAME:DBN1>\n<NAME:SQLONE>\n8.0.0.2\n<BEGIN>\nUPDATE T SET a=1;\n"
+                         "<DBNAME:DBN1>\n<NAME:SQLONE>\n8.0.0.2\n<BEGIN>\n"
+                         "UPDATE T SET a='say \"hi\"';\n"
                          "<END>\n"),
               dbrtool::kExitOk);
     EXPECT_EQ(Run({u"check", u"--strict", Script()}), dbrtool::kExitFailed);
@@ -312,7 +313,9 @@ TEST_F(DbrToolTest, CheckWarnsAboutTrapsAndStrictFailsOnThem) {
              "warning: line 8: ALTER T,F_B fails on every new file of DBN1: no such table",
              "warning: line 26: TRIGGER TR fails on every new file of DBN1: no such table",
              "warning: line 32: SQLONE 8.0.0.2 is past MAINDBVER1 \"8.0.0.1\": it runs again",
-             "FAILED (--strict): 5 items, 3 warnings",
+             "warning: line 36: item 5: the migration removes the double quotes (\") of this "
+             "line",
+             "FAILED (--strict): 5 items, 4 warnings",
          }) {
         EXPECT_TRUE(OutHas(part)) << part << "\n" << m_out.str();
     }

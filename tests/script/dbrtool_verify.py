@@ -250,6 +250,19 @@ class VerifyTest(unittest.TestCase):
         self.assertTrue(any(d.startswith("trigger TR_GROUP is defined as") for d in differences),
                         differences)
 
+        # Two names of one file in the installation (a link): the copy cannot show it, the
+        # installation refuses the script as the migration would.
+        linked = self.installation()
+        os.symlink("DB.s3db", os.path.join(linked, "alias.s3db"))
+        twice = script(*CLEAN).replace("DBNCOUNT=1\n", "DBNCOUNT=2\n").replace(
+            "DBNPATH1=\n", "DBNPATH1=\nDBN2=alias.s3db\nMAINDBVER2=8.0.0.2\nDBNPATH2=\n")
+        found = self.one(self.verify(self.encode(twice), linked, "--client", "1200", status=1))
+        self.assertEqual(found["exitStatus"], 1)
+        self.assertNotEqual(found["message"], "")
+        self.assertTrue(any("数据库2与数据库1是同一个文件" in p and "alias.s3db" in p
+                            for p in found["problems"]), found["problems"])
+        self.assertEqual([d["state"] for d in found["databases"]], ["notReached"] * 2)
+
         # Several installations: one table at the end; one failure fails the whole.
         wrong = self.installation(OLD_DB + "ALTER TABLE TUSER ADD F_MORE;")
         text = self.verify(self.encode(script(*CLEAN)), good, wrong, "--client", "1200",

@@ -355,6 +355,24 @@ void Checker::CheckItem(const ScriptItem& item, int itemLine, int endLine) {
             Warn(itemLine, where + "item text " + Shown(*text) + " ends in a carriage return");
         }
     }
+    // The reader removes every double quote from the item's text and body: what runs is
+    // not what was written.
+    bool inText = false;
+    bool inBody = false;
+    for (int number = itemLine; number < endLine; ++number) {
+        const WString& line = Line(number);
+        if (CScriptFile::IsTagLine(line)) {
+            const WString inner = CScriptFile::StripTag(line);
+            inText = !inBody && wstr::StartsWith(inner, u"NAME:");
+            inBody = inBody || wstr::Contains(inner, u"BEGIN");
+        } else if ((inText || inBody) && line.find(u'"') != WString::npos) {
+            Warn(number, where +
+                             "the migration removes the double quotes (\") of this line before "
+                             "the item runs: write string literals in single quotes ('text'), "
+                             "names in [brackets], and char(34) for a double quote in data");
+            break;
+        }
+    }
     // A DBNAME tag inside the item means a tag of this item is missing and it swallowed
     // the next one.
     for (int number = itemLine + 1; number < endLine; ++number) {
@@ -589,8 +607,9 @@ Usage:
       does not list, ALTER items without a comma, a listed database without items or
       without a TVERSION table, version texts that are not plain numbers and dots (8.2.01)
       or that cannot be compared with the database's version, a DBNCOUNT that does not
-      match the DBN lines, one file listed twice under another spelling, and items that
-      fail on every new file (each database's items are tried on an empty scratch file:
+      match the DBN lines, one file listed twice under another spelling, items with a
+      double quote (the migration removes it; write 'text', [name], char(34)), and items
+      that fail on every new file (each database's items are tried on an empty scratch file:
       an ALTER or TRIGGER whose table no TABLE item makes, a statement with an error).
       --strict fails on any warning too.
       Example: dbrtool check --strict upgrade.dbr
@@ -601,7 +620,9 @@ Usage:
       the databases the script lists (with their journals), the extra data files and
       vennic.exe are copied byte for byte into a scratch folder and the migration's own
       code runs there, silently, as "quorvel /S" would; nothing in the installation
-      folder is written or opened by SQLite. Reports the verdict, the exit status
+      folder is written or opened by SQLite. Two databases the script lists that are one
+      file in the folder (a link, another letter case) refuse the script there, as in
+      the migration. Reports the verdict, the exit status
       quorvel /S would give and the time the migration took; each database's version
       before and after, or why it was left as it was; each table's rows before and
       after, where they came from (its own old file, the user-data database, the extra
@@ -649,8 +670,8 @@ int Run(const std::vector<WString>& args, std::ostream& out, std::ostream& err) 
         PrintHelp(out);
         return kExitOk;
     }
-    const bool known = command == u"decode" || command == u"encode" || command == u"check" ||
-                       command == u"verify";
+    const bool known =
+        command == u"decode" || command == u"encode" || command == u"check" || command == u"verify";
     std::string codePage;
     if (known && !plat::AnsiCodePageSettingValid(codePage)) {
         err << "dbrtool: QUORVEL_CODEPAGE=" << Printable(FromUtf8(codePage))

@@ -20,6 +20,7 @@
 #include "engine/script_check.h"
 #include "log/log.h"
 #include "platform/codepage.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "script/database_header.h"
 
@@ -216,6 +217,27 @@ bool ReadCopy(const WString& path, const WString& scratch, const WString& relati
     }
     return ReadSchema(scratch + u"\\" + relative, true, schema, error);
 }
+
+// The installation's identities for the paths of its copy. The copy holds a file for each
+// name the installation gives one file (a link, another letter case), so only these let the
+// run on the copy refuse the script as the run on the installation does. Given to a run
+// that stops at that refusal: past it, the run compares the identities of its own files.
+class InstallationIdentities : public plat::RealFileSystem {
+public:
+    InstallationIdentities(const WString& copy, const WString& installation)
+        : m_copy(copy), m_installation(installation) {}
+
+    bool Identity(const WString& path, plat::FileId& id) override {
+        if (path == m_copy || wstr::StartsWith(path, m_copy + u"\\")) {
+            return RealFileSystem::Identity(m_installation + path.substr(m_copy.size()), id);
+        }
+        return RealFileSystem::Identity(path, id);
+    }
+
+private:
+    WString m_copy;
+    WString m_installation;
+};
 
 // ---- what the run did ----
 
@@ -448,6 +470,8 @@ private:
     const WString& m_dataFiles;
     const DryRun& m_dry;
     const std::vector<ScriptRefusal>& m_refusals;
+    // What the installation's own files say against the script (names of one file).
+    std::vector<ScriptRefusal> m_fileRefusals;
 
     ScratchFolder m_scratch{u"dbrtool-verify"};
     WString m_copy;  // the installation's copy, where the migration runs
@@ -563,6 +587,8 @@ void Rehearsal::Migrate() {
     process.m_strSubVersion = FromUtf8(m_report.clientSubVersion);
     process.m_bInteractive = 0;
     process.SetObserver(&m_recorder);
+    InstallationIdentities identities(m_copy, m_installation);
+    if (!m_fileRefusals.empty()) process.SetFileSystem(identities);
     const auto start = std::chrono::steady_clock::now();
     m_outcome = process.Migrate();
     m_report.seconds =
@@ -791,6 +817,12 @@ void Rehearsal::Decide() {
                                                   : std::string()) +
                                U8(refusal.strText));
         }
+        for (const ScriptRefusal& refusal : m_fileRefusals)
+            problems.push_back("the script is refused: " + Shown(refusal.strText));
+    } else if (!m_fileRefusals.empty()) {
+        problems.push_back(
+            "the installation changed while it was rehearsed: its files were "
+            "named twice by the script, then no longer");
     }
     for (const ItemRecord& record : m_recorder.items) {
         if (record.outcome != MigrationObserver::ItemOutcome::kFailed) continue;
@@ -844,6 +876,8 @@ InstallationReport Rehearsal::Run() {
         m_scratch.Keep();
         m_report.scratch = U8(plat::ToNativePath(m_scratch.Path()));
     }
+    // Identities only: nothing in the installation is opened for writing.
+    CheckScriptFiles(plat::Disk(), m_installation, m_header, m_fileRefusals);
     if (!Copy()) return m_report;
     ReadClient();
     Migrate();
