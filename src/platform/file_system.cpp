@@ -45,6 +45,10 @@ bool RealFileSystem::CopyOwnership(const WString& from, const WString& to) {
     return plat::CopyOwnership(from, to);
 }
 
+bool RealFileSystem::IsLink(const WString& path) { return plat::IsLink(path); }
+
+ProbeOutcome RealFileSystem::ProbeNewFile(const WString& path) { return plat::ProbeNewFile(path); }
+
 WString IdentityKey(FileSystem& fs, const WString& path) {
     FileId id;
     if (fs.Identity(path, id)) {

@@ -32,6 +32,8 @@ public:
     virtual bool Identity(const WString& path, FileId& id) = 0;
     virtual bool Stamp(const WString& path, FileStamp& stamp) = 0;
     virtual bool CopyOwnership(const WString& from, const WString& to) = 0;
+    virtual bool IsLink(const WString& path) = 0;
+    virtual ProbeOutcome ProbeNewFile(const WString& path) = 0;
 };
 
 // The disk itself.
@@ -52,6 +54,8 @@ public:
     bool Identity(const WString& path, FileId& id) override;
     bool Stamp(const WString& path, FileStamp& stamp) override;
     bool CopyOwnership(const WString& from, const WString& to) override;
+    bool IsLink(const WString& path) override;
+    ProbeOutcome ProbeNewFile(const WString& path) override;
 };
 
 // The one RealFileSystem of the process.

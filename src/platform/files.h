@@ -105,6 +105,20 @@ bool NamesIgnoreCase();
 // the process may set them. Windows files inherit their folder's permissions: nothing to do.
 bool CopyOwnership(const WString& from, const WString& to);
 bool RemoveFile(const WString& path);
+// What stands at `path` itself, a link not followed: a symbolic link (on Windows any
+// reparse point, a junction too) is kLink whatever it leads to, or whether it leads anywhere.
+enum class EntryKind { kNone, kRegular, kFolder, kLink, kOther /* a pipe, a device, ... */ };
+EntryKind EntryAt(const WString& path);
+inline bool IsLink(const WString& path) { return EntryAt(path) == EntryKind::kLink; }
+// Whether a new file can be made at `path`, told by making one there and removing it: only
+// where nothing has the name yet (never through a link), and what is removed is that very
+// file, never one that took the name meanwhile.
+enum class ProbeOutcome {
+    kCreated,
+    kNameTaken,  // something has the name already; it is left as it is
+    kFailed,     // the folder takes no new file (or is missing)
+};
+ProbeOutcome ProbeNewFile(const WString& path);
 // Size in bytes of an existing file; -1 when it cannot be read.
 int64_t FileSize(const WString& path);
 // Flushes a folder's entries to disk, so that a rename or a new file inside it survives a
