@@ -163,7 +163,8 @@ std::vector<WString> CDBProcess::CollectDataFiles(const WString& list, const WSt
 }
 
 void CDBProcess::WriteUpdateRecord(const WString& folder, const WString& time) {
-    engine::WriteUpdateRecord(*m_pFs, folder, time);
+    const WString why = engine::WriteUpdateRecord(*m_pFs, folder, time);
+    if (!why.empty()) Log(u"更新记录未写入: " + why);
 }
 
 void CDBProcess::Progress(const WString& line) const {
