@@ -405,6 +405,9 @@ void MigrationRun::Prepare(int n, DbEntry& entry) {
             case db::FileRest::kCompanions:
                 LeaveAlone(entry, u"数据库的日志文件未能合并, 不迁移: " + detail);
                 return;
+            case db::FileRest::kForeign:
+                LeaveAlone(entry, u"数据库的日志文件不是普通文件, 不迁移: " + detail);
+                return;
             case db::FileRest::kAtRest:
                 break;
         }

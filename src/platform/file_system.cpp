@@ -29,7 +29,7 @@ bool RealFileSystem::Remove(const WString& path) { return RemoveFile(path); }
 bool RealFileSystem::SyncDirectory(const WString& folder) { return plat::SyncDirectory(folder); }
 
 bool RealFileSystem::ReadFile(const WString& path, std::string& bytes) {
-    return ReadWholeFile(path, bytes);
+    return ReadOwnFile(path, bytes);
 }
 
 bool RealFileSystem::WriteDurably(const WString& path, std::string_view bytes) {

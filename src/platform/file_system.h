@@ -26,6 +26,7 @@ public:
                                      const WString& keepAs, const FileStamp* unchanged) = 0;
     virtual bool Remove(const WString& path) = 0;
     virtual bool SyncDirectory(const WString& folder) = 0;
+    // Reads a file the program wrote itself (ReadOwnFile): a regular file, its name no link.
     virtual bool ReadFile(const WString& path, std::string& bytes) = 0;
     // Creates or empties the file, writes `bytes` and pushes them through to the disk.
     virtual bool WriteDurably(const WString& path, std::string_view bytes) = 0;

@@ -161,6 +161,8 @@ public:
         kRead,            // read only, shared for reading; fails when missing
         kReadRegular,     // the same, only for a regular file: a pipe, a device or a folder
                           // is refused without waiting on it
+        kReadOwn,         // the same, and never through a link at its name: a file the
+                          // program wrote itself, in a folder others may write
         kAppend,          // write, shared for reading; created when missing; starts at the end
         kCreateTruncate,  // write; created, or emptied when present
         kCreateNew,       // write; fails when the file exists already
@@ -226,6 +228,9 @@ bool ReadWholeFile(const WString& path, std::string& bytes);
 // The same for a regular file only (File::Mode::kReadRegular): what comes from a folder the
 // user does not watch (a script, a client) must not hang the program or fill its memory.
 bool ReadRegularFile(const WString& path, std::string& bytes);
+// The same for a file the program wrote itself (File::Mode::kReadOwn): a link someone put at
+// its name is refused, not followed.
+bool ReadOwnFile(const WString& path, std::string& bytes);
 
 // The form in which SQLite opens or attaches the file at `path` as a URI ("file:..." with
 // everything that could be read as URI syntax escaped), followed by "?mode=" and `mode`:

@@ -648,6 +648,10 @@ bool File::Open(const WString& path, Mode mode) {
             // Opening a pipe waits for a writer: not with O_NONBLOCK, cleared again below.
             flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
             break;
+        case Mode::kReadOwn:
+            // A file the program wrote, read back: a link at its name is not one.
+            flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW;
+            break;
         // What the program writes is a file of its own: never through a link someone put
         // at its name (the program may run elevated), never a pipe that would keep it
         // waiting (O_NONBLOCK, cleared again below).

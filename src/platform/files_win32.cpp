@@ -539,6 +539,7 @@ bool File::Open(const WString& path, Mode mode) {
     switch (mode) {
         case Mode::kRead:
         case Mode::kReadRegular:
+        case Mode::kReadOwn:
             access = GENERIC_READ;
             share = FILE_SHARE_READ | FILE_SHARE_WRITE;
             disposition = OPEN_EXISTING;
@@ -555,8 +556,8 @@ bool File::Open(const WString& path, Mode mode) {
             disposition = CREATE_NEW;
             break;
     }
-    // What the program writes is a file of its own, never one a link someone put at its
-    // name leads to (the program may run elevated).
+    // What the program writes, or reads back as its own, is a file of its own, never one a
+    // link someone put at its name leads to (the program may run elevated).
     const DWORD attributes = GetFileAttributesW(Wide(path));
     if (mode != Mode::kRead && mode != Mode::kReadRegular &&
         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
