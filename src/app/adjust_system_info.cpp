@@ -10,6 +10,17 @@ namespace {
 // folder itself. The text file of MakeVirtualStoreDir is redirected, which is its point.
 constexpr char16_t kProbeFile[] = u"\\update_tmp_.exe";
 constexpr char16_t kVirtualStoreProbe[] = u"\\Update_Tmp_Tmp_.txt";
+// A name taken by something else (another user's file, a link planted there) is left alone
+// and the next one tried: "update_tmp_1.exe", "update_tmp_2.exe", ...
+constexpr int kProbeNames = 8;
+
+// `path` with `n` before the extension of its name.
+WString NumberedName(const WString& path, int n) {
+    const size_t slash = path.rfind(u'\\');
+    size_t dot = path.rfind(u'.');
+    if (dot == WString::npos || (slash != WString::npos && dot < slash)) dot = path.size();
+    return path.substr(0, dot) + wstr::FromInt(n) + path.substr(dot);
+}
 
 }  // namespace
 
@@ -34,9 +45,19 @@ WString CAdjustSystemInfo::GetModuleDir() const {
 }
 
 int CAdjustSystemInfo::TestCreateFile(const WString& path) const {
-    if (!m_calls.fs->WriteDurably(path, std::string_view())) return 0;
-    m_calls.fs->Remove(path);
-    return 1;
+    // The program may run elevated in a folder that others can write: the probe is a file
+    // of its own, made new and removed by it, never one found at its name.
+    for (int n = 0; n < kProbeNames; ++n) {
+        switch (m_calls.fs->ProbeNewFile(n == 0 ? path : NumberedName(path, n))) {
+            case plat::ProbeOutcome::kCreated:
+                return 1;
+            case plat::ProbeOutcome::kNameTaken:
+                break;
+            case plat::ProbeOutcome::kFailed:
+                return 0;
+        }
+    }
+    return 0;  // every name taken: nothing shows that the folder takes a new file
 }
 
 int CAdjustSystemInfo::GetDataDir(WString& strDir) {

@@ -223,6 +223,7 @@ bool CDBConnection::AttachSource(const WString& path, std::string& alias) {
     // One attachment stays free for ExecuteWithAttached.
     const size_t limit = static_cast<size_t>(sqlite3_limit(Handle(), SQLITE_LIMIT_ATTACHED, -1));
     if (m_sources.size() + 1 >= limit && DetachSources() == 0) return false;
+    if (!CompanionsArePlain(path)) return false;
     Source source{path, "QV_SOURCE" + std::to_string(m_nNextSource++)};
     if (Run("ATTACH " + QuoteLiteral(plat::SqliteUri(path, "rw")) + " AS " + source.alias + ";",
             db::Origin::kProgram) == 0) {
@@ -401,6 +402,7 @@ int CDBConnection::ExecuteWithAttached(const WString& attachPath, const WString&
         WriteLog(kLogCategory, kLogLevel, u"要附加的数据库不存在: " + attachPath);
         return 0;
     }
+    if (!CompanionsArePlain(attachPath)) return 0;
     if (Run("ATTACH " + QuoteLiteral(plat::SqliteUri(attachPath, "rw")) + " AS NEW_DB;",
             db::Origin::kProgram) == 0) {
         return 0;

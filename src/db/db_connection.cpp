@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "db/index_statement.h"
+#include "db/settle.h"
 #include "db/statement.h"
 #include "db/transaction.h"
 #include "log/log.h"
@@ -281,6 +282,7 @@ CDBConnection::~CDBConnection() { Close(); }
 int CDBConnection::OpenDatabase(WString path) {
     m_strPath = std::move(path);
     if (m_bOpen == 1) Close();
+    if (!CompanionsArePlain(m_strPath)) return 0;  // before anything is made
     if (!plat::PathExists(m_strPath) && EnsureDatabaseFile(m_strPath) == 0) {
         WriteLog(kLogCategory, kLogLevel,
                  ErrorMessage(u"数据库文件丢失,并且创建失败,错误码: [", 3));
@@ -304,7 +306,20 @@ int CDBConnection::Open() {
     return OpenWith(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
 }
 
+bool CDBConnection::CompanionsArePlain(const WString& path) {
+    WString detail;
+    if (db::CompanionsArePlainFiles(path, detail)) return true;
+    m_strLastError = u"数据库的日志文件不是普通文件, 不打开: " + detail;
+    WriteLog(kLogCategory, kLogLevel, m_strLastError);
+    return false;
+}
+
 int CDBConnection::OpenWith(int flags) {
+    if (!CompanionsArePlain(m_strPath)) {
+        m_pDB.reset();
+        m_bOpen = 0;
+        return 0;
+    }
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(plat::PathForSqlite(m_strPath).c_str(), &db, flags | SQLITE_OPEN_URI,
                              nullptr);

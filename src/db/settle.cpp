@@ -22,8 +22,30 @@ bool IsBusy(int rc) {
 
 }  // namespace
 
+bool CompanionsArePlainFiles(const WString& path, WString& detail) {
+    for (const char16_t* suffix : {u"-journal", u"-wal", u"-shm"}) {
+        const WString companion = path + suffix;
+        switch (plat::EntryAt(companion)) {
+            case plat::EntryKind::kNone:
+            case plat::EntryKind::kRegular:
+                continue;
+            case plat::EntryKind::kLink:
+                detail = companion + u" (链接)";
+                return false;
+            case plat::EntryKind::kFolder:
+                detail = companion + u" (文件夹)";
+                return false;
+            case plat::EntryKind::kOther:
+                detail = companion + u" (管道或设备)";
+                return false;
+        }
+    }
+    return true;
+}
+
 FileRest SettleDatabaseFile(const WString& path, WString& detail) {
     detail.clear();
+    if (!CompanionsArePlainFiles(path, detail)) return FileRest::kForeign;
     {
         sqlite3* raw = nullptr;
         const int opened = sqlite3_open_v2(plat::PathForSqlite(path).c_str(), &raw,

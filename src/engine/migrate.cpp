@@ -170,7 +170,8 @@ std::vector<WString> CDBProcess::CollectDataFiles(const WString& list, const WSt
 }
 
 void CDBProcess::WriteUpdateRecord(const WString& folder, const WString& time) {
-    engine::WriteUpdateRecord(*m_pFs, folder, time);
+    const WString why = engine::WriteUpdateRecord(*m_pFs, folder, time);
+    if (!why.empty()) Log(u"更新记录未写入: " + why);
 }
 
 void CDBProcess::Progress(const WString& line) const {
@@ -404,6 +405,9 @@ void MigrationRun::Prepare(int n, DbEntry& entry) {
                 return;
             case db::FileRest::kCompanions:
                 LeaveAlone(entry, u"数据库的日志文件未能合并, 不迁移: " + detail);
+                return;
+            case db::FileRest::kForeign:
+                LeaveAlone(entry, u"数据库的日志文件不是普通文件, 不迁移: " + detail);
                 return;
             case db::FileRest::kAtRest:
                 break;

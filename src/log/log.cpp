@@ -26,6 +26,9 @@ const WString& FolderOfDailyFile() {
 
 bool OpenForAppending(const WString& path) {
     g_hLogFile.Close();
+    // The log folder may be one that others can write, and the program may run elevated: a
+    // folder replaced by a link would lead its lines into any folder the link names.
+    if (plat::IsLink(plat::FolderOf(path))) return false;
     return g_hLogFile.Open(path, plat::File::Mode::kAppend);
 }
 

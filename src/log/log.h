@@ -21,7 +21,8 @@ void WriteLog(int nCategory, int nLevel, const WString& text);
 void WriteLog(int nCategory, int nLevel, const char* text);
 
 // Makes `path` the current log file, opened for appending (created when missing, shared
-// for reading). Returns false, with no current file, when it cannot be opened.
+// for reading). Returns false, with no current file, when it cannot be opened, or when its
+// folder is a symbolic link (a reparse point), which the log never writes through.
 bool OpenLogFile(const WString& path);
 
 // Closes the current log file: no file is current until the next OpenLogFile. For a

@@ -29,7 +29,7 @@ bool RealFileSystem::Remove(const WString& path) { return RemoveFile(path); }
 bool RealFileSystem::SyncDirectory(const WString& folder) { return plat::SyncDirectory(folder); }
 
 bool RealFileSystem::ReadFile(const WString& path, std::string& bytes) {
-    return ReadWholeFile(path, bytes);
+    return ReadOwnFile(path, bytes);
 }
 
 bool RealFileSystem::WriteDurably(const WString& path, std::string_view bytes) {
@@ -44,6 +44,10 @@ bool RealFileSystem::Stamp(const WString& path, FileStamp& stamp) { return Stamp
 bool RealFileSystem::CopyOwnership(const WString& from, const WString& to) {
     return plat::CopyOwnership(from, to);
 }
+
+bool RealFileSystem::IsLink(const WString& path) { return plat::IsLink(path); }
+
+ProbeOutcome RealFileSystem::ProbeNewFile(const WString& path) { return plat::ProbeNewFile(path); }
 
 WString IdentityKey(FileSystem& fs, const WString& path) {
     FileId id;

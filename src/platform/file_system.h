@@ -26,12 +26,15 @@ public:
                                      const WString& keepAs, const FileStamp* unchanged) = 0;
     virtual bool Remove(const WString& path) = 0;
     virtual bool SyncDirectory(const WString& folder) = 0;
+    // Reads a file the program wrote itself (ReadOwnFile): a regular file, its name no link.
     virtual bool ReadFile(const WString& path, std::string& bytes) = 0;
     // Creates or empties the file, writes `bytes` and pushes them through to the disk.
     virtual bool WriteDurably(const WString& path, std::string_view bytes) = 0;
     virtual bool Identity(const WString& path, FileId& id) = 0;
     virtual bool Stamp(const WString& path, FileStamp& stamp) = 0;
     virtual bool CopyOwnership(const WString& from, const WString& to) = 0;
+    virtual bool IsLink(const WString& path) = 0;
+    virtual ProbeOutcome ProbeNewFile(const WString& path) = 0;
 };
 
 // The disk itself.
@@ -52,6 +55,8 @@ public:
     bool Identity(const WString& path, FileId& id) override;
     bool Stamp(const WString& path, FileStamp& stamp) override;
     bool CopyOwnership(const WString& from, const WString& to) override;
+    bool IsLink(const WString& path) override;
+    ProbeOutcome ProbeNewFile(const WString& path) override;
 };
 
 // The one RealFileSystem of the process.

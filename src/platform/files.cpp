@@ -71,6 +71,10 @@ bool ReadRegularFile(const WString& path, std::string& bytes) {
     return ReadAll(path, File::Mode::kReadRegular, bytes);
 }
 
+bool ReadOwnFile(const WString& path, std::string& bytes) {
+    return ReadAll(path, File::Mode::kReadOwn, bytes);
+}
+
 std::string SqliteUri(WStringView path, const char* mode) {
     std::string native = PathForSqlite(path);
     // A URI path is written with forward slashes, and a Windows drive path after one more.

@@ -105,6 +105,20 @@ bool NamesIgnoreCase();
 // the process may set them. Windows files inherit their folder's permissions: nothing to do.
 bool CopyOwnership(const WString& from, const WString& to);
 bool RemoveFile(const WString& path);
+// What stands at `path` itself, a link not followed: a symbolic link (on Windows any
+// reparse point, a junction too) is kLink whatever it leads to, or whether it leads anywhere.
+enum class EntryKind { kNone, kRegular, kFolder, kLink, kOther /* a pipe, a device, ... */ };
+EntryKind EntryAt(const WString& path);
+inline bool IsLink(const WString& path) { return EntryAt(path) == EntryKind::kLink; }
+// Whether a new file can be made at `path`, told by making one there and removing it: only
+// where nothing has the name yet (never through a link), and what is removed is that very
+// file, never one that took the name meanwhile.
+enum class ProbeOutcome {
+    kCreated,
+    kNameTaken,  // something has the name already; it is left as it is
+    kFailed,     // the folder takes no new file (or is missing)
+};
+ProbeOutcome ProbeNewFile(const WString& path);
 // Size in bytes of an existing file; -1 when it cannot be read.
 int64_t FileSize(const WString& path);
 // Flushes a folder's entries to disk, so that a rename or a new file inside it survives a
@@ -147,6 +161,8 @@ public:
         kRead,            // read only, shared for reading; fails when missing
         kReadRegular,     // the same, only for a regular file: a pipe, a device or a folder
                           // is refused without waiting on it
+        kReadOwn,         // the same, and never through a link at its name: a file the
+                          // program wrote itself, in a folder others may write
         kAppend,          // write, shared for reading; created when missing; starts at the end
         kCreateTruncate,  // write; created, or emptied when present
         kCreateNew,       // write; fails when the file exists already
@@ -212,6 +228,9 @@ bool ReadWholeFile(const WString& path, std::string& bytes);
 // The same for a regular file only (File::Mode::kReadRegular): what comes from a folder the
 // user does not watch (a script, a client) must not hang the program or fill its memory.
 bool ReadRegularFile(const WString& path, std::string& bytes);
+// The same for a file the program wrote itself (File::Mode::kReadOwn): a link someone put at
+// its name is refused, not followed.
+bool ReadOwnFile(const WString& path, std::string& bytes);
 
 // The form in which SQLite opens or attaches the file at `path` as a URI ("file:..." with
 // everything that could be read as URI syntax escaped), followed by "?mode=" and `mode`:

@@ -394,6 +394,36 @@ bool RemoveFile(const WString& path) {
     return ::unlink(Native(path).c_str()) == 0 || Fail("unlink", {path}, errno);
 }
 
+EntryKind EntryAt(const WString& path) {
+    struct stat st;
+    if (path.empty() || ::lstat(Native(path).c_str(), &st) != 0) return EntryKind::kNone;
+    if (S_ISLNK(st.st_mode)) return EntryKind::kLink;
+    if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
+    return S_ISREG(st.st_mode) ? EntryKind::kRegular : EntryKind::kOther;
+}
+
+ProbeOutcome ProbeNewFile(const WString& path) {
+    const std::string native = Native(path);
+    const int fd = RetryOpen(
+        native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    if (fd < 0) {
+        const int error = errno;
+        Fail("open", {path}, error);
+        return error == EEXIST ? ProbeOutcome::kNameTaken : ProbeOutcome::kFailed;
+    }
+    // Whoever may write the folder may move the new file away and put another at its name
+    // before it is removed: the name is removed only while it still names the file made
+    // here, held open so that its inode cannot go to another file meanwhile.
+    struct stat made;
+    struct stat named;
+    if (::fstat(fd, &made) == 0 && ::lstat(native.c_str(), &named) == 0 &&
+        made.st_dev == named.st_dev && made.st_ino == named.st_ino) {
+        if (::unlink(native.c_str()) != 0) Fail("unlink", {path}, errno);
+    }
+    ::close(fd);
+    return ProbeOutcome::kCreated;
+}
+
 int64_t FileSize(const WString& path) {
     struct stat st;
     if (::stat(Native(path).c_str(), &st) != 0) {
@@ -617,6 +647,10 @@ bool File::Open(const WString& path, Mode mode) {
         case Mode::kReadRegular:
             // Opening a pipe waits for a writer: not with O_NONBLOCK, cleared again below.
             flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
+            break;
+        case Mode::kReadOwn:
+            // A file the program wrote, read back: a link at its name is not one.
+            flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW;
             break;
         // What the program writes is a file of its own: never through a link someone put
         // at its name (the program may run elevated), never a pipe that would keep it

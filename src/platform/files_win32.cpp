@@ -301,6 +301,37 @@ bool RemoveFile(const WString& path) {
     return DeleteFileW(Wide(path)) || Fail("DeleteFileW", {path}, GetLastError());
 }
 
+EntryKind EntryAt(const WString& path) {
+    const DWORD attributes =
+        path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::kNone;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::kLink;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::kFolder;
+    return (attributes & FILE_ATTRIBUTE_DEVICE) ? EntryKind::kOther : EntryKind::kRegular;
+}
+
+ProbeOutcome ProbeNewFile(const WString& path) {
+    // CREATE_NEW refuses an existing name; a link is refused beforehand, so that no
+    // reading of how CreateFileW treats one at a new file's name matters.
+    if (EntryAt(path) != EntryKind::kNone) {
+        backend::RecordFailure("CreateFileW", {path}, u"the name is taken");
+        return ProbeOutcome::kNameTaken;
+    }
+    // The system removes the file when its handle closes: the file made here and no other,
+    // whatever took its name meanwhile.
+    FileHandle file(CreateFileW(Wide(path), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
+                                nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        Fail("CreateFileW", {path}, error);
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                   ? ProbeOutcome::kNameTaken
+                   : ProbeOutcome::kFailed;
+    }
+    return ProbeOutcome::kCreated;
+}
+
 int64_t FileSize(const WString& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) {
@@ -508,6 +539,7 @@ bool File::Open(const WString& path, Mode mode) {
     switch (mode) {
         case Mode::kRead:
         case Mode::kReadRegular:
+        case Mode::kReadOwn:
             access = GENERIC_READ;
             share = FILE_SHARE_READ | FILE_SHARE_WRITE;
             disposition = OPEN_EXISTING;
@@ -524,8 +556,8 @@ bool File::Open(const WString& path, Mode mode) {
             disposition = CREATE_NEW;
             break;
     }
-    // What the program writes is a file of its own, never one a link someone put at its
-    // name leads to (the program may run elevated).
+    // What the program writes, or reads back as its own, is a file of its own, never one a
+    // link someone put at its name leads to (the program may run elevated).
     const DWORD attributes = GetFileAttributesW(Wide(path));
     if (mode != Mode::kRead && mode != Mode::kReadRegular &&
         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {

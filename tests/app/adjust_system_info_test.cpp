@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "support/file_conditions.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -22,7 +23,7 @@ namespace {
 // with `noMakeDirectory` no folder can be made.
 class ProbedDisk : public plat::RealFileSystem {
 public:
-    bool WriteDurably(const WString& path, std::string_view bytes) override {
+    plat::ProbeOutcome ProbeNewFile(const WString& path) override {
         creates.push_back(path);
         const WString folder = plat::FolderOf(path);
         const bool executable = path.size() > 4 && path.substr(path.size() - 4) == u".exe";
@@ -30,9 +31,9 @@ public:
             if (from == folder && !executable) MakePath(mirror);
         }
         for (const WString& f : notWritable) {
-            if (f == folder) return false;
+            if (f == folder) return plat::ProbeOutcome::kFailed;
         }
-        return RealFileSystem::WriteDurably(path, bytes);
+        return RealFileSystem::ProbeNewFile(path);
     }
     bool MakeDirectory(const WString& path) override {
         return !noMakeDirectory && RealFileSystem::MakeDirectory(path);
@@ -145,6 +146,47 @@ TEST_F(AdjustTest, AnySystemTakesTheInstallationFolderWhenWritable) {
         EXPECT_FALSE(plat::PathExists(m_appData + u"\\Vennic"));
         EXPECT_FALSE(plat::PathExists(m_appData + u"\\VirtualStore"));
     }
+}
+
+TEST_F(AdjustTest, TheProbeLeavesWhatHasItsNameAlone) {
+    // A user's file, a link to a file of value (the program may run elevated), a folder:
+    // each keeps the name, the next name is probed, and the folder still counts as writable.
+    const WString probe = m_install + u"\\update_tmp_.exe";
+    const WString target = m_dir.Sub(u"precious.txt");
+    WriteFileBytes(target, "precious");
+    enum Kind { kFile, kLink, kFolder };
+    for (Kind kind : {kFile, kLink, kFolder}) {
+        m_disk.creates.clear();
+        if (kind == kFile) WriteFileBytes(probe, "user's own\r\n");
+        if (kind == kLink && !MakeLink(target, probe)) continue;  // no links here
+        if (kind == kFolder) MakePath(probe);
+        WString dir;
+        CAdjustSystemInfo adjust(m_install, Calls(6, 0));
+        EXPECT_EQ(adjust.GetDataDir(dir), 1) << kind;
+        EXPECT_EQ(dir, m_install);
+        EXPECT_EQ(m_disk.creates, (std::vector<WString>{probe, m_install + u"\\update_tmp_1.exe"}));
+        EXPECT_FALSE(plat::PathExists(m_install + u"\\update_tmp_1.exe"));
+        EXPECT_EQ(ReadFileBytes(target), "precious");
+        switch (kind) {
+            case kFile:
+                EXPECT_EQ(ReadFileBytes(probe), "user's own\r\n");
+                break;
+            case kLink:
+                EXPECT_TRUE(plat::IsLink(probe));
+                break;
+            case kFolder:
+                EXPECT_TRUE(plat::IsDirectory(probe));
+                break;
+        }
+        ASSERT_TRUE(plat::RemoveTree(probe));
+    }
+    // Every name taken: nothing shows that the folder takes a new file.
+    WriteFileBytes(probe, "");
+    for (int n = 1; n < 8; ++n)
+        WriteFileBytes(m_install + u"\\update_tmp_" + wstr::FromInt(n) + u".exe", "");
+    WString dir;
+    CAdjustSystemInfo adjust(m_install, Calls(6, 0));
+    EXPECT_EQ(adjust.GetDataDir(dir), 0);
 }
 
 TEST_F(AdjustTest, Windows7TakesTheInstallationFolderWhenWritable) {

@@ -142,11 +142,14 @@ TEST_F(QuorvelAppTest, SilentRunExitsWithTheMigrationsResult) {
     }
 }
 
-// The installation folder cannot be written to (a folder stands where its probe file
-// would go): start-up keeps no data folder, and the engine works in the installation folder.
+// The installation folder shows no sign of being writable (folders stand at every name its
+// probe file could take): start-up keeps no data folder, and the engine works in the
+// installation folder.
 TEST_F(QuorvelAppTest, NoUsableDataFolderLeavesItEmpty) {
     MakeInstallation();
     ASSERT_TRUE(plat::MakeDirectory(At(u"update_tmp_.exe")));
+    for (int n = 1; n < 8; ++n)
+        ASSERT_TRUE(plat::MakeDirectory(At(u"update_tmp_" + wstr::FromInt(n) + u".exe")));
     TestApp app;
     app.arguments = {u"/S"};
     app.useBaseAdjustment = true;

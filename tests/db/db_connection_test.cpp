@@ -5,9 +5,11 @@
 #include <string>
 
 #include "db/db_test_fixture.h"
+#include "db/settle.h"
 #include "log/log.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "support/file_conditions.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -137,6 +139,57 @@ TEST_F(DbConnectionTest, PathsWithApostrophesAndChineseOpen) {
     ASSERT_EQ(db.OpenDatabase(path), 1);
     EXPECT_EQ(db.Execute(u"CREATE TABLE t(x);"), 1);
     EXPECT_GT(plat::FileSize(path), 0);
+}
+
+TEST_F(DbConnectionTest, NothingOpensBesideACompanionThatIsNoPlainFile) {
+    // At the name of each companion SQLite writes: a link to a file of value, a pipe (which
+    // would keep SQLite waiting), a folder.
+    const WString path = m_dir.Sub(u"DB.s3db");
+    const WString other = m_dir.Sub(u"other.s3db");
+    for (const WString& file : {path, other}) {
+        CDBConnection made;
+        ASSERT_EQ(made.OpenDatabase(file), 1);
+        ASSERT_EQ(made.ExecuteRaw("CREATE TABLE T(x); INSERT INTO T VALUES(1);"), 1);
+    }
+    const std::string before = ReadFileBytes(path);
+    const WString target = m_dir.Sub(u"precious.txt");
+    WriteFileBytes(target, "precious");
+    enum Kind { kLink, kPipe, kFolder };
+    int tried = 0;
+    for (const char16_t* suffix : {u"-journal", u"-wal", u"-shm"}) {
+        for (Kind kind : {kLink, kPipe, kFolder}) {
+            const WString companion = path + suffix;
+            const bool made = kind == kLink   ? MakeLink(target, companion)
+                              : kind == kPipe ? MakePipe(companion)
+                                              : plat::MakeDirectory(companion);
+            if (!made) continue;  // no links or pipes here
+            ++tried;
+            CDBConnection db;
+            EXPECT_EQ(db.OpenExisting(path), 0) << tried;
+            EXPECT_NE(db.LastError().find(companion), WString::npos) << ToUtf8(db.LastError());
+            EXPECT_EQ(db.OpenDatabase(path), 0);
+            CDBConnection attaching;
+            ASSERT_EQ(attaching.OpenExisting(other), 1);
+            EXPECT_EQ(
+                attaching.ExecuteWithAttached(path, u"INSERT INTO main.T SELECT x FROM NEW_DB.T;"),
+                0);
+            WString detail;
+            EXPECT_EQ(db::SettleDatabaseFile(path, detail), db::FileRest::kForeign);
+            EXPECT_EQ(detail.find(companion), 0u);
+            EXPECT_EQ(ReadFileBytes(path), before);
+            EXPECT_EQ(ReadFileBytes(target), "precious");
+            ASSERT_TRUE(plat::RemoveTree(companion));
+        }
+    }
+    EXPECT_GE(tried, 3);
+    EXPECT_NE(Log().find(Ansi(u"数据库的日志文件不是普通文件")), std::string::npos);
+    // The same calls succeed once the names are free.
+    CDBConnection attaching;
+    ASSERT_EQ(attaching.OpenExisting(other), 1);
+    EXPECT_EQ(attaching.ExecuteWithAttached(path, u"INSERT INTO main.T SELECT x FROM NEW_DB.T;"),
+              1);
+    CDBConnection db;
+    EXPECT_EQ(db.OpenExisting(path), 1);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "engine/migration_fixture.h"
 #include "engine/migration_marker.h"
+#include "support/file_conditions.h"
 
 namespace {
 
@@ -303,6 +304,24 @@ TEST_F(ResumeTest, MarkersRoundTrip) {
     EXPECT_TRUE(RemoveMarker(fs, db));
     EXPECT_EQ(Files(u"DB.s3db*"), WStrings{});
     EXPECT_TRUE(RemoveMarker(fs, db));
+}
+
+TEST_F(ResumeTest, AMarkerIsReadOnlyFromAPlainFile) {
+    // A pipe at the marker's name would keep the run waiting; a link would make it act on
+    // what someone else wrote, wherever. Either is a marker that says nothing.
+    plat::FileSystem& fs = m_disk;
+    const WString db = At(u"DB.s3db");
+    const WString elsewhere = At(u"elsewhere.migrating");
+    WriteFileBytes(elsewhere, "quorvel migration marker\ntarget=1\nsource=none\nend\n");
+    for (bool link : {true, false}) {
+        if (!(link ? MakeLink(elsewhere, MarkerPath(db)) : MakePipe(MarkerPath(db)))) continue;
+        MigrationMarker marker;
+        ASSERT_TRUE(ReadMarker(fs, db, marker));
+        EXPECT_FALSE(marker.bValid);
+        EXPECT_FALSE(AppendMarkerBuilt(fs, db));
+        ASSERT_TRUE(plat::RemoveFile(MarkerPath(db)));
+    }
+    EXPECT_EQ(ReadFileBytes(elsewhere), "quorvel migration marker\ntarget=1\nsource=none\nend\n");
 }
 
 }  // namespace

@@ -4,12 +4,13 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "support/file_conditions.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-void WriteUpdateRecord(const WString& folder, const WString& time) {
-    engine::WriteUpdateRecord(plat::Disk(), folder, time);
+WString WriteUpdateRecord(const WString& folder, const WString& time) {
+    return engine::WriteUpdateRecord(plat::Disk(), folder, time);
 }
 
 class UpdateRecordTest : public ::testing::Test {
@@ -33,7 +34,7 @@ protected:
 
 TEST_F(UpdateRecordTest, WritesTheRecordByteForByte) {
     ASSERT_FALSE(plat::PathExists(m_dir.Sub(u"configure")));
-    WriteUpdateRecord(m_dir.path(), u"2012-05-06 10:20:30");
+    EXPECT_EQ(WriteUpdateRecord(m_dir.path(), u"2012-05-06 10:20:30"), u"");
     EXPECT_TRUE(plat::IsDirectory(m_dir.Sub(u"configure")));
     const std::string bytes = ReadFileBytes(Record());
     EXPECT_EQ(bytes, Expected("2012-05-06 10:20:30"));
@@ -71,12 +72,22 @@ TEST_F(UpdateRecordTest, NoRecordWithoutATimeOrAFolder) {
     WriteUpdateRecord(m_dir.path(), u"");
     EXPECT_FALSE(plat::PathExists(Record()));
     // Only one folder level is made: under a missing data folder nothing is written.
-    WriteUpdateRecord(m_dir.Sub(u"missing"), u"2012-05-06 10:20:30");
+    EXPECT_NE(WriteUpdateRecord(m_dir.Sub(u"missing"), u"2012-05-06 10:20:30").find(u"update.xml"),
+              WString::npos);  // the system's reason, with the path
     EXPECT_FALSE(plat::PathExists(m_dir.Sub(u"missing")));
     // A data folder whose path holds an apostrophe and Chinese is an ordinary folder.
     ASSERT_TRUE(plat::MakeDirectory(m_dir.Sub(u"O'Brien 的数据")));
     WriteUpdateRecord(m_dir.Sub(u"O'Brien 的数据"), u"t");
     EXPECT_EQ(ReadFileBytes(m_dir.Sub(u"O'Brien 的数据\\configure\\update.xml")), Expected("t"));
+}
+
+TEST_F(UpdateRecordTest, NoRecordThroughALinkedConfigureFolder) {
+    ASSERT_TRUE(plat::MakeDirectory(m_dir.Sub(u"elsewhere")));
+    if (!MakeLink(m_dir.Sub(u"elsewhere"), m_dir.Sub(u"configure"))) GTEST_SKIP() << "no links";
+    EXPECT_NE(WriteUpdateRecord(m_dir.path(), u"2012-05-06 10:20:30").find(u"configure"),
+              WString::npos);
+    EXPECT_FALSE(plat::PathExists(m_dir.Sub(u"elsewhere\\update.xml")));
+    EXPECT_TRUE(plat::IsLink(m_dir.Sub(u"configure")));
 }
 
 }  // namespace

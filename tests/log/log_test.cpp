@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "support/file_conditions.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -116,6 +117,25 @@ TEST_F(LogTest, UnmappableCharactersAreWrittenAsDefaultCharacters) {
     ASSERT_TRUE(OpenLogFile(m_dir.Sub(u"x.log")));
     WriteLog(kLogCategory, kLogLevel, u"\uD55C\uAD6D ok");
     EXPECT_EQ(ReadFileBytes(m_dir.Sub(u"x.log")), Header(g_fakeNow) + "?? ok\r\n");
+}
+
+TEST_F(LogTest, NoLogIsWrittenThroughALinkedFolder) {
+    // A "log" folder someone replaced by a link to a folder of their choice.
+    ASSERT_TRUE(plat::MakeDirectory(m_dir.Sub(u"elsewhere")));
+    if (!MakeLink(m_dir.Sub(u"elsewhere"), m_dir.Sub(u"log"))) GTEST_SKIP() << "no links here";
+    EXPECT_FALSE(OpenLogFile(m_dir.Sub(u"log\\ReData.log")));
+    WriteLog(kLogCategory, kLogLevel, u"lost");
+    EXPECT_EQ(GetLogFile(), nullptr);
+    EXPECT_FALSE(plat::PathExists(m_dir.Sub(u"elsewhere\\ReData.log")));
+    // Nor the daily file, into a folder that became a link after its log was opened.
+    ASSERT_TRUE(plat::MakeDirectory(m_dir.Sub(u"later")));
+    ASSERT_TRUE(OpenLogFile(m_dir.Sub(u"later\\ReData.log")));
+    ASSERT_TRUE(plat::RemoveTree(m_dir.Sub(u"later")));
+    ASSERT_TRUE(MakeLink(m_dir.Sub(u"elsewhere"), m_dir.Sub(u"later")));
+    g_fakeNow.day = 9;
+    WriteLog(kLogCategory, kLogLevel, u"lost");
+    EXPECT_EQ(GetLogFile(), nullptr);
+    EXPECT_FALSE(plat::PathExists(m_dir.Sub(u"elsewhere\\20261209.log")));
 }
 
 }  // namespace
