@@ -61,6 +61,7 @@ struct TableShape {
     bool bHidden = false;              // it has generated or hidden columns
     std::vector<std::string> columns;  // the columns a row is written with, in order
     std::vector<bool> notNull;         // of each of them, whether it is NOT NULL
+    std::vector<std::string> types;    // and its declared type
 };
 
 TableShape ShapeOf(sqlite3* db, const std::string& schema, const std::string& table) {
@@ -89,6 +90,7 @@ TableShape ShapeOf(sqlite3* db, const std::string& schema, const std::string& ta
                 continue;
             }
             shape.columns.emplace_back(name != nullptr ? name : "");
+            shape.types.emplace_back(type != nullptr ? type : "");
             shape.notNull.push_back(info.ColumnText(3) != nullptr &&
                                     std::string(info.ColumnText(3)) != "0");
             if (pk > 0) {
@@ -211,6 +213,70 @@ bool CarrySequence(sqlite3* db, const std::string& from, const std::string& to,
                {table}) == 1;
 }
 
+// The affinity SQLite gives a column of this declared type, by its rules: 'I'nteger,
+// 'T'ext, 'B'lob (none), 'R'eal, 'N'umeric.
+char Affinity(std::string type) {
+    for (char& c : type)
+        c = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    if (type.find("INT") != std::string::npos) return 'I';
+    if (type.find("CHAR") != std::string::npos || type.find("CLOB") != std::string::npos ||
+        type.find("TEXT") != std::string::npos) {
+        return 'T';
+    }
+    if (type.empty() || type.find("BLOB") != std::string::npos) return 'B';
+    if (type.find("REAL") != std::string::npos || type.find("FLOA") != std::string::npos ||
+        type.find("DOUB") != std::string::npos) {
+        return 'R';
+    }
+    return 'N';
+}
+
+// Rows of `source` with a value that a column of the new table would store other than it
+// was read: a new declared type converts by its affinity, and '007' becomes 7, a 20-digit
+// number text a rounded REAL, a large integer a REAL without its low digits. A text that
+// reads back the same ('5' and 5) and an equal number (5 and 5.0) count as unchanged.
+// Each such value is stored twice in a scratch table, once in a column of no affinity and
+// once in one of the new column's, and the two compared. -1 when that fails.
+int64_t CountConverted(sqlite3* db, const std::string& source, const TableShape& from,
+                       const TableShape& to) {
+    std::string columns, selected, changed;
+    for (size_t i = 0; i < to.columns.size(); ++i) {
+        const char affinity = Affinity(to.types[i]);
+        if (affinity == 'B' || affinity == Affinity(from.types[i])) continue;
+        const std::string o = "o" + std::to_string(i);
+        const std::string n = "n" + std::to_string(i);
+        const char* type = affinity == 'I'   ? "INTEGER"
+                           : affinity == 'T' ? "TEXT"
+                           : affinity == 'R' ? "REAL"
+                                             : "NUMERIC";
+        const std::string number = " IN ('integer','real')";
+        columns += (columns.empty() ? "" : ", ") + o + ", " + n + " " + type;
+        selected += (selected.empty() ? "" : ", ") + QuoteName(from.columns[i]) + ", " +
+                    QuoteName(from.columns[i]);
+        changed += (changed.empty() ? "NOT (" : " AND ") + std::string("(quote(") + o +
+                   ") = quote(" + n + ") OR (typeof(" + o + ")" + number + " AND typeof(" + n +
+                   ")" + number + " AND " + o + " = " + n + ") OR (typeof(" + o +
+                   ") = 'text' AND typeof(" + n + ")" + number + " AND CAST(" + n +
+                   " AS TEXT) = " + o + ") OR (typeof(" + o + ")" + number + " AND typeof(" + n +
+                   ") = 'text' AND CAST(" + o + " AS TEXT) = " + n + "))";
+    }
+    if (columns.empty()) return 0;
+    changed += ")";
+    const std::string create =
+        "DROP TABLE IF EXISTS temp.QV_CONVERTED; CREATE TEMP TABLE "
+        "QV_CONVERTED(" +
+        columns +
+        "); INSERT INTO temp.QV_CONVERTED "
+        "SELECT " +
+        selected + " FROM " + source + ";";
+    int64_t count = -1;
+    if (sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
+        count = CountRows(db, "SELECT count(*) FROM temp.QV_CONVERTED WHERE " + changed + ";");
+    }
+    sqlite3_exec(db, "DROP TABLE IF EXISTS temp.QV_CONVERTED;", nullptr, nullptr, nullptr);
+    return count;
+}
+
 }  // namespace
 
 bool CDBConnection::AttachSource(const WString& path, std::string& alias) {
@@ -318,6 +384,15 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
             WriteLog(kLogCategory, kLogLevel, m_strLastError);
             return 0;
         }
+    }
+    const int64_t nConverted = to.bVirtual ? 0 : CountConverted(db, source, from, to);
+    if (nConverted != 0) {
+        m_strLastError = nConverted < 0
+                             ? FromUtf8(sqlite3_errmsg(db))
+                             : u"表" + table + u"的新定义改变了列的类型, 原表有 " +
+                                   wstr::FromInt(nConverted) + u" 行的值会被改变, 数据无法原样复制";
+        WriteLog(kLogCategory, kLogLevel, m_strLastError);
+        return 0;
     }
     // Rows the TABLE item's own statements put there would make a renumbered copy look
     // like one that kept its rowids.

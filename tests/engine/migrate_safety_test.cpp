@@ -64,6 +64,14 @@ TEST_F(MigrationTest, ABuildThatWouldLoseRowsLeavesTheDatabaseAsItWas) {
                     u"CREATE TABLE TACC(F_ACCOUNT TEXT NOT NULL ON CONFLICT REPLACE DEFAULT '');");
          },
          u"表TACC的新定义不允许空值, 原表有 1 行的值为空"},
+        {"a new type that would change values ('007' becoming 7)",
+         "CREATE TABLE TACC(F_CODE TEXT, F_N INTEGER); INSERT INTO TACC VALUES('5', 1),"
+         "('007', 2), ('x', 9007199254740993);",
+         [](ScriptText& s) {
+             UserTables(s, 1);
+             s.Item(1, u"TABLE", u"TACC", u"CREATE TABLE TACC(F_CODE INTEGER, F_N REAL);");
+         },
+         u"表TACC的新定义改变了列的类型, 原表有 2 行的值会被改变"},
         {"a version that cannot be recorded (no TVERSION table)", "DROP TABLE TVERSION;",
          [](ScriptText& s) {
              s.Item(1, u"TABLE", u"TUSER",
