@@ -227,7 +227,14 @@ namespace {
 class Lease {
 public:
     explicit Lease(const WString& path) : m_path(path) {
-        m_fd = RetryOpen(Native(path).c_str(), O_RDONLY);
+        // Not blocking: a pipe put at the name would hold the open until a writer came.
+        m_fd = RetryOpen(Native(path).c_str(), O_RDONLY | O_NONBLOCK);
+        struct stat st;
+        if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(m_fd);
+            m_fd = -1;
+            errno = EINVAL;
+        }
         if (m_fd < 0) {
             Fail("open", {path}, errno);
             m_outcome = MoveOutcome::kFailed;

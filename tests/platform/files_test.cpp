@@ -181,6 +181,12 @@ TEST(FilesTest, WritersOpenOnlyRegularFilesOfTheirOwnName) {
         EXPECT_FALSE(file.Open(dir.Sub(u"link.txt"), mode));
         EXPECT_FALSE(file.Open(dir.Sub(u"pipe.txt"), mode));
     }
+    // Nor is a pipe moved or swapped: the check would wait on it for a writer.
+    WriteFileBytes(dir.Sub(u"new.txt"), "new");
+    EXPECT_EQ(plat::MoveIfUnused(dir.Sub(u"pipe.txt"), dir.Sub(u"moved.txt")),
+              plat::MoveOutcome::kFailed);
+    EXPECT_EQ(plat::SwapIfUnused(dir.Sub(u"pipe.txt"), dir.Sub(u"new.txt"), dir.Sub(u"kept.txt")),
+              plat::MoveOutcome::kFailed);
     EXPECT_EQ(ReadFileBytes(target), "keep");
 }
 
