@@ -277,6 +277,28 @@ int64_t CountConverted(sqlite3* db, const std::string& source, const TableShape&
     return count;
 }
 
+// The triggers on `table` (in the new file, and temporary ones), as the statements that
+// make them again.
+struct HeldTrigger {
+    std::string schema;
+    std::string name;
+    std::string sql;
+};
+std::vector<HeldTrigger> TriggersOn(sqlite3* db, const WString& table) {
+    std::vector<HeldTrigger> triggers;
+    for (const char* schema : {"main", "temp"}) {
+        db::Statement query(db, std::string("SELECT name, sql FROM ") + schema +
+                                    ".sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 "
+                                    "COLLATE NOCASE;");
+        query.Bind(1, table);
+        while (query.Step() == SQLITE_ROW) {
+            if (query.ColumnText(0) == nullptr || query.ColumnText(1) == nullptr) continue;
+            triggers.push_back({schema, query.ColumnText(0), query.ColumnText(1)});
+        }
+    }
+    return triggers;
+}
+
 }  // namespace
 
 bool CDBConnection::AttachSource(const WString& path, std::string& alias) {
@@ -394,6 +416,16 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
         WriteLog(kLogCategory, kLogLevel, m_strLastError);
         return 0;
     }
+    // A trigger the TABLE item made on its table is for the client's rows to come: firing
+    // on the copied ones, it would rewrite what was read ("touch the timestamp"). The
+    // triggers step aside for the copy and are made again, in the same transaction.
+    const std::vector<HeldTrigger> triggers = TriggersOn(db, table);
+    for (const HeldTrigger& trigger : triggers) {
+        if (Run("DROP TRIGGER " + QuoteName(trigger.schema) + "." + QuoteName(trigger.name) + ";",
+                db::Origin::kProgram) == 0) {
+            return 0;
+        }
+    }
     // Rows the TABLE item's own statements put there would make a renumbered copy look
     // like one that kept its rowids.
     bool bPlain =
@@ -433,6 +465,9 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
                          wstr::FromInt(held - got) + u" 行";
         WriteLog(kLogCategory, kLogLevel, m_strLastError);
         return 0;
+    }
+    for (const HeldTrigger& trigger : triggers) {
+        if (Run(trigger.sql + ";", db::Origin::kProgram) == 0) return 0;
     }
     if (!CarrySequence(db, alias, "main", table) || !transaction.Commit()) return 0;
     m_nCopiedRows = held;

@@ -466,10 +466,10 @@ TEST_F(MigrationTest, FailedDataItemsAreUndoneWholeAndLoggedOnly) {
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT F_ID FROM TUSER ORDER BY F_ID"), (Strings{"1", "2"}));
 }
 
-// What a copy must carry is exactly what it read: rowids other rows may refer to,
-// generated columns computed by the new table, the old column order when the new
-// definition shuffles it (with a warning); and ALTER adds a column a longer name or a
-// default merely mentions.
+// What a copy must carry is exactly what it read: rowids other rows may refer to, values
+// the new table's triggers would rewrite, generated columns computed by the new table, the
+// old column order when the new definition shuffles it (with a warning); and ALTER adds a
+// column a longer name or a default merely mentions.
 TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
     MakeDb(u"DB.s3db", OldUserDb("8.0.0.1") +
                            "CREATE TABLE TLINK(F_A TEXT, F_B TEXT);"
@@ -489,7 +489,9 @@ TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
     script.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.2");
     UserTables(script, 1);
     script.Item(1, u"TABLE", u"TLINK", u"CREATE TABLE TLINK(F_A TEXT NOT NULL, F_B TEXT);");
-    script.Item(1, u"TABLE", u"TNEG", u"CREATE TABLE TNEG(F_A TEXT NOT NULL);");
+    script.Item(1, u"TABLE", u"TNEG",
+                u"CREATE TABLE TNEG(F_A TEXT NOT NULL); CREATE TRIGGER TR_NEG AFTER INSERT ON "
+                u"TNEG BEGIN UPDATE TNEG SET F_A = 'touched' WHERE rowid = new.rowid; END;");
     script.Item(1, u"TABLE", u"TGEN",
                 u"CREATE TABLE TGEN(F_X INTEGER NOT NULL, F_Y INTEGER GENERATED ALWAYS AS "
                 u"(F_X * 3) STORED, F_Z TEXT);");
@@ -506,6 +508,7 @@ TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
               (Strings{"2|b|2", "4|d|4"}));
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT rowid, * FROM TNEG ORDER BY rowid"),
               (Strings{"-1|n", "2|p"}));
+    EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM sqlite_master WHERE name='TR_NEG'"), "1");
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TGEN ORDER BY F_X"), (Strings{"1|3|one", "2|6|two"}));
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT F_SECOND, F_FIRST FROM TORDER"), Strings{"1st|2nd"});
     EXPECT_TRUE(
