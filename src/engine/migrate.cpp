@@ -550,6 +550,16 @@ bool MigrationRun::Resume(int n, DbEntry& entry, const MigrationMarker& marker) 
 void MigrationRun::EnterCleanUp(int n, DbEntry& entry, const MigrationMarker& marker) {
     Log(u"数据库" + entry.strDbName + u"上次已迁移完成, 清理剩余文件");
     entry.state = DbState::kCleanUp;
+    // Finished by an older script, it is still behind this one: the run that cleans up
+    // after it cannot call the migration done. The next run takes it on from there.
+    int bComparable = 0;
+    const int nOrder =
+        engine::CompareVersion(marker.strTargetVersion, entry.strTargetVersion, bComparable);
+    if (marker.strTargetVersion != entry.strTargetVersion && (nOrder < 0 || bComparable == 0)) {
+        m_nResult = 0;
+        Log(u"数据库" + entry.strDbName + u"上次迁移到 " + marker.strTargetVersion +
+            u", 还需迁移到 " + entry.strTargetVersion + u", 请再次运行数据迁移");
+    }
     for (const auto& [source, table] : marker.carried)
         m_earlierCarried.emplace_back(n, source, table);
     if (!m_fs.Exists(entry.TmpPath())) return;

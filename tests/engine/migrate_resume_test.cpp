@@ -106,6 +106,18 @@ TEST_F(ResumeTest, AFinishedBuildOnlyNeedsItsCleanUp) {
     EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM TUSER"), "3");
     EXPECT_EQ(Files(u"DB.s3db*"), (WStrings{u"DB.s3db", kPartial}));
     EXPECT_EQ(Bytes(kPartial), built);
+
+    // Finished for an earlier release, it is still behind the script that cleans up.
+    m_process.ClearDatabaseList();
+    MakeDb(u"DB.s3db.tmp", OldUserDb("8.0.0.1"));
+    Mark(u"DB.s3db", u"8.0.0.2", true);
+    MarkLine(u"DB.s3db", "complete");
+    ScriptText later;
+    later.Head(u"8.0.0").Count(1).Database(1, u"DB.s3db", u"8.0.0.3");
+    UserTables(later, 1);
+    WriteScript(later);
+    EXPECT_EQ(Migrate(), 0);
+    EXPECT_TRUE(LogHas(u"数据库DB.s3db上次迁移到 8.0.0.2, 还需迁移到 8.0.0.3"));
 }
 
 TEST_F(ResumeTest, CutOffAfterKeepingRowsThatWereNotCarried) {
