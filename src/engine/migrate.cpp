@@ -107,6 +107,11 @@ private:
 
     void OpenExtraSource();
     void RemoveExtraFile();
+    // The extra file's stamp for the markers, when this run read it.
+    std::vector<std::pair<WString, std::string>> SourceStamps() const {
+        if (!m_bExtraOpen || !m_bExtraStamped) return {};
+        return {{m_strExtraPath, StampText(m_extraStamp)}};
+    }
     bool IsListedDatabase(const WString& path);
     void ApplyItems();
     void ApplyTable(int n, DbEntry& entry, const ScriptItem& item, int nLine);
@@ -151,7 +156,8 @@ private:
     std::set<const DbEntry*> m_unreadableOld;
     // What the markers of databases an earlier run replaced say they carried: (database,
     // source, table).
-    std::vector<std::tuple<int, WString, WString>> m_earlierCarried;
+    // (database, source, table, the source's stamp when it was read, if recorded)
+    std::vector<std::tuple<int, WString, WString, std::string>> m_earlierCarried;
 };
 
 CDBProcess::~CDBProcess() { ClearDatabaseList(); }
@@ -253,8 +259,18 @@ MigrationOutcome MigrationRun::Run() {
     }
 
     OpenExtraSource();
-    for (const auto& [n, source, table] : m_earlierCarried)
+    bool bExtraChanged = false;
+    for (const auto& [n, source, table, stamp] : m_earlierCarried) {
+        // Rows an earlier run took from the extra file count only while it is the file
+        // they were read from: rows the client added since were never carried.
+        if (m_bExtraOpen && source == m_strExtraPath &&
+            (!m_bExtraStamped || stamp != StampText(m_extraStamp))) {
+            bExtraChanged = true;
+            continue;
+        }
         m_ledger.Carried(source, table, n);
+    }
+    if (bExtraChanged) Log(u"数据文件在上次迁移读取后被修改, 保留: " + m_strExtraPath);
     ApplyItems();
     FinishBuilds();
     // Nothing may hold an old file open while it is moved: the lease that proves no client
@@ -560,8 +576,13 @@ void MigrationRun::EnterCleanUp(int n, DbEntry& entry, const MigrationMarker& ma
         Log(u"数据库" + entry.strDbName + u"上次迁移到 " + marker.strTargetVersion +
             u", 还需迁移到 " + entry.strTargetVersion + u", 请再次运行数据迁移");
     }
-    for (const auto& [source, table] : marker.carried)
-        m_earlierCarried.emplace_back(n, source, table);
+    for (const auto& [source, table] : marker.carried) {
+        std::string stamp;
+        for (const auto& [read, text] : marker.stamps) {
+            if (read == source) stamp = text;
+        }
+        m_earlierCarried.emplace_back(n, source, table, stamp);
+    }
     if (!m_fs.Exists(entry.TmpPath())) return;
     // Its old file may still be another database's source of rows, and goes only when every
     // table of it that holds rows is known to be somewhere.
@@ -852,7 +873,7 @@ bool MigrationRun::Finalize(int n, DbEntry& entry) {
     // What it took from where, so that a run that finishes after a crash knows whether an
     // old file or the extra file may go.
     if (!ok || !m_fs.SyncDirectory(plat::FolderOf(entry.NewPath())) ||
-        !AppendMarkerBuilt(m_fs, entry.strFilePath, m_ledger.CarriedInto(n))) {
+        !AppendMarkerBuilt(m_fs, entry.strFilePath, m_ledger.CarriedInto(n), SourceStamps())) {
         Discard(entry, WithReason(u"新数据库未能写入磁盘: " + entry.NewPath()));
         return false;
     }

@@ -31,8 +31,15 @@ bool WriteMarker(plat::FileSystem& fs, const WString& dbPath, const WString& tar
     return ReplaceDurably(fs, MarkerPath(dbPath), text);
 }
 
+std::string StampText(const plat::FileStamp& stamp) {
+    return std::to_string(stamp.id.volume) + ":" + std::to_string(stamp.id.index) + ":" +
+           std::to_string(stamp.size) + ":" + std::to_string(stamp.modified) + ":" +
+           std::to_string(stamp.changed);
+}
+
 bool AppendMarkerBuilt(plat::FileSystem& fs, const WString& dbPath,
-                       const std::vector<std::pair<WString, WString>>& carried) {
+                       const std::vector<std::pair<WString, WString>>& carried,
+                       const std::vector<std::pair<WString, std::string>>& stamps) {
     const WString path = MarkerPath(dbPath);
     std::string text;
     // Appending to a marker that is gone would make a new one that holds only this line.
@@ -40,6 +47,8 @@ bool AppendMarkerBuilt(plat::FileSystem& fs, const WString& dbPath,
     text += "built\n";
     for (const auto& [source, table] : carried)
         text += "carried=" + ToUtf8(source) + "\t" + ToUtf8(table) + "\n";
+    for (const auto& [source, stamp] : stamps)
+        text += "read=" + ToUtf8(source) + "\t" + stamp + "\n";
     return ReplaceDurably(fs, path, text);
 }
 
@@ -78,6 +87,11 @@ bool ReadMarker(plat::FileSystem& fs, const WString& dbPath, MigrationMarker& ma
         if (valueOf(lines[i], "carried=", carried) && tab != std::string::npos) {
             marker.carried.emplace_back(FromUtf8(carried.substr(0, carried.find('\t'))),
                                         FromUtf8(lines[i].substr(tab + 1)));
+        }
+        std::string read;
+        if (valueOf(lines[i], "read=", read) && tab != std::string::npos) {
+            marker.stamps.emplace_back(FromUtf8(read.substr(0, read.find('\t'))),
+                                       lines[i].substr(tab + 1));
         }
         if (valueOf(lines[i], "kept=", kept)) marker.strKeptPath = FromUtf8(kept);
         if (lines[i] == "complete" || lines[i] == "complete unchecked") {

@@ -16,6 +16,9 @@
 //                          of that source (a database's old rows, named by the database's
 //                          path; the extra data file): a run that cleans up after a crash
 //                          knows what of an old file was carried where
+//     read=<source>\t<stamp>  (with built) the extra data file as it was when its rows were
+//                          read (identity, size, times): rows carried from a file that
+//                          changed since do not count
 //
 // Runs of an older design set the database aside before they built the new file at the
 // path; their markers begin "quorvel migration marker" alone, and may carry "complete" / "complete
@@ -27,6 +30,7 @@
 // over it), so a crash leaves either the old one or the new one; only whole lines count.
 #pragma once
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -43,6 +47,8 @@ struct MigrationMarker {
     bool bBuilt = false;    // a built line follows the header
     // The tables of other files the new file carries: (source, table).
     std::vector<std::pair<WString, WString>> carried;
+    // The sources as they were read: (source, StampText).
+    std::vector<std::pair<WString, std::string>> stamps;
     // Older runs' lines.
     WString strKeptPath;      // kept=
     bool bComplete = false;   // complete
@@ -59,7 +65,10 @@ bool WriteMarker(plat::FileSystem& fs, const WString& dbPath, const WString& tar
 // Adds the line "built", and a line for each table of a source the new file carries, to the
 // marker, replaced whole and made durable. False when there is no marker.
 bool AppendMarkerBuilt(plat::FileSystem& fs, const WString& dbPath,
-                       const std::vector<std::pair<WString, WString>>& carried = {});
+                       const std::vector<std::pair<WString, WString>>& carried = {},
+                       const std::vector<std::pair<WString, std::string>>& stamps = {});
+// A file's stamp as a marker keeps it.
+std::string StampText(const plat::FileStamp& stamp);
 // False when there is no marker file. A marker that cannot be read whole comes back with
 // bValid false.
 bool ReadMarker(plat::FileSystem& fs, const WString& dbPath, MigrationMarker& marker);

@@ -254,6 +254,35 @@ TEST_F(MigrationTest, AnExtraFileWrittenDuringTheRunIsKept) {
     EXPECT_TRUE(LogHas(u"数据文件在迁移期间被使用或修改, 保留: " + At(u"extra.s3db")));
 }
 
+// Or between a run that read it and the run that finishes after it.
+TEST_F(MigrationTest, AnExtraFileWrittenBetweenRunsIsKept) {
+    MakeDb(u"DB.s3db", OldUserDb("8.0.0.1"));
+    MakeDb(u"Chat.s3db",
+           OldUserDb("8.0.0.1") + "CREATE TABLE TNOTES(F_X); INSERT INTO TNOTES VALUES(1);");
+    MakeDb(u"extra.s3db",
+           "CREATE TABLE TSETTING(F_KEY TEXT); INSERT INTO TSETTING VALUES('skin');");
+    auto script = [this](bool bWithNotes) {
+        ScriptText text;
+        text.Head(u"8.0.0").Count(2).Database(1, u"DB.s3db", u"8.0.0.2");
+        text.Database(2, u"Chat.s3db", u"8.0.0.2");
+        UserTables(text, 1);
+        UserTables(text, 2);
+        text.Item(1, u"TABLE", u"TSETTING", u"CREATE TABLE TSETTING(F_KEY TEXT);");
+        if (bWithNotes) text.Item(2, u"TABLE", u"TNOTES", u"CREATE TABLE TNOTES(F_X);");
+        WriteScript(text);
+    };
+    script(false);  // Chat.s3db stays behind: the extra file waits for it
+    EXPECT_EQ(Migrate(), 0);
+    MakeDb(u"extra.s3db", "INSERT INTO TSETTING VALUES('meanwhile');");
+    script(true);
+    m_process.ClearDatabaseList();
+
+    EXPECT_EQ(Migrate(), 1) << ToUtf8(Log());
+
+    EXPECT_EQ(Rows(u"extra.s3db", "SELECT * FROM TSETTING"), (Strings{"skin", "meanwhile"}));
+    EXPECT_TRUE(LogHas(u"数据文件在上次迁移读取后被修改, 保留: " + At(u"extra.s3db")));
+}
+
 TEST_F(MigrationTest, ApostrophesInFoldersNamesAndVersions) {
     ASSERT_TRUE(plat::MakeDirectory(At(u"O'Brien")));
     m_process.m_strDataDir = At(u"O'Brien");
