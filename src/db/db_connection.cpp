@@ -384,6 +384,22 @@ int CDBConnection::ExecuteWhole(const WString& sql) {
     return item.Release() ? 1 : 0;
 }
 
+int CDBConnection::UseEncodingOf(CDBConnection& other) {
+    if (Open() == 0 || other.Open() == 0) return 0;
+    auto encodingOf = [](sqlite3* db) {
+        db::Statement query(db, "PRAGMA main.encoding;");
+        const char* text = query.Step() == SQLITE_ROW ? query.ColumnText(0) : nullptr;
+        return std::string(text != nullptr ? text : "");
+    };
+    const std::string wanted = encodingOf(other.Handle());
+    if (wanted != "UTF-8" && wanted != "UTF-16le" && wanted != "UTF-16be") return 0;
+    if (wanted == encodingOf(Handle())) return 1;
+    if (Run("PRAGMA main.encoding = '" + wanted + "';", db::Origin::kProgram) == 0) {
+        return 0;
+    }
+    return encodingOf(Handle()) == wanted ? 1 : 0;
+}
+
 int CDBConnection::SyncToDisk() {
     if (!m_pDB) return 0;
     sqlite3_file* file = nullptr;

@@ -173,6 +173,10 @@ public:
     // Pushes what SQLite has written to the open database file through to the disk, so that
     // it survives a power loss, whatever journalling and syncing the connection was set to
     // use. 1 on success; logs the path on failure.
+    // Gives this connection's empty file the text encoding of `other`'s (UTF-16 where the
+    // client made its database with sqlite3_open16): SQLite attaches only files of one
+    // encoding, and the rows are copied with the source attached.
+    int UseEncodingOf(CDBConnection& other);
     int SyncToDisk();
     // Makes every later commit on this connection atomic and durable on its own, with
     // everything in the database file itself: a rollback journal on disk (DELETE when the

@@ -620,7 +620,8 @@ void MigrationRun::StartBuild(int n, DbEntry& entry) {
     }
     // Made empty here, through the file system the run works with; SQLite opens it.
     if (!m_fs.WriteDurably(entry.NewPath(), std::string()) ||
-        entry.pDb->OpenDatabase(entry.NewPath()) == 0) {
+        entry.pDb->OpenDatabase(entry.NewPath()) == 0 ||
+        (entry.pOldDb && entry.pDb->UseEncodingOf(*entry.pOldDb) == 0)) {
         // The database stays where and as it was.
         RemoveMarker(m_fs, path);
         m_fs.Remove(entry.NewPath());

@@ -517,4 +517,18 @@ TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TMSG"), Strings{"1|now|0"});
 }
 
+// A client that makes its databases with sqlite3_open16 has them in UTF-16; the new file
+// keeps that encoding, or no old file could be attached to copy from.
+TEST_F(MigrationTest, AUtf16DatabaseIsMigratedInUtf16) {
+    MakeDb(u"DB.s3db", "PRAGMA encoding = 'UTF-16le';" + OldUserDb("8.0.0.1"));
+    const Strings users = Rows(u"DB.s3db", "SELECT * FROM TUSER ORDER BY F_ID");
+    WriteUserTablesScript();
+
+    EXPECT_EQ(Migrate(), 1) << ToUtf8(Log());
+
+    EXPECT_EQ(Value(u"DB.s3db", "PRAGMA encoding"), "UTF-16le");
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TUSER ORDER BY F_ID"), users);
+    EXPECT_EQ(Version(u"DB.s3db"), "8.0.0.2");
+}
+
 }  // namespace
