@@ -59,6 +59,8 @@ struct TableShape {
     bool bFullText = false;            // a full-text table, whose rowids the user's rows refer to
     bool bAliased = false;             // an INTEGER PRIMARY KEY names the rowid
     bool bHidden = false;              // it has generated or hidden columns
+    bool bStrict = false;              // a STRICT table: its ANY columns convert nothing
+    int nAliasColumn = -1;             // the position of the column that names the rowid
     std::vector<std::string> columns;  // the columns a row is written with, in order
     std::vector<bool> notNull;         // of each of them, whether it is NOT NULL
     std::vector<std::string> types;    // and its declared type
@@ -75,6 +77,7 @@ TableShape ShapeOf(sqlite3* db, const std::string& schema, const std::string& ta
         shape.bFound = true;
         shape.bVirtual = type == "virtual";
         shape.bRowid = list.ColumnText(4) != nullptr && std::string(list.ColumnText(4)) == "0";
+        shape.bStrict = list.ColumnText(5) != nullptr && std::string(list.ColumnText(5)) == "1";
     }
     int nPrimary = 0;
     bool bIntegerPrimary = false;
@@ -95,6 +98,7 @@ TableShape ShapeOf(sqlite3* db, const std::string& schema, const std::string& ta
                                     std::string(info.ColumnText(3)) != "0");
             if (pk > 0) {
                 ++nPrimary;
+                shape.nAliasColumn = static_cast<int>(shape.columns.size()) - 1;
                 bIntegerPrimary = type != nullptr && sqlite3_stricmp(type, "INTEGER") == 0;
             }
         }
@@ -110,6 +114,7 @@ TableShape ShapeOf(sqlite3* db, const std::string& schema, const std::string& ta
             }
         }
     }
+    if (!shape.bAliased) shape.nAliasColumn = -1;
     if (shape.bVirtual) {
         db::Statement sql(db, "SELECT sql FROM " + quotedSchema +
                                   ".sqlite_master WHERE type='table' AND name=" + literal +
@@ -231,6 +236,25 @@ char Affinity(std::string type) {
     return 'N';
 }
 
+// Whether the value `o`, stored where nothing converts it, arrived unchanged as `n`: the
+// same value; an equal number (5 and 5.0); a text the number reads back as, or a whole
+// number's text for a whole REAL ('5' and 5.0); a number whose text reads back as exactly
+// that number (a REAL's text keeps 15 digits only).
+std::string Unchanged(const std::string& o, const std::string& n) {
+    std::string sql =
+        "(quote(@o) = quote(@n)"
+        " OR (typeof(@o) IN ('integer','real') AND typeof(@n) IN ('integer','real') AND @o = @n)"
+        " OR (typeof(@o) = 'text' AND typeof(@n) IN ('integer','real') AND (CAST(@n AS TEXT) = @o"
+        " OR (CAST(@n AS INTEGER) = @n AND CAST(CAST(@n AS INTEGER) AS TEXT) = @o)))"
+        " OR (typeof(@o) IN ('integer','real') AND typeof(@n) = 'text'"
+        " AND CAST(@o AS TEXT) = @n AND CAST(@n AS REAL) = @o))";
+    for (size_t at; (at = sql.find("@o")) != std::string::npos;)
+        sql.replace(at, 2, o);
+    for (size_t at; (at = sql.find("@n")) != std::string::npos;)
+        sql.replace(at, 2, n);
+    return sql;
+}
+
 // Rows of `source` with a value that a column of the new table would store other than it
 // was read: a new declared type converts by its affinity, and '007' becomes 7, a 20-digit
 // number text a rounded REAL, a large integer a REAL without its low digits. A text that
@@ -241,7 +265,9 @@ int64_t CountConverted(sqlite3* db, const std::string& source, const TableShape&
                        const TableShape& to) {
     std::string columns, selected, changed;
     for (size_t i = 0; i < to.columns.size(); ++i) {
-        const char affinity = Affinity(to.types[i]);
+        const char affinity = to.bStrict && sqlite3_stricmp(to.types[i].c_str(), "ANY") == 0
+                                  ? 'B'
+                                  : Affinity(to.types[i]);
         if (affinity == 'B' || affinity == Affinity(from.types[i])) continue;
         const std::string o = "o" + std::to_string(i);
         const std::string n = "n" + std::to_string(i);
@@ -249,16 +275,10 @@ int64_t CountConverted(sqlite3* db, const std::string& source, const TableShape&
                            : affinity == 'T' ? "TEXT"
                            : affinity == 'R' ? "REAL"
                                              : "NUMERIC";
-        const std::string number = " IN ('integer','real')";
         columns += (columns.empty() ? "" : ", ") + o + ", " + n + " " + type;
         selected += (selected.empty() ? "" : ", ") + QuoteName(from.columns[i]) + ", " +
                     QuoteName(from.columns[i]);
-        changed += (changed.empty() ? "NOT (" : " AND ") + std::string("(quote(") + o +
-                   ") = quote(" + n + ") OR (typeof(" + o + ")" + number + " AND typeof(" + n +
-                   ")" + number + " AND " + o + " = " + n + ") OR (typeof(" + o +
-                   ") = 'text' AND typeof(" + n + ")" + number + " AND CAST(" + n +
-                   " AS TEXT) = " + o + ") OR (typeof(" + o + ")" + number + " AND typeof(" + n +
-                   ") = 'text' AND CAST(" + o + " AS TEXT) = " + n + "))";
+        changed += (changed.empty() ? "NOT (" : " AND ") + Unchanged(o, n);
     }
     if (columns.empty()) return 0;
     changed += ")";
@@ -407,6 +427,20 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
             return 0;
         }
     }
+    // A NULL given to the column that names the rowid becomes a new rowid, not a NULL.
+    if (to.nAliasColumn >= 0) {
+        const int64_t nNull = CountRows(
+            db, "SELECT count(*) FROM " + source + " WHERE " +
+                    QuoteName(from.columns[static_cast<size_t>(to.nAliasColumn)]) + " IS NULL;");
+        if (nNull != 0) {
+            m_strLastError =
+                nNull < 0 ? FromUtf8(sqlite3_errmsg(db))
+                          : u"表" + table + u"的新定义以 INTEGER PRIMARY KEY 为行号, 原表有 " +
+                                wstr::FromInt(nNull) + u" 行的值为空, 数据无法原样复制";
+            WriteLog(kLogCategory, kLogLevel, m_strLastError);
+            return 0;
+        }
+    }
     const int64_t nConverted = to.bVirtual ? 0 : CountConverted(db, source, from, to);
     if (nConverted != 0) {
         m_strLastError = nConverted < 0
@@ -467,7 +501,10 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
         return 0;
     }
     for (const HeldTrigger& trigger : triggers) {
-        if (Run(trigger.sql + ";", db::Origin::kProgram) == 0) return 0;
+        // SQLite keeps a temporary trigger's statement without its TEMP.
+        const bool bTemp = trigger.schema == "temp" && trigger.sql.compare(0, 7, "CREATE ") == 0;
+        const std::string sql = bTemp ? "CREATE TEMP " + trigger.sql.substr(7) : trigger.sql;
+        if (Run(sql + ";", db::Origin::kProgram) == 0) return 0;
     }
     if (!CarrySequence(db, alias, "main", table) || !transaction.Commit()) return 0;
     m_nCopiedRows = held;

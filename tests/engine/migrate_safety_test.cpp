@@ -72,6 +72,20 @@ TEST_F(MigrationTest, ABuildThatWouldLoseRowsLeavesTheDatabaseAsItWas) {
              s.Item(1, u"TABLE", u"TACC", u"CREATE TABLE TACC(F_CODE INTEGER, F_N REAL);");
          },
          u"表TACC的新定义改变了列的类型, 原表有 2 行的值会被改变"},
+        {"a REAL read back from text with 15 digits",
+         "CREATE TABLE TACC(F_X REAL); INSERT INTO TACC VALUES(0.5), (0.1 + 0.2);",
+         [](ScriptText& s) {
+             UserTables(s, 1);
+             s.Item(1, u"TABLE", u"TACC", u"CREATE TABLE TACC(F_X TEXT);");
+         },
+         u"表TACC的新定义改变了列的类型, 原表有 1 行的值会被改变"},
+        {"NULLs that would become rowids",
+         "CREATE TABLE TACC(F_ID INTEGER, F_X); INSERT INTO TACC VALUES(NULL, 'a'), (7, 'b');",
+         [](ScriptText& s) {
+             UserTables(s, 1);
+             s.Item(1, u"TABLE", u"TACC", u"CREATE TABLE TACC(F_ID INTEGER PRIMARY KEY, F_X);");
+         },
+         u"表TACC的新定义以 INTEGER PRIMARY KEY 为行号, 原表有 1 行的值为空"},
         {"a version that cannot be recorded (no TVERSION table)", "DROP TABLE TVERSION;",
          [](ScriptText& s) {
              s.Item(1, u"TABLE", u"TUSER",

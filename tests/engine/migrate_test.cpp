@@ -475,6 +475,8 @@ TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
                            "CREATE TABLE TLINK(F_A TEXT, F_B TEXT);"
                            "INSERT INTO TLINK VALUES('a','1'),('b','2'),('c','3'),('d','4');"
                            "DELETE FROM TLINK WHERE F_A IN ('a','c');"
+                           "CREATE TABLE TTYPES(F_A TEXT, F_B TEXT);"
+                           "INSERT INTO TTYPES VALUES('5', '007');"
                            "CREATE TABLE TNEG(F_A TEXT);"
                            "INSERT INTO TNEG(rowid, F_A) VALUES(-1,'n'),(2,'p');"
                            "CREATE TABLE TGEN(F_X INTEGER, F_Y INTEGER GENERATED ALWAYS AS "
@@ -491,7 +493,9 @@ TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
     script.Item(1, u"TABLE", u"TLINK", u"CREATE TABLE TLINK(F_A TEXT NOT NULL, F_B TEXT);");
     script.Item(1, u"TABLE", u"TNEG",
                 u"CREATE TABLE TNEG(F_A TEXT NOT NULL); CREATE TRIGGER TR_NEG AFTER INSERT ON "
-                u"TNEG BEGIN UPDATE TNEG SET F_A = 'touched' WHERE rowid = new.rowid; END;");
+                u"TNEG BEGIN UPDATE TNEG SET F_A = 'touched' WHERE rowid = new.rowid; END;"
+                u"CREATE TEMP TRIGGER TR_TEMP AFTER INSERT ON main.TNEG BEGIN SELECT 1; END;");
+    script.Item(1, u"TABLE", u"TTYPES", u"CREATE TABLE TTYPES(F_A REAL, F_B ANY) STRICT;");
     script.Item(1, u"TABLE", u"TGEN",
                 u"CREATE TABLE TGEN(F_X INTEGER NOT NULL, F_Y INTEGER GENERATED ALWAYS AS "
                 u"(F_X * 3) STORED, F_Z TEXT);");
@@ -509,6 +513,8 @@ TEST_F(MigrationTest, CopiesCarryExactlyWhatTheyRead) {
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT rowid, * FROM TNEG ORDER BY rowid"),
               (Strings{"-1|n", "2|p"}));
     EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM sqlite_master WHERE name='TR_NEG'"), "1");
+    EXPECT_EQ(Value(u"DB.s3db", "SELECT count(*) FROM sqlite_master WHERE name='TR_TEMP'"), "0");
+    EXPECT_EQ(Rows(u"DB.s3db", "SELECT quote(F_A), quote(F_B) FROM TTYPES"), Strings{"5.0|'007'"});
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT * FROM TGEN ORDER BY F_X"), (Strings{"1|3|one", "2|6|two"}));
     EXPECT_EQ(Rows(u"DB.s3db", "SELECT F_SECOND, F_FIRST FROM TORDER"), Strings{"1st|2nd"});
     EXPECT_TRUE(
