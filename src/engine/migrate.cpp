@@ -113,6 +113,7 @@ private:
         return {{m_strExtraPath, StampText(m_extraStamp)}};
     }
     bool IsListedDatabase(const WString& path);
+    void RemoveExtraFileLeftBehind(const WString& dataFiles);
     void ApplyItems();
     void ApplyTable(int n, DbEntry& entry, const ScriptItem& item, int nLine);
     bool IsDue(const DbEntry& entry, const ScriptItem& item) const;
@@ -250,6 +251,7 @@ MigrationOutcome MigrationRun::Run() {
             bAnyMigrating = true;
         }
     }
+    RemoveExtraFileLeftBehind(strDataFiles);
     MigrationOutcome outcome;
     if (!bAnyMigrating) {
         outcome.bUpToDate =
@@ -334,14 +336,6 @@ bool MigrationRun::IsListedDatabase(const WString& path) {
 }
 
 void MigrationRun::CollectSources(const WString& dataFiles) {
-    // Left by a run cut off while it deleted the extra file, whose rows it had all carried.
-    for (const WString& name : engine::SplitDataFiles(dataFiles)) {
-        const WString leaving = m_strDataDir + u"\\" + name + kExtraLeaving;
-        if (!name.empty() && m_fs.Exists(leaving) && !IsListedDatabase(leaving)) {
-            Log(u"删除上次迁移未删完的数据文件: " + leaving);
-            if (!m_fs.Remove(leaving)) Log(WithReason(u"无法删除: " + leaving));
-        }
-    }
     for (WString& name : engine::CollectDataFiles(dataFiles, m_strDataDir)) {
         // A database of the list is never an extra source: the run would delete it.
         if (IsListedDatabase(m_strDataDir + u"\\" + name)) {
@@ -991,6 +985,29 @@ void MigrationRun::CleanUp() {
         if (pEntry && (pEntry->state == DbState::kReplaced || pEntry->state == DbState::kCleanUp)) {
             RemoveOldFile(*pEntry, done);
         }
+    }
+}
+
+// A run cut off while it deleted the extra file, whose rows it had all carried, leaves it
+// under its leaving name, with the markers that say it was carried (they go after it).
+// Nothing else of that name is touched: not one the script names, not one no marker explains.
+void MigrationRun::RemoveExtraFileLeftBehind(const WString& dataFiles) {
+    const std::vector<WString> names = engine::SplitDataFiles(dataFiles);
+    for (const WString& name : names) {
+        if (name.empty()) continue;
+        const WString path = m_strDataDir + u"\\" + name;
+        const WString leaving = path + kExtraLeaving;
+        bool bCarried = false;
+        for (const auto& [n, source, table, stamp] : m_earlierCarried) {
+            if (source == path) bCarried = true;
+        }
+        bool bNamed = false;
+        for (const WString& other : names) {
+            if (wstr::EqualsNoCase(other, name + kExtraLeaving)) bNamed = true;
+        }
+        if (!bCarried || bNamed || !m_fs.Exists(leaving) || IsListedDatabase(leaving)) continue;
+        Log(u"删除上次迁移未删完的数据文件: " + leaving);
+        if (!m_fs.Remove(leaving)) Log(WithReason(u"无法删除: " + leaving));
     }
 }
 
