@@ -178,7 +178,7 @@ int CDBConnection::RunStatements(std::string_view sql, bool bLog, const std::str
         if (!m_refused.empty()) m_strLastError += u" (" + FromUtf8(m_refused) + u")";
         if (bLog) {
             LogRefusal();
-            WriteLog(kLogCategory, kLogLevel, sqlite3_errmsg(db));
+            WriteLog(kLogCategory, kLogLevel, FromUtf8(sqlite3_errmsg(db)));
         }
         m_refused.clear();
         return 0;

@@ -56,7 +56,7 @@ int ExecuteBound(sqlite3* db, const std::string& sql, std::initializer_list<WStr
         }
         ok = rc == SQLITE_DONE;
     }
-    if (!ok) WriteLog(kLogCategory, kLogLevel, sqlite3_errmsg(db));
+    if (!ok) WriteLog(kLogCategory, kLogLevel, FromUtf8(sqlite3_errmsg(db)));
     return ok ? 1 : 0;
 }
 
