@@ -992,20 +992,20 @@ void MigrationRun::CleanUp() {
 // under its leaving name, with the markers that say it was carried (they go after it).
 // Nothing else of that name is touched: not one the script names, not one no marker explains.
 void MigrationRun::RemoveExtraFileLeftBehind(const WString& dataFiles) {
+    std::set<WString> carried;
+    for (const auto& [n, source, table, stamp] : m_earlierCarried)
+        carried.insert(source);
+    if (carried.empty()) return;
     const std::vector<WString> names = engine::SplitDataFiles(dataFiles);
     for (const WString& name : names) {
-        if (name.empty()) continue;
         const WString path = m_strDataDir + u"\\" + name;
         const WString leaving = path + kExtraLeaving;
-        bool bCarried = false;
-        for (const auto& [n, source, table, stamp] : m_earlierCarried) {
-            if (source == path) bCarried = true;
-        }
-        bool bNamed = false;
+        if (name.empty() || carried.count(path) == 0 || !m_fs.Exists(leaving)) continue;
+        bool bNamed = IsListedDatabase(leaving);
         for (const WString& other : names) {
             if (wstr::EqualsNoCase(other, name + kExtraLeaving)) bNamed = true;
         }
-        if (!bCarried || bNamed || !m_fs.Exists(leaving) || IsListedDatabase(leaving)) continue;
+        if (bNamed) continue;
         Log(u"删除上次迁移未删完的数据文件: " + leaving);
         if (!m_fs.Remove(leaving)) Log(WithReason(u"无法删除: " + leaving));
     }
