@@ -28,35 +28,35 @@ enum class Kind { kPlain, kIntegerKey, kAutoincrement, kWithoutRowid, kFullText,
 // What the script does with an old table.
 enum class Fate { kSame, kOtherCase, kColumnFewer, kReplaceDuplicates, kForgotten, kBroken };
 
-struct TableSpec {
+struct TablePlan {
     Kind kind = Kind::kPlain;
     Fate fate = Fate::kSame;
     int rows = 0;
     int deleted = 0;
 };
 
-struct DbSpec {
+struct DbPlan {
     bool exists = true;
     bool wal = false;
     bool versionItem = true;  // the script makes TVERSION
     bool halfItem = false;    // a data item that fails after its first statement
     bool newTable = false;    // a table of the new version, filled by a data item
-    std::vector<TableSpec> tables;
+    std::vector<TablePlan> tables;
 };
 
-struct InstallSpec {
-    std::vector<DbSpec> dbs;
-    std::vector<TableSpec> extra;  // tables of the extra data file, for the first database
-    int extraSpelling = 0;  // 0: the extra file; 1, 2: the first database, spelled otherwise
+struct InstallPlan {
+    std::vector<DbPlan> dbs;
+    std::vector<TablePlan> extra;  // tables of the extra data file, for the first database
+    int extraSpelling = 0;         // 0: the extra file; 1, 2: the first database, spelled otherwise
 };
 
-const char* const kKindNames[] = {"plain", "integer key", "autoincrement", "without rowid",
-                                  "fts5", "indexed"};
-const char* const kFateNames[] = {"same", "other case", "column fewer", "replaces duplicates",
+const char* const kKindNames[] = {"plain",         "integer key", "autoincrement",
+                                  "without rowid", "fts5",        "indexed"};
+const char* const kFateNames[] = {"same",      "other case", "column fewer", "replaces duplicates",
                                   "forgotten", "broken"};
 
-void PrintTables(const std::vector<TableSpec>& tables, std::ostream& os) {
-    for (const TableSpec& t : tables) {
+void PrintTables(const std::vector<TablePlan>& tables, std::ostream& os) {
+    for (const TablePlan& t : tables) {
         os << "    " << kKindNames[static_cast<int>(t.kind)] << ", "
            << kFateNames[static_cast<int>(t.fate)] << ", " << t.rows << " rows, " << t.deleted
            << " deleted\n";
@@ -64,18 +64,18 @@ void PrintTables(const std::vector<TableSpec>& tables, std::ostream& os) {
 }
 
 // How RapidCheck shows a failing case.
-void showValue(const InstallSpec& spec, std::ostream& os) {
+void showValue(const InstallPlan& plan, std::ostream& os) {
     os << "\n";
-    for (size_t d = 0; d < spec.dbs.size(); ++d) {
-        const DbSpec& db = spec.dbs[d];
+    for (size_t d = 0; d < plan.dbs.size(); ++d) {
+        const DbPlan& db = plan.dbs[d];
         os << "  database " << d + 1 << (db.exists ? "" : " (new)") << (db.wal ? ", WAL" : "")
            << (db.versionItem ? "" : ", no TVERSION item") << (db.halfItem ? ", half item" : "")
            << (db.newTable ? ", new table" : "") << "\n";
         PrintTables(db.tables, os);
     }
-    os << "  extra file (" << (spec.extraSpelling == 0 ? "extra.s3db" : "the first database")
+    os << "  extra file (" << (plan.extraSpelling == 0 ? "extra.s3db" : "the first database")
        << ")\n";
-    PrintTables(spec.extra, os);
+    PrintTables(plan.extra, os);
 }
 
 }  // namespace
@@ -83,53 +83,56 @@ void showValue(const InstallSpec& spec, std::ostream& os) {
 namespace rc {
 
 template <>
-struct Arbitrary<TableSpec> {
-    static Gen<TableSpec> arbitrary() {
-        return gen::build<TableSpec>(
-            gen::set(&TableSpec::kind,
+struct Arbitrary<TablePlan> {
+    static Gen<TablePlan> arbitrary() {
+        return gen::build<TablePlan>(
+            gen::set(&TablePlan::kind,
                      gen::element(Kind::kPlain, Kind::kIntegerKey, Kind::kAutoincrement,
                                   Kind::kWithoutRowid, Kind::kFullText, Kind::kIndexed)),
-            gen::set(&TableSpec::fate,
-                     gen::weightedElement<Fate>({{8, Fate::kSame},
-                                                 {2, Fate::kOtherCase},
-                                                 {1, Fate::kColumnFewer},
-                                                 {1, Fate::kReplaceDuplicates},
-                                                 {1, Fate::kForgotten},
-                                                 {1, Fate::kBroken}})),
-            gen::set(&TableSpec::rows, gen::inRange(0, 30)),
-            gen::set(&TableSpec::deleted, gen::inRange(0, 4)));
+            gen::set(&TablePlan::fate, gen::weightedElement<Fate>({{8, Fate::kSame},
+                                                                   {2, Fate::kOtherCase},
+                                                                   {1, Fate::kColumnFewer},
+                                                                   {1, Fate::kReplaceDuplicates},
+                                                                   {1, Fate::kForgotten},
+                                                                   {1, Fate::kBroken}})),
+            gen::set(&TablePlan::rows, gen::inRange(0, 30)),
+            gen::set(&TablePlan::deleted, gen::inRange(0, 4)));
     }
 };
 
 template <>
-struct Arbitrary<DbSpec> {
-    static Gen<DbSpec> arbitrary() {
-        return gen::build<DbSpec>(
-            gen::set(&DbSpec::exists, gen::weightedElement<bool>({{5, true}, {1, false}})),
-            gen::set(&DbSpec::wal, gen::arbitrary<bool>()),
-            gen::set(&DbSpec::versionItem, gen::weightedElement<bool>({{12, true}, {1, false}})),
-            gen::set(&DbSpec::halfItem, gen::arbitrary<bool>()),
-            gen::set(&DbSpec::newTable, gen::arbitrary<bool>()),
-            gen::set(&DbSpec::tables, gen::mapcat(gen::inRange(0, 4), [](int n) {
-                         return gen::container<std::vector<TableSpec>>(
-                             static_cast<size_t>(n), gen::arbitrary<TableSpec>());
-                     })));
+struct Arbitrary<DbPlan> {
+    static Gen<DbPlan> arbitrary() {
+        return gen::build<DbPlan>(
+            gen::set(&DbPlan::exists, gen::weightedElement<bool>({{5, true}, {1, false}})),
+            gen::set(&DbPlan::wal, gen::arbitrary<bool>()),
+            gen::set(&DbPlan::versionItem, gen::weightedElement<bool>({{12, true}, {1, false}})),
+            gen::set(&DbPlan::halfItem, gen::arbitrary<bool>()),
+            gen::set(&DbPlan::newTable, gen::arbitrary<bool>()),
+            gen::set(&DbPlan::tables, gen::mapcat(gen::inRange(0, 4), [](int n) {
+                return gen::container<std::vector<TablePlan>>(static_cast<size_t>(n),
+                                                              gen::arbitrary<TablePlan>());
+            })));
     }
 };
 
 template <>
-struct Arbitrary<InstallSpec> {
-    static Gen<InstallSpec> arbitrary() {
-        return gen::build<InstallSpec>(
-            gen::set(&InstallSpec::dbs, gen::mapcat(gen::inRange(1, 4), [](int n) {
-                         return gen::container<std::vector<DbSpec>>(static_cast<size_t>(n),
-                                                                    gen::arbitrary<DbSpec>());
-                     })),
-            gen::set(&InstallSpec::extra, gen::mapcat(gen::inRange(0, 3), [](int n) {
-                         return gen::container<std::vector<TableSpec>>(
-                             static_cast<size_t>(n), gen::arbitrary<TableSpec>());
-                     })),
-            gen::set(&InstallSpec::extraSpelling,
+struct Arbitrary<InstallPlan> {
+    static Gen<InstallPlan> arbitrary() {
+        return gen::build<InstallPlan>(
+            gen::set(&InstallPlan::dbs, gen::mapcat(gen::inRange(1, 4),
+                                                    [](int n) {
+                                                        return gen::container<std::vector<DbPlan>>(
+                                                            static_cast<size_t>(n),
+                                                            gen::arbitrary<DbPlan>());
+                                                    })),
+            gen::set(&InstallPlan::extra,
+                     gen::mapcat(gen::inRange(0, 3),
+                                 [](int n) {
+                                     return gen::container<std::vector<TablePlan>>(
+                                         static_cast<size_t>(n), gen::arbitrary<TablePlan>());
+                                 })),
+            gen::set(&InstallPlan::extraSpelling,
                      gen::weightedElement<int>({{4, 0}, {1, 1}, {1, 2}})));
     }
 };
@@ -150,8 +153,9 @@ std::string Lower(std::string text) {
 // The CREATE statements of a table of `kind`; with `fewer`, one column less; with
 // `replace`, F_B unique with conflicting rows replaced.
 std::string Create(const std::string& name, Kind kind, bool fewer = false, bool replace = false) {
-    const std::string b = fewer ? "" : replace ? ", F_B INTEGER UNIQUE ON CONFLICT REPLACE"
-                                               : ", F_B INTEGER";
+    const std::string b = fewer     ? ""
+                          : replace ? ", F_B INTEGER UNIQUE ON CONFLICT REPLACE"
+                                    : ", F_B INTEGER";
     switch (kind) {
         case Kind::kPlain:
             return "CREATE TABLE " + name + "(F_A TEXT" + b + ");";
@@ -166,8 +170,8 @@ std::string Create(const std::string& name, Kind kind, bool fewer = false, bool 
             return "CREATE VIRTUAL TABLE " + name + " USING fts5(F_A" +
                    std::string(fewer ? "" : ", F_B") + ");";
         case Kind::kIndexed:
-            return "CREATE TABLE " + name + "(F_A TEXT" + b + "); CREATE INDEX I_" + name +
-                   " ON " + name + "(F_B);";
+            return "CREATE TABLE " + name + "(F_A TEXT" + b + "); CREATE INDEX I_" + name + " ON " +
+                   name + "(F_B);";
     }
     return std::string();
 }
@@ -176,13 +180,13 @@ std::string Create(const std::string& name, Kind kind, bool fewer = false, bool 
 std::string RowsOf(const WString& path, const std::string& table, Kind kind) {
     const std::string id = kind == Kind::kWithoutRowid ? "''" : "rowid";
     std::string all;
-    for (const std::string& row : probe::Rows(
-             path, "SELECT " + id + ", F_A, F_B FROM \"" + table + "\" ORDER BY 1, 2"))
+    for (const std::string& row :
+         probe::Rows(path, "SELECT " + id + ", F_A, F_B FROM \"" + table + "\" ORDER BY 1, 2"))
         all += row + "\n";
     return all;
 }
 
-std::string Fill(const std::string& name, const TableSpec& table) {
+std::string Fill(const std::string& name, const TablePlan& table) {
     std::string sql = Create(name, table.kind);
     for (int i = 0; i < table.rows; ++i) {
         sql += "INSERT INTO " + name + "(F_A, F_B) VALUES('a" + std::to_string(i) + "', " +
@@ -196,7 +200,7 @@ std::string Fill(const std::string& name, const TableSpec& table) {
 }
 
 // One TABLE item of the script, as its fate has it; nothing for a forgotten table.
-std::string TableItem(int db, const std::string& name, const TableSpec& table) {
+std::string TableItem(int db, const std::string& name, const TablePlan& table) {
     const Kind kind = table.kind;
     std::string head = name;
     std::string body;
@@ -220,8 +224,8 @@ std::string TableItem(int db, const std::string& name, const TableSpec& table) {
             body = "CREATE TABLE " + name + "(F_A TEXT, F_B";
             break;
     }
-    return "<DBNAME:DBN" + std::to_string(db) + ">\n<NAME:TABLE>\n" + head + "\n<BEGIN>\n" +
-           body + "\n<END>\n";
+    return "<DBNAME:DBN" + std::to_string(db) + ">\n<NAME:TABLE>\n" + head + "\n<BEGIN>\n" + body +
+           "\n<END>\n";
 }
 
 std::string DataItem(int db, const std::string& sql) {
@@ -243,7 +247,7 @@ void FilesBelow(const WString& folder, std::vector<WString>& names) {
 
 }  // namespace
 
-RC_GTEST_PROP(MigrationProperty, EveryRowIsAccountedFor, (const InstallSpec& spec)) {
+RC_GTEST_PROP(MigrationProperty, EveryRowIsAccountedFor, (const InstallPlan& plan)) {
     ScopedTempDir dir;
     plat::SetAnsiCodePageForTesting(936);
     ResetLogForTesting();
@@ -252,10 +256,10 @@ RC_GTEST_PROP(MigrationProperty, EveryRowIsAccountedFor, (const InstallSpec& spe
 
     std::string script = "HEAD\nMAIN=8.0.0\nDATABASEFILE=";
     const WString firstPath = dir.Sub(kDbFolders[0]) + u"\\" + FromUtf8(kDbNames[0]);
-    script += spec.extraSpelling == 0   ? "extra.s3db"
-              : spec.extraSpelling == 1 ? std::string("./") + kDbNames[0]
+    script += plan.extraSpelling == 0   ? "extra.s3db"
+              : plan.extraSpelling == 1 ? std::string("./") + kDbNames[0]
                                         : std::string(".\\") + kDbNames[0];
-    script += "\nDBNCOUNT=" + std::to_string(spec.dbs.size()) + "\n";
+    script += "\nDBNCOUNT=" + std::to_string(plan.dbs.size()) + "\n";
     std::string items;
     struct Old {
         WString path;
@@ -264,8 +268,8 @@ RC_GTEST_PROP(MigrationProperty, EveryRowIsAccountedFor, (const InstallSpec& spe
         std::map<std::string, std::pair<Kind, std::string>> tables;  // name -> kind, rows
     };
     std::vector<Old> olds;
-    for (size_t d = 0; d < spec.dbs.size(); ++d) {
-        const DbSpec& db = spec.dbs[d];
+    for (size_t d = 0; d < plan.dbs.size(); ++d) {
+        const DbPlan& db = plan.dbs[d];
         const int n = static_cast<int>(d) + 1;
         const WString folder = kDbFolders[d][0] == 0 ? dir.path() : dir.Sub(kDbFolders[d]);
         Old old{folder + u"\\" + FromUtf8(kDbNames[d]), db.exists, "", {}};
@@ -278,16 +282,17 @@ RC_GTEST_PROP(MigrationProperty, EveryRowIsAccountedFor, (const InstallSpec& spe
                      "TEXT, F_TABLEVERSION TEXT);\n<END>\n";
         }
         std::string sql = db.wal ? "PRAGMA journal_mode=WAL;" : "";
-        sql += "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
-               "INSERT INTO TVERSION VALUES('TMAIN', '8.0.0.1');";
+        sql +=
+            "CREATE TABLE TVERSION(F_TABLENAME TEXT, F_TABLEVERSION TEXT);"
+            "INSERT INTO TVERSION VALUES('TMAIN', '8.0.0.1');";
         for (size_t t = 0; t < db.tables.size(); ++t) {
             const std::string name = "T" + std::string(1, char('A' + d)) + std::to_string(t);
             sql += Fill(name, db.tables[t]);
             items += TableItem(n, name, db.tables[t]);
         }
         if (d == 0) {
-            for (size_t t = 0; t < spec.extra.size(); ++t)
-                items += TableItem(1, "TX" + std::to_string(t), spec.extra[t]);
+            for (size_t t = 0; t < plan.extra.size(); ++t)
+                items += TableItem(1, "TX" + std::to_string(t), plan.extra[t]);
         }
         if (db.newTable) {
             items += "<DBNAME:DBN" + std::to_string(n) +
@@ -297,30 +302,29 @@ RC_GTEST_PROP(MigrationProperty, EveryRowIsAccountedFor, (const InstallSpec& spe
         if (db.halfItem) {
             const std::string victim =
                 db.tables.empty() ? "TVERSION" : "T" + std::string(1, char('A' + d)) + "0";
-            items += DataItem(n, "DELETE FROM " + victim + "; INSERT INTO " + victim +
-                                     " SELECT * FROM TNOSUCH;");
+            items += DataItem(
+                n, "DELETE FROM " + victim + "; INSERT INTO " + victim + " SELECT * FROM TNOSUCH;");
         }
         if (db.exists) {
             RC_ASSERT(probe::Exec(old.path, sql));
             old.bytes = ReadFileBytes(old.path);
             for (size_t t = 0; t < db.tables.size(); ++t) {
                 const std::string name = "T" + std::string(1, char('A' + d)) + std::to_string(t);
-                old.tables[name] = {db.tables[t].kind,
-                                    RowsOf(old.path, name, db.tables[t].kind)};
+                old.tables[name] = {db.tables[t].kind, RowsOf(old.path, name, db.tables[t].kind)};
             }
         }
         olds.push_back(std::move(old));
     }
     std::map<std::string, std::pair<Kind, std::string>> extraRows;
-    if (!spec.extra.empty()) {
+    if (!plan.extra.empty()) {
         std::string sql;
-        for (size_t t = 0; t < spec.extra.size(); ++t)
-            sql += Fill("TX" + std::to_string(t), spec.extra[t]);
+        for (size_t t = 0; t < plan.extra.size(); ++t)
+            sql += Fill("TX" + std::to_string(t), plan.extra[t]);
         RC_ASSERT(probe::Exec(dir.Sub(u"extra.s3db"), sql));
-        for (size_t t = 0; t < spec.extra.size(); ++t) {
+        for (size_t t = 0; t < plan.extra.size(); ++t) {
             const std::string name = "TX" + std::to_string(t);
-            extraRows[name] = {spec.extra[t].kind,
-                               RowsOf(dir.Sub(u"extra.s3db"), name, spec.extra[t].kind)};
+            extraRows[name] = {plan.extra[t].kind,
+                               RowsOf(dir.Sub(u"extra.s3db"), name, plan.extra[t].kind)};
         }
     }
     int badLine = 0;
@@ -341,8 +345,8 @@ RC_GTEST_PROP(MigrationProperty, EveryRowIsAccountedFor, (const InstallSpec& spe
         allMigrated = allMigrated && migrated;
         if (!migrated) {
             // Left as it was: the very same bytes, or still no file.
-            const bool asItWas = old.existed ? ReadFileBytes(old.path) == old.bytes
-                                             : !plat::PathExists(old.path);
+            const bool asItWas =
+                old.existed ? ReadFileBytes(old.path) == old.bytes : !plat::PathExists(old.path);
             RC_ASSERT(asItWas);
             continue;
         }
@@ -353,7 +357,7 @@ RC_GTEST_PROP(MigrationProperty, EveryRowIsAccountedFor, (const InstallSpec& spe
         }
     }
     // The extra file goes only when its rows are in the first database.
-    if (!spec.extra.empty() && !plat::PathExists(dir.Sub(u"extra.s3db"))) {
+    if (!plan.extra.empty() && !plat::PathExists(dir.Sub(u"extra.s3db"))) {
         for (const auto& [name, table] : extraRows) {
             if (!table.second.empty())
                 RC_ASSERT(RowsOf(firstPath, name, table.first) == table.second);
@@ -375,12 +379,12 @@ RC_GTEST_PROP(MigrationProperty, EveryRowIsAccountedFor, (const InstallSpec& spe
     // Success means every database was migrated; a script without a flaw migrates all.
     if (outcome.nResult == 1) RC_ASSERT(allMigrated);
     bool flawless = true;
-    for (const DbSpec& db : spec.dbs) {
+    for (const DbPlan& db : plan.dbs) {
         flawless = flawless && db.versionItem;
-        for (const TableSpec& table : db.tables)
+        for (const TablePlan& table : db.tables)
             flawless = flawless && (table.fate == Fate::kSame || table.fate == Fate::kOtherCase);
     }
-    for (const TableSpec& table : spec.extra)
+    for (const TablePlan& table : plan.extra)
         flawless = flawless && (table.fate == Fate::kSame || table.fate == Fate::kOtherCase);
     if (flawless) {
         RC_ASSERT(outcome.nResult == 1);
