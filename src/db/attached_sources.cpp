@@ -218,6 +218,16 @@ bool CarrySequence(sqlite3* db, const std::string& from, const std::string& to,
                {table}) == 1;
 }
 
+// Rows of `source` with a NULL in any of `columns`; 0 for none, -1 when the query fails.
+int64_t CountNullRows(sqlite3* db, const std::string& source,
+                      const std::vector<std::string>& columns) {
+    if (columns.empty()) return 0;
+    std::string nulls;
+    for (const std::string& column : columns)
+        nulls += (nulls.empty() ? "" : " OR ") + QuoteName(column) + " IS NULL";
+    return CountRows(db, "SELECT count(*) FROM " + source + " WHERE " + nulls + ";");
+}
+
 // The affinity SQLite gives a column of this declared type, by its rules: 'I'nteger,
 // 'T'ext, 'B'lob (none), 'R'eal, 'N'umeric.
 char Affinity(std::string type) {
@@ -352,18 +362,12 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
     const std::string name = ToUtf8(table);
     const TableShape from = ShapeOf(db, alias, name);
     const TableShape to = ShapeOf(db, "main", name);
-    if (!from.bFound || !to.bFound) {
-        m_strLastError = u"无法读取表的结构: " + table;
-        WriteLog(kLogCategory, kLogLevel, m_strLastError);
-        return 0;
-    }
+    if (!from.bFound || !to.bFound) return FailWith(u"无法读取表的结构: " + table);
     // Rows are copied by position, so the two tables must have as many columns.
     if (from.columns.size() != to.columns.size()) {
-        m_strLastError = u"表" + table + u"的新定义有 " + wstr::FromInt(to.columns.size()) +
-                         u" 列, 原表有 " + wstr::FromInt(from.columns.size()) +
-                         u" 列, 数据无法按位置复制";
-        WriteLog(kLogCategory, kLogLevel, m_strLastError);
-        return 0;
+        return FailWith(u"表" + table + u"的新定义有 " + wstr::FromInt(to.columns.size()) +
+                        u" 列, 原表有 " + wstr::FromInt(from.columns.size()) +
+                        u" 列, 数据无法按位置复制");
     }
     if (Reordered(from.columns, to.columns)) {
         WriteLog(kLogCategory, kLogLevel,
@@ -404,51 +408,37 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
     if (bMayDrop) {
         before = CountRows(db, "SELECT count(*) FROM " + target + ";");
         held = CountRows(db, "SELECT count(*) FROM " + source + ";");
-        // NOT NULL ON CONFLICT REPLACE would put the default in place of a NULL: the row
-        // arrives, its value does not.
-        std::string nulls;
-        for (size_t i = 0; i < to.columns.size(); ++i) {
-            if (to.notNull[i])
-                nulls += (nulls.empty() ? "" : " OR ") + QuoteName(from.columns[i]) + " IS NULL";
-        }
-        const int64_t nNull =
-            nulls.empty()
-                ? 0
-                : CountRows(db, "SELECT count(*) FROM " + source + " WHERE " + nulls + ";");
-        if (before < 0 || held < 0 || nNull < 0) {
-            m_strLastError = FromUtf8(sqlite3_errmsg(db));
-            WriteLog(kLogCategory, kLogLevel, m_strLastError);
-            return 0;
-        }
-        if (nNull > 0) {
-            m_strLastError = u"表" + table + u"的新定义不允许空值, 原表有 " + wstr::FromInt(nNull) +
-                             u" 行的值为空, 数据无法原样复制";
-            WriteLog(kLogCategory, kLogLevel, m_strLastError);
-            return 0;
-        }
+        if (before < 0 || held < 0) return FailWith(FromUtf8(sqlite3_errmsg(db)));
     }
-    // A NULL given to the column that names the rowid becomes a new rowid, not a NULL.
-    if (to.nAliasColumn >= 0) {
-        const int64_t nNull = CountRows(
-            db, "SELECT count(*) FROM " + source + " WHERE " +
-                    QuoteName(from.columns[static_cast<size_t>(to.nAliasColumn)]) + " IS NULL;");
-        if (nNull != 0) {
-            m_strLastError =
-                nNull < 0 ? FromUtf8(sqlite3_errmsg(db))
-                          : u"表" + table + u"的新定义以 INTEGER PRIMARY KEY 为行号, 原表有 " +
-                                wstr::FromInt(nNull) + u" 行的值为空, 数据无法原样复制";
-            WriteLog(kLogCategory, kLogLevel, m_strLastError);
-            return 0;
-        }
+    // Values that would not arrive as they were read, though every row does: NOT NULL ON
+    // CONFLICT REPLACE puts the default in place of a NULL; a NULL given to the column that
+    // names the rowid becomes a new rowid; a new declared type converts by its affinity.
+    std::vector<std::string> notNull;
+    for (size_t i = 0; bMayDrop && i < to.columns.size(); ++i) {
+        if (to.notNull[i]) notNull.push_back(from.columns[i]);
+    }
+    const int64_t nNull = CountNullRows(db, source, notNull);
+    if (nNull != 0) {
+        return FailWith(nNull < 0 ? FromUtf8(sqlite3_errmsg(db))
+                                  : u"表" + table + u"的新定义不允许空值, 原表有 " +
+                                        wstr::FromInt(nNull) + u" 行的值为空, 数据无法原样复制");
+    }
+    const int64_t nNullRowid =
+        to.nAliasColumn < 0
+            ? 0
+            : CountNullRows(db, source, {from.columns[static_cast<size_t>(to.nAliasColumn)]});
+    if (nNullRowid != 0) {
+        return FailWith(nNullRowid < 0
+                            ? FromUtf8(sqlite3_errmsg(db))
+                            : u"表" + table + u"的新定义以 INTEGER PRIMARY KEY 为行号, 原表有 " +
+                                  wstr::FromInt(nNullRowid) + u" 行的值为空, 数据无法原样复制");
     }
     const int64_t nConverted = to.bVirtual ? 0 : CountConverted(db, source, from, to);
     if (nConverted != 0) {
-        m_strLastError = nConverted < 0
-                             ? FromUtf8(sqlite3_errmsg(db))
-                             : u"表" + table + u"的新定义改变了列的类型, 原表有 " +
-                                   wstr::FromInt(nConverted) + u" 行的值会被改变, 数据无法原样复制";
-        WriteLog(kLogCategory, kLogLevel, m_strLastError);
-        return 0;
+        return FailWith(nConverted < 0
+                            ? FromUtf8(sqlite3_errmsg(db))
+                            : u"表" + table + u"的新定义改变了列的类型, 原表有 " +
+                                  wstr::FromInt(nConverted) + u" 行的值会被改变, 数据无法原样复制");
     }
     // A trigger the TABLE item made on its table is for the client's rows to come: firing
     // on the copied ones, it would rewrite what was read ("touch the timestamp"). The
@@ -494,11 +484,9 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
     // with rows missing.
     if (after - before != held) {
         const int64_t got = after < 0 ? 0 : after - before;
-        m_strLastError = u"表" + table + u"的数据复制不完整: 原表 " + wstr::FromInt(held) +
-                         u" 行, 新表得到 " + wstr::FromInt(got) + u" 行, 缺少 " +
-                         wstr::FromInt(held - got) + u" 行";
-        WriteLog(kLogCategory, kLogLevel, m_strLastError);
-        return 0;
+        return FailWith(u"表" + table + u"的数据复制不完整: 原表 " + wstr::FromInt(held) +
+                        u" 行, 新表得到 " + wstr::FromInt(got) + u" 行, 缺少 " +
+                        wstr::FromInt(held - got) + u" 行");
     }
     for (const HeldTrigger& trigger : triggers) {
         // SQLite keeps a temporary trigger's statement without its TEMP.

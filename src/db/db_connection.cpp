@@ -308,10 +308,14 @@ int CDBConnection::Open() {
 
 bool CDBConnection::CompanionsArePlain(const WString& path) {
     WString detail;
-    if (db::CompanionsArePlainFiles(path, detail)) return true;
-    m_strLastError = u"数据库的日志文件不是普通文件, 不打开: " + detail;
+    return db::CompanionsArePlainFiles(path, detail) ||
+           FailWith(u"数据库的日志文件不是普通文件, 不打开: " + detail) != 0;
+}
+
+int CDBConnection::FailWith(WString why) {
+    m_strLastError = std::move(why);
     WriteLog(kLogCategory, kLogLevel, m_strLastError);
-    return false;
+    return 0;
 }
 
 int CDBConnection::OpenWith(int flags) {

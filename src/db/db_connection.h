@@ -223,6 +223,8 @@ private:
     // Whether SQLite may open the database at `path`: its companion files are plain files
     // (db::CompanionsArePlainFiles). When not, the reason is logged and kept as the last error.
     bool CompanionsArePlain(const WString& path);
+    // Keeps `why` as the last error and logs it; 0, so that an operation can end with it.
+    int FailWith(WString why);
     // SQLite's authorizer for this connection: keeps foreign keys off, confines the
     // script's statements, and keeps the attached sources out of them.
     static int Authorize(void* self, int action, const char* arg1, const char* arg2,

@@ -156,8 +156,7 @@ private:
     // Databases an earlier run replaced whose old file cannot be read: it stays.
     std::set<const DbEntry*> m_unreadableOld;
     // What the markers of databases an earlier run replaced say they carried: (database,
-    // source, table).
-    // (database, source, table, the source's stamp when it was read, if recorded)
+    // source, table, the source's stamp when it was read, if the marker recorded one).
     std::vector<std::tuple<int, WString, WString, std::string>> m_earlierCarried;
 };
 
