@@ -378,8 +378,8 @@ int CDBConnection::CopyTableFrom(const WString& sourcePath, const WString& table
     // INTEGER PRIMARY KEY may have them renumbered by the plain form. The plain form is
     // tried first all the same, because it lets SQLite copy raw records when the two
     // tables agree (keeping the rowids when the new table has an index); whether it kept
-    // them shows in the smallest and largest rowids, and if it did not, it is undone and the rowids
-    // are given explicitly.
+    // them shows in the smallest and largest rowids, and if it did not, it is undone and
+    // the rowids are given explicitly.
     const std::string source = alias + "." + QuoteName(name);
     const std::string target = "main." + QuoteName(name);
     const bool bKeepRowids = from.bRowid && to.bRowid && !to.bAliased &&
