@@ -16,10 +16,10 @@ constexpr int kProbeNames = 8;
 
 // `path` with `n` before the extension of its name.
 WString NumberedName(const WString& path, int n) {
-    const size_t slash = path.rfind(u'\\');
-    size_t dot = path.rfind(u'.');
-    if (dot == WString::npos || (slash != WString::npos && dot < slash)) dot = path.size();
-    return path.substr(0, dot) + wstr::FromInt(n) + path.substr(dot);
+    const WString name = plat::NameOf(path);
+    const size_t dot = name.rfind(u'.');
+    const size_t at = path.size() - name.size() + (dot == WString::npos ? name.size() : dot);
+    return path.substr(0, at) + wstr::FromInt(n) + path.substr(at);
 }
 
 }  // namespace
